@@ -1,0 +1,25 @@
+#pragma once
+// The logger handed to every part of the updater. Lines look like
+// "00012.345 INFO   : message\n": seconds since the log was opened, a
+// seven-character level word and a printf-formatted message of at most 2047
+// characters. Safe to use from the main and the worker thread at once: each
+// line is built in the caller's buffers and written in one call.
+#include <string>
+
+namespace nx {
+
+class MiniLog {
+ public:
+  static constexpr const char* INFO = "INFO   ";
+  static constexpr const char* WARNING = "WARNING";
+  static constexpr const char* ERROR = "ERROR  ";
+
+  virtual ~MiniLog() = default;
+  virtual double elapsedSeconds() = 0;
+  // Stores one finished line (line feed included).
+  virtual void writeLine(const std::string& line) = 0;
+
+  void log(const char* level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+};
+
+}  // namespace nx

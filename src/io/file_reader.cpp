@@ -1,0 +1,52 @@
+#include "io/file_reader.h"
+
+#include "io/io_error.h"
+#include "sys/errors.h"
+
+namespace nx {
+
+FileReader::FileReader(const std::wstring& path) : handle(sys::openRead(path)), path(path) {
+  if (handle == sys::invalidHandle) throw OpenFileError(path, sys::lastError());
+}
+
+FileReader::~FileReader() { sys::close(handle); }
+
+size_t FileReader::read(void* buffer, size_t size) {
+  size_t got = 0;
+  if (!sys::read(handle, buffer, size, &got)) throw IOError(L"read", path, sys::lastError());
+  return got;
+}
+
+bool readFileToWriter(const std::wstring& path, Writer& out, std::function<bool()> cancelled, uint64_t* sizeOut,
+                      uint64_t* timeOut) {
+  sys::Handle h = sys::openRead(path);
+  if (h == sys::invalidHandle) throw OpenFileError(path, sys::lastError());
+  struct Closer {
+    sys::Handle h;
+    ~Closer() { sys::close(h); }
+  } closer{h};
+
+  char buffer[kChunkSize];
+  uint64_t total = 0;
+  bool wasCancelled = false;
+  for (;;) {
+    if (cancelled()) {
+      wasCancelled = true;
+      break;
+    }
+    size_t got = 0;
+    if (!sys::read(h, buffer, kChunkSize, &got)) throw IOError(L"read", path, sys::lastError());
+    if (got == 0) break;
+    out.write(buffer, got);
+    total += got;
+    if (got < kChunkSize) break;
+  }
+  if (sizeOut) *sizeOut = total;
+  if (timeOut) {
+    uint64_t t = 0;
+    *timeOut = sys::fileTime(h, &t) ? t : 0;
+  }
+  return !wasCancelled;
+}
+
+}  // namespace nx

@@ -1,0 +1,7 @@
+#include "io/writer.h"
+
+namespace nx {
+
+NullWriter nullWriter;
+
+}  // namespace nx

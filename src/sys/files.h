@@ -1,0 +1,74 @@
+#pragma once
+// Files and folders. Paths are wide strings; both '/' and '\' are accepted as
+// separators. Failures return false / invalidHandle and set lastError().
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace nx::sys {
+
+using Handle = intptr_t;
+inline constexpr Handle invalidHandle = -1;
+
+// Open an existing file for reading; others may read it too.
+Handle openRead(const std::wstring& path);
+// Create a file for writing, truncating an existing one (create-always).
+Handle createWrite(const std::wstring& path);
+// Open a file for writing, creating it when missing, keeping its content.
+Handle openAlways(const std::wstring& path);
+
+// Reads up to size bytes; *got is 0 at the end of the file.
+bool read(Handle h, void* buffer, size_t size, size_t* got);
+// Writes the block; *written may be less than size (a full disk).
+bool write(Handle h, const void* data, size_t size, size_t* written);
+bool seekToEnd(Handle h);
+// Cuts the file at the current position.
+bool truncateHere(Handle h);
+// Last-write time of an open file as a FILETIME value.
+bool fileTime(Handle h, uint64_t* filetime);
+// Pushes written data to the disk.
+bool flush(Handle h);
+void close(Handle h);
+
+struct FileInfo {
+  bool exists = false;
+  bool isFolder = false;
+  bool isDevice = false;  // neither a regular file nor a folder
+  uint64_t size = 0;
+  uint64_t writeTime = 0;  // FILETIME: 100 ns units since 1601-01-01 UTC
+};
+// Attributes of a path; exists is false (and the result false) when it is missing.
+bool fileInfo(const std::wstring& path, FileInfo* info);
+bool exists(const std::wstring& path);
+
+bool deleteFile(const std::wstring& path);
+// Renames a file; fails when the target exists.
+bool moveFile(const std::wstring& from, const std::wstring& to);
+// Renames a file over an existing one in one step.
+bool replaceFile(const std::wstring& from, const std::wstring& to);
+
+// One level; fails with alreadyExists when the folder is there.
+bool createFolder(const std::wstring& path);
+// With all missing parents; an existing folder is success.
+bool createFolders(const std::wstring& path);
+bool removeFolder(const std::wstring& path);
+
+struct FolderEntry {
+  std::wstring name;
+  bool isFolder = false;
+};
+// Entries of a folder without "." and "..".
+bool listFolder(const std::wstring& path, std::vector<FolderEntry>* entries);
+
+// Absolute form of a path, taken from the current folder when relative.
+bool fullPath(const std::wstring& path, std::wstring* full);
+bool currentFolder(std::wstring* folder);
+bool executablePath(std::wstring* path);
+// The per-user temporary folder (never one other users can write); false when
+// the system names none.
+bool tempPath(std::wstring* path);
+// The per-user folder for application data; empty when there is none.
+std::wstring userDataFolder();
+
+}  // namespace nx::sys

@@ -1,0 +1,87 @@
+#include "sys/process.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "sys/errors.h"
+#include "sys/posix/native_path.h"
+
+extern char** environ;
+
+namespace nx::sys {
+
+namespace {
+
+// posix_spawnp with the vector itself: no command-line quoting round trip.
+// The child gets a session of its own so it outlives its parent.
+bool spawn(const std::vector<std::string>& args, bool wait, uint32_t* exitCode) {
+  if (args.empty()) {
+    setLastError(EINVAL);
+    return false;
+  }
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) {
+    setLastError(static_cast<uint32_t>(rc));
+    return false;
+  }
+  if (!wait) return true;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      setLastError(static_cast<uint32_t>(errno));
+      return false;
+    }
+  }
+  // posix_spawn reports a missing program as exit code 127 of the child.
+  if (exitCode) *exitCode = WIFEXITED(status) ? static_cast<uint32_t>(WEXITSTATUS(status)) : 0xFFFFFFFFu;
+  return true;
+}
+
+std::vector<std::string> nativeArgs(const std::vector<std::wstring>& argv) {
+  std::vector<std::string> out;
+  // Only the program is a path; the other words are passed as they are.
+  for (size_t i = 0; i < argv.size(); ++i) out.push_back(i == 0 ? posix::nativePath(argv[i]) : posix::narrow(argv[i]));
+  return out;
+}
+
+}  // namespace
+
+bool startProcess(const std::vector<std::wstring>& argv, bool wait, uint32_t* exitCode) {
+  std::vector<std::string> args = nativeArgs(argv);
+  if (!args.empty() && args[0].find('/') == std::string::npos) args[0] = "./" + args[0];
+  if (!args.empty() && access(args[0].c_str(), X_OK) != 0) {
+    setLastError(static_cast<uint32_t>(errno));
+    return false;
+  }
+  return spawn(args, wait, exitCode);
+}
+
+bool runElevated(const std::vector<std::wstring>& argv, uint32_t* exitCode) {
+  std::vector<std::string> args = nativeArgs(argv);
+  if (!args.empty() && access(args[0].c_str(), X_OK) != 0) {
+    setLastError(static_cast<uint32_t>(errno));
+    return false;
+  }
+  std::string helper = environment("AUTOUPDATE_ELEVATE");
+  if (!helper.empty()) args.insert(args.begin(), helper);
+  return spawn(args, true, exitCode);
+}
+
+std::string environment(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+}  // namespace nx::sys

@@ -1,0 +1,21 @@
+#pragma once
+// Starting programs from an argument vector (element 0 is the program).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace nx::sys {
+
+// Starts the program detached from this process (it outlives us). With wait,
+// waits for it and stores its exit code. False when it could not be started.
+bool startProcess(const std::vector<std::wstring>& argv, bool wait, uint32_t* exitCode = nullptr);
+
+// Runs the program with administrator rights and waits for its exit code.
+// On POSIX it runs directly, or behind the helper named by the environment
+// variable AUTOUPDATE_ELEVATE (for example pkexec) when that is set.
+bool runElevated(const std::vector<std::wstring>& argv, uint32_t* exitCode);
+
+// Value of an environment variable; empty when unset.
+std::string environment(const char* name);
+
+}  // namespace nx::sys
