@@ -1,0 +1,70 @@
+#pragma once
+// Zip archives whose members are read or written one at a time. The archive
+// object must outlive its member writer or reader; a second member writer or
+// reader on a busy archive is refused. Member names are UTF-8 with '/' and
+// are looked up without regard to letter case.
+#include <cstdint>
+#include <string>
+
+#include "io/writer.h"
+
+namespace nx {
+
+// A new archive (an existing file is replaced). Throws OpenFileError.
+class ZipFile {
+ public:
+  explicit ZipFile(const std::wstring& path);
+  ~ZipFile();  // writes the central directory and closes the file
+  ZipFile(const ZipFile&) = delete;
+  ZipFile& operator=(const ZipFile&) = delete;
+
+  void* handle;
+  bool inUse = false;
+};
+
+// Writes one member (deflate level 9). Throws IOError
+// "only one ZipWriter can use ZipFile at a time", OpenFileError for a member
+// that cannot be started, IOError "zipWriteInFileInZip failed".
+class ZipWriter : public Writer {
+ public:
+  ZipWriter(ZipFile& archive, const char* name);
+  ~ZipWriter() override;  // completes the member like close()
+  ZipWriter(const ZipWriter&) = delete;
+  ZipWriter& operator=(const ZipWriter&) = delete;
+
+  void write(const void* data, size_t size) override;
+  virtual void close();
+
+  ZipFile* archive;
+};
+
+// An existing archive for reading. Throws OpenFileError.
+class UnzipFile {
+ public:
+  explicit UnzipFile(const std::wstring& path);
+  ~UnzipFile();
+  UnzipFile(const UnzipFile&) = delete;
+  UnzipFile& operator=(const UnzipFile&) = delete;
+
+  void* handle;
+  bool inUse = false;
+};
+
+// Reads one member. Throws OpenFileError ending in "File not found" for a
+// missing member, IOError "only one UnzipReader can use UnzipFile at a time",
+// IOError "unzOpenCurrentFile failed" / "unzReadCurrentFile failed".
+class UnzipReader : public Reader {
+ public:
+  UnzipReader(UnzipFile& archive, const std::string& name, int caseSensitivity = 0);
+  ~UnzipReader() override;
+  UnzipReader(const UnzipReader&) = delete;
+  UnzipReader& operator=(const UnzipReader&) = delete;
+
+  size_t read(void* buffer, size_t size) override;
+  // Uncompressed size of the member; 0 when unknown.
+  uint64_t size();
+
+  UnzipFile* archive;
+};
+
+}  // namespace nx
