@@ -11,6 +11,10 @@ namespace nx::sys {
 using Handle = intptr_t;
 inline constexpr Handle invalidHandle = -1;
 
+// The bytes the system's own file calls take for a path (for libraries that
+// open files themselves): UTF-8 on POSIX, with '\' turned into '/'.
+std::string nativePath(const std::wstring& path);
+
 // Open an existing file for reading; others may read it too.
 Handle openRead(const std::wstring& path);
 // Create a file for writing, truncating an existing one (create-always).

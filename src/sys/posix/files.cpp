@@ -14,8 +14,9 @@
 
 namespace nx::sys {
 
-using posix::nativePath;
 using posix::widePath;
+
+std::string nativePath(const std::wstring& path) { return posix::nativePath(path); }
 
 namespace {
 
