@@ -1,0 +1,19 @@
+#pragma once
+// Changing the set of selected modules of a database.
+#include <string>
+
+#include "app/mini_log.h"
+#include "db/database.h"
+
+namespace nx {
+
+// Selects a known module and deselects the other selected members of every
+// exclusive group that holds it (one INFO line each). False for an unknown name.
+bool selectModule(Database& db, const std::string& name, MiniLog& log);
+// Selects a known module regardless of exclusive groups; throws runtime_error
+// for an unknown name.
+void addModule(Database& db, const std::string& name);
+// Deselects a module; throws runtime_error for an unknown name or the main module.
+void removeModule(Database& db, const std::string& name);
+
+}  // namespace nx
