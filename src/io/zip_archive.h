@@ -32,10 +32,15 @@ class ZipWriter : public Writer {
   ZipWriter(const ZipWriter&) = delete;
   ZipWriter& operator=(const ZipWriter&) = delete;
 
+  // Throws IOError "zipWriteInFileInZip failed", also once the writer is closed.
   void write(const void* data, size_t size) override;
+  // Completes the member and frees the archive; a second call does nothing.
   virtual void close();
 
   ZipFile* archive;
+
+ private:
+  bool open_ = false;  // this writer's member is the archive's open one
 };
 
 // An existing archive for reading. Throws OpenFileError.
@@ -52,7 +57,9 @@ class UnzipFile {
 
 // Reads one member. Throws OpenFileError ending in "File not found" for a
 // missing member, IOError "only one UnzipReader can use UnzipFile at a time",
-// IOError "unzOpenCurrentFile failed" / "unzReadCurrentFile failed".
+// IOError "unzOpenCurrentFile failed" / "unzReadCurrentFile failed". The
+// member's CRC-32 is checked when its end is read: a mismatch is a read error.
+// caseSensitivity 0 (the default) compares names without regard to case.
 class UnzipReader : public Reader {
  public:
   UnzipReader(UnzipFile& archive, const std::string& name, int caseSensitivity = 0);
@@ -65,6 +72,10 @@ class UnzipReader : public Reader {
   uint64_t size();
 
   UnzipFile* archive;
+
+ private:
+  unsigned long crc_ = 0;  // CRC-32 of the bytes read so far
+  bool checked_ = false;   // the end of the member was reached and verified
 };
 
 }  // namespace nx
