@@ -1,0 +1,106 @@
+#include <optional>
+#include <stdexcept>
+
+#include "app/text.h"
+#include "db/database.h"
+#include "db/json.h"
+#include "io/io_error.h"
+#include "io/zip_archive.h"
+
+namespace nx {
+
+namespace {
+
+// A file list is an array of [path, hash, size] entries. Each grammar state
+// is one handler set; anything a state has no handler for is rejected.
+class FileListParser : public JsonEventParser {
+ public:
+  FileListParser(Database& db, const std::string& module) : db_(db), module_(module) {
+    start_.startArray = [this] { return go(entries_); };
+    entries_.startArray = [this] {
+      record_ = FileRecord();
+      committed_ = false;
+      return go(path_);
+    };
+    entries_.endArray = [this] { return commit(); };
+    path_.string = [this](const char* text, size_t length) {
+      record_.path.assign(text, length);
+      return go(hash_);
+    };
+    hash_.string = [this](const char* text, size_t length) {
+      record_.hash.assign(text, length);
+      return go(size_);
+    };
+    size_.integer = [this](int64_t value) {
+      if (value < 0) return false;
+      record_.size = static_cast<uint64_t>(value);
+      return go(entries_);
+    };
+    current = &start_;
+  }
+
+ private:
+  bool go(JsonHandlerSet& next) {
+    current = &next;
+    return true;
+  }
+
+  // Called at the end of every entry and once more at the end of the list;
+  // the second call finds the last entry already stored and changes nothing.
+  // The record is moved into the table, so `committed_` stands for it.
+  bool commit() {
+    if (committed_) return true;
+    if (record_.path.empty() || record_.hash.empty()) return false;
+    record_.module = module_;
+    auto found = db_.files.find(record_.path);
+    if (found != db_.files.end()) {
+      found->second = std::move(record_);
+    } else {
+      std::string key = record_.path;
+      db_.files.emplace(std::move(key), std::move(record_));
+    }
+    committed_ = true;
+    return true;
+  }
+
+  Database& db_;
+  const std::string& module_;
+  FileRecord record_;
+  bool committed_ = false;
+  JsonHandlerSet start_, entries_, path_, hash_, size_;
+};
+
+// Streams one member into the file table; false when the archive lacks it.
+bool readList(UnzipFile& archive, const std::string& member, Database& db, const std::string& module) {
+  std::optional<UnzipReader> reader;
+  try {
+    reader.emplace(archive, member);
+  } catch (const OpenFileError&) {
+    return false;
+  }
+  FileListParser parser(db, module);
+  runEventParser(parser, *reader);
+  return true;
+}
+
+}  // namespace
+
+void loadFileLists(Database& db, const std::wstring& dbPath) {
+  try {
+    UnzipFile archive(dbPath);
+    for (const auto& [name, selected] : db.modules) {
+      if (!selected) continue;
+      const std::string folder = "modules/" + name + "/";
+      if (readList(archive, folder + "common.json", db, name)) {
+        readList(archive, folder + "arch_" + db.arch + ".json", db, name);
+        readList(archive, folder + "lang_" + db.lang + ".json", db, name);
+      } else {
+        readList(archive, folder + "filelist.json", db, name);
+      }
+    }
+  } catch (const std::runtime_error& e) {
+    throw IOError(L"parse_db_files", dbPath, fromUtf8(e.what()));
+  }
+}
+
+}  // namespace nx

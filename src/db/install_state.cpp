@@ -1,0 +1,124 @@
+#include "db/install_state.h"
+
+#include <stdexcept>
+
+#include "app/text.h"
+#include "db/json.h"
+#include "db/module_set.h"
+#include "io/file_reader.h"
+#include "io/io_error.h"
+
+namespace nx {
+
+namespace {
+
+bool isSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
+
+// The cfg path up to and including its last separator; a separator in the
+// last position does not count.
+std::wstring folderOf(const std::wstring& path) {
+  if (path.size() < 2) return std::wstring();
+  for (size_t i = path.size() - 1; i-- > 0;)
+    if (isSeparator(path[i])) return path.substr(0, i + 1);
+  return std::wstring();
+}
+
+void applyState(const std::string& errorText, Database& db, yajl_val root) {
+  if (yajl_val arch = findKey(root, "arch", yajl_t_string)) db.arch = arch->u.string;
+  if (yajl_val lang = findKey(root, "lang", yajl_t_string)) db.lang = lang->u.string;
+  if (yajl_val modules = findKey(root, "modules", yajl_t_array)) {
+    for (size_t i = 0; i < modules->u.array.len; ++i) {
+      yajl_val name = modules->u.array.values[i];
+      if (!YAJL_IS_STRING(name)) throw std::runtime_error(errorText);
+      db.modules[name->u.string] = true;
+    }
+  }
+}
+
+}  // namespace
+
+std::wstring inFolder(const std::wstring& folder, const std::wstring& name) {
+  if (folder.empty() || isSeparator(folder.back())) return folder + name;
+  return folder + L"/" + name;
+}
+
+void loadInstallState(const std::string& errorText, Database& db, const std::wstring& cfgPath) {
+  if (db.arch.empty()) db.arch = "x86_64";
+  try {
+    JsonTree root = parseJsonFile(cfgPath);
+    applyState(errorText, db, root.get());
+  } catch (const OpenFileError&) {
+    throw;
+  } catch (const std::runtime_error& e) {
+    throw IOError(L"parse_config", cfgPath, fromUtf8(e.what()));
+  }
+  if (db.lang.empty()) readLanguageFile(db, folderOf(cfgPath) + L"Config/lang.cfg");
+}
+
+void readLanguageFile(Database& db, const std::wstring& path) {
+  db.lang.clear();
+  char bytes[64];
+  size_t got = 0;
+  try {
+    FileReader reader(path);
+    got = reader.read(bytes, sizeof bytes);
+  } catch (const IOError&) {
+    return;
+  }
+  for (size_t i = 0; i < got; ++i) {
+    char c = bytes[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c < 'a' || c > 'z') break;
+    db.lang.push_back(c);
+  }
+}
+
+void saveInstallState(const std::wstring& cfgPath, const Database& db) {
+  writeJsonFile(cfgPath, [&](yajl_gen gen) {
+    jsonMapOpen(gen);
+    jsonString(gen, "arch");
+    jsonString(gen, db.arch);
+    jsonString(gen, "lang");
+    jsonString(gen, db.lang);
+    jsonString(gen, "modules");
+    jsonArrayOpen(gen);
+    for (const auto& [name, selected] : db.modules)
+      if (selected) jsonString(gen, name);
+    jsonArrayClose(gen);
+    jsonMapClose(gen);
+  });
+}
+
+void loadDatabaseCore(const std::string& errorText, Database& db, const std::wstring& dbPath,
+                      const std::wstring& cfgPath) {
+  loadMetadata(errorText, db, dbPath);
+  try {
+    loadInstallState(errorText, db, cfgPath);
+  } catch (const OpenFileError&) {
+    // No state yet: the database's defaults and its main module stand.
+  }
+}
+
+void carryInstallState(Database& newDb, const std::wstring& newDbPath, const Database& currentDb,
+                       const std::wstring& baseFolder, const std::vector<std::string>& installList, MiniLog& log) {
+  loadMetadata(kInvalidStructure, newDb, newDbPath);
+  newDb.arch = currentDb.arch;
+  for (const auto& name : selectedModules(currentDb)) selectModule(newDb, name, log);
+  readLanguageFile(newDb, inFolder(baseFolder, L"Config/lang.cfg"));
+  for (const auto& name : installList) selectModule(newDb, name, log);
+  loadFileLists(newDb, newDbPath);
+}
+
+void logInstallation(const Database& db, MiniLog& log) {
+  std::string modules;
+  for (const auto& name : selectedModules(db)) {
+    if (!modules.empty()) modules += ',';
+    modules += name;
+  }
+  log.log(MiniLog::INFO, "Current version: %s", db.version.c_str());
+  log.log(MiniLog::INFO, "Arch: %s", db.arch.c_str());
+  log.log(MiniLog::INFO, "Lang: %s", db.lang.c_str());
+  log.log(MiniLog::INFO, "Installed modules: %s", modules.c_str());
+}
+
+}  // namespace nx
