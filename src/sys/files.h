@@ -11,6 +11,9 @@ namespace nx::sys {
 using Handle = intptr_t;
 inline constexpr Handle invalidHandle = -1;
 
+// The separator the system's paths use; the one inserted when joining paths.
+extern const wchar_t pathSeparator;
+
 // The bytes the system's own file calls take for a path (for libraries that
 // open files themselves): UTF-8 on POSIX, with '\' turned into '/'.
 std::string nativePath(const std::wstring& path);
@@ -21,6 +24,9 @@ Handle openRead(const std::wstring& path);
 Handle createWrite(const std::wstring& path);
 // Open a file for writing, creating it when missing, keeping its content.
 Handle openAlways(const std::wstring& path);
+// Open a file for appending, creating it when missing: every write lands at
+// the end of the file, also while another process appends to it.
+Handle openAppend(const std::wstring& path);
 
 // Reads up to size bytes; *got is 0 at the end of the file.
 bool read(Handle h, void* buffer, size_t size, size_t* got);

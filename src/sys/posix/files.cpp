@@ -16,6 +16,8 @@ namespace nx::sys {
 
 using posix::widePath;
 
+const wchar_t pathSeparator = L'/';
+
 std::string nativePath(const std::wstring& path) { return posix::nativePath(path); }
 
 namespace {
@@ -55,6 +57,7 @@ Handle openWith(const std::wstring& path, int flags) {
 Handle openRead(const std::wstring& path) { return openWith(path, O_RDONLY); }
 Handle createWrite(const std::wstring& path) { return openWith(path, O_WRONLY | O_CREAT | O_TRUNC); }
 Handle openAlways(const std::wstring& path) { return openWith(path, O_WRONLY | O_CREAT); }
+Handle openAppend(const std::wstring& path) { return openWith(path, O_WRONLY | O_CREAT | O_APPEND); }
 
 bool read(Handle h, void* buffer, size_t size, size_t* got) {
   for (;;) {
