@@ -1,0 +1,61 @@
+#include "ui/backend.h"
+
+#include <atomic>
+
+#include "ui/plain_backend.h"
+#include "sys/process.h"
+
+namespace nx::ui {
+
+namespace {
+
+std::atomic<Backend*> installed{nullptr};
+
+Backend& environmentBackend() {
+  static std::unique_ptr<Backend> chosen = makeBackend(sys::environment("AUTOUPDATE_UI"));
+  return *chosen;
+}
+
+}  // namespace
+
+std::unique_ptr<Backend> makeBackend(const std::string& setting) {
+  // The terminal backend will serve "terminal", and "auto" when stdin and
+  // stderr are terminals; until it exists the plain one serves them all.
+  (void)setting;
+  return std::make_unique<PlainBackend>();
+}
+
+Backend* setBackend(Backend* backend) { return installed.exchange(backend); }
+
+Backend& backend() {
+  Backend* b = installed.load();
+  return b ? *b : environmentBackend();
+}
+
+DialogResult runProgressDialog(const ProgressStep& step, bool cancelAllowed, uint32_t periodMs) {
+  return backend().runProgressDialog(step, cancelAllowed, periodMs);
+}
+
+bool runInProgressDialog(const ProgressStep& step, bool cancelAllowed, uint32_t periodMs) {
+  return runProgressDialog(step, cancelAllowed, periodMs) != DialogResult::Cancelled;
+}
+
+Button messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons) {
+  return backend().messageBox(text, caption, icon, buttons);
+}
+
+const char* iconWord(Icon icon) {
+  switch (icon) {
+    case Icon::Error:
+      return "error";
+    case Icon::Warning:
+      return "warning";
+    case Icon::Information:
+      return "information";
+    case Icon::Question:
+      return "question";
+  }
+  return "error";
+}
+
+}  // namespace nx::ui

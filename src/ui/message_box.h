@@ -1,0 +1,18 @@
+#pragma once
+// Modal message boxes without an owner window.
+#include <string>
+
+namespace nx::ui {
+
+enum class Icon { Error, Warning, Information, Question };
+enum class Buttons { Ok, YesNo };  // the first button is the default
+// The button pressed; the numbers are the system's button ids.
+enum class Button : int { Ok = 1, Yes = 6, No = 7 };
+
+// Shows the box and returns when the user closes it.
+Button messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons);
+
+// The word for an icon: "error", "warning", "information", "question".
+const char* iconWord(Icon icon);
+
+}  // namespace nx::ui

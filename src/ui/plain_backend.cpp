@@ -1,0 +1,74 @@
+#include "ui/plain_backend.h"
+
+#include <iostream>
+
+#include "app/text.h"
+#include "sys/clock.h"
+#include "sys/process.h"
+
+namespace nx::ui {
+
+namespace {
+
+// One line of output for a text that may have several.
+std::string oneLine(const std::wstring& text) {
+  std::string s = toUtf8(text);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  std::string out;
+  for (char c : s) {
+    if (c == '\r') continue;
+    if (c == '\n')
+      out += ' ';
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::wstring firstLine(const std::wstring& text) { return text.substr(0, text.find(L'\n')); }
+
+std::string lowered(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+PlainBackend::PlainBackend(std::ostream& out) : out_(out) {}
+PlainBackend::PlainBackend() : out_(std::cerr) {}
+
+DialogResult PlainBackend::runProgressDialog(const ProgressStep& step, bool, uint32_t periodMs) {
+  float progress = -1;
+  std::wstring text;
+  std::wstring shown;
+  uint64_t sinceShown = 0;
+  auto show = [&](const std::wstring& next) {
+    if (next.empty() || next == shown) return;
+    // The status line always; a moving transfer line only now and then.
+    if (firstLine(next) == firstLine(shown) && sinceShown < kDetailIntervalMs) return;
+    out_ << oneLine(next) << '\n';
+    out_.flush();
+    shown = next;
+    sinceShown = 0;
+  };
+  if (!step(progress, text)) return DialogResult::Finished;
+  show(text);
+  for (;;) {
+    sys::sleepMs(periodMs);
+    sinceShown += periodMs;
+    text.clear();
+    if (!step(progress, text)) return DialogResult::Finished;
+    show(text);
+  }
+}
+
+Button PlainBackend::messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons) {
+  out_ << '[' << iconWord(icon) << "] " << oneLine(caption) << ": " << oneLine(text) << '\n';
+  out_.flush();
+  if (buttons == Buttons::Ok) return Button::Ok;
+  std::string answer = lowered(sys::environment("AUTOUPDATE_ANSWER"));
+  return answer == "no" ? Button::No : Button::Yes;
+}
+
+}  // namespace nx::ui
