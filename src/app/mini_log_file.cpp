@@ -1,0 +1,47 @@
+#include "app/mini_log_file.h"
+
+#include "sys/clock.h"
+#include "sys/debug.h"
+
+namespace nx {
+
+MiniLogFile::MiniLogFile(const std::wstring& path, bool append) {
+  if (!append && sys::exists(path)) {
+    // A failed rotation leaves the old file, which the open below empties.
+    std::wstring old = path + L".old";
+    if (sys::exists(old)) sys::deleteFile(old);
+    sys::moveFile(path, old);
+  }
+  if (append) {
+    // Appending: the stage that hands over may still be writing its last
+    // lines, so each write goes to the end of the file, not to a position
+    // taken at open.
+    file_ = sys::openAppend(path);
+  } else {
+    file_ = sys::openAlways(path);
+    if (file_ != sys::invalidHandle) sys::truncateHere(file_);
+  }
+  secondsPerTick_ = sys::secondsPerTick();
+  start_ = sys::clockTicks();
+  sys::UtcTime now;
+  if (!sys::utcNow(&now)) now = sys::UtcTime{};
+  log(INFO, "=== MiniLog opened UTC %04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day, now.hour, now.minute,
+      now.second);
+}
+
+MiniLogFile::~MiniLogFile() {
+  log(INFO, "=== MiniLog closed.");
+  sys::close(file_);
+}
+
+double MiniLogFile::elapsedSeconds() { return static_cast<double>(sys::clockTicks() - start_) * secondsPerTick_; }
+
+void MiniLogFile::writeLine(const std::string& line) {
+  if (file_ != sys::invalidHandle) {
+    size_t written = 0;
+    sys::write(file_, line.data(), line.size(), &written);
+  }
+  sys::debugOutput(line);
+}
+
+}  // namespace nx

@@ -1,0 +1,32 @@
+#pragma once
+// The log of one run, kept in a file. Without append an existing file is
+// first kept under the name path + ".old" (replacing an older one) and the
+// log starts empty; with append (a later stage of the same update) earlier
+// lines stay and nothing is rotated. Every line also goes to the debug
+// output. The logger never reports an error: when the file cannot be opened
+// or written, lines reach only the debug output.
+#include <cstdint>
+#include <string>
+
+#include "app/mini_log.h"
+#include "sys/files.h"
+
+namespace nx {
+
+class MiniLogFile : public MiniLog {
+ public:
+  MiniLogFile(const std::wstring& path, bool append);
+  ~MiniLogFile() override;
+  MiniLogFile(const MiniLogFile&) = delete;
+  MiniLogFile& operator=(const MiniLogFile&) = delete;
+
+  double elapsedSeconds() override;
+  void writeLine(const std::string& line) override;
+
+ private:
+  sys::Handle file_ = sys::invalidHandle;
+  int64_t start_ = 0;
+  double secondsPerTick_ = 0;
+};
+
+}  // namespace nx
