@@ -15,7 +15,10 @@ FileWriter::FileWriter(const std::wstring& path) : handle(sys::createWrite(path)
 FileWriter::~FileWriter() {
   if (handle != sys::invalidHandle) {
     sys::close(handle);
-    sys::deleteFile(path);
+    // Only a file this writer made is removed: a writer aimed at a device
+    // (a pipe, /dev/null) must never unlink the device's name.
+    sys::FileInfo info;
+    if (sys::fileInfo(path, &info) && !info.isDevice) sys::deleteFile(path);
   }
 }
 
