@@ -35,8 +35,9 @@ std::string lowered(std::string s) {
 
 }  // namespace
 
-PlainBackend::PlainBackend(std::ostream& out) : out_(out) {}
-PlainBackend::PlainBackend() : out_(std::cerr) {}
+PlainBackend::PlainBackend(std::ostream& out, uint32_t detailIntervalMs)
+    : out_(out), detailIntervalMs_(detailIntervalMs) {}
+PlainBackend::PlainBackend() : PlainBackend(std::cerr) {}
 
 DialogResult PlainBackend::runProgressDialog(const ProgressStep& step, bool, uint32_t periodMs) {
   float progress = -1;
@@ -46,7 +47,7 @@ DialogResult PlainBackend::runProgressDialog(const ProgressStep& step, bool, uin
   auto show = [&](const std::wstring& next) {
     if (next.empty() || next == shown) return;
     // The status line always; a moving transfer line only now and then.
-    if (firstLine(next) == firstLine(shown) && sinceShown < kDetailIntervalMs) return;
+    if (firstLine(next) == firstLine(shown) && sinceShown < detailIntervalMs_) return;
     out_ << oneLine(next) << '\n';
     out_.flush();
     shown = next;

@@ -11,20 +11,21 @@ namespace nx::ui {
 
 class PlainBackend : public Backend {
  public:
+  // A change of the lines below the status line (a transfer line, for
+  // example) is shown at most once per detailIntervalMs of dialog time; a
+  // change of the status line is always shown.
+  static constexpr uint32_t kDetailIntervalMs = 2000;
+
   // Lines go to out (stderr by default).
-  explicit PlainBackend(std::ostream& out);
+  explicit PlainBackend(std::ostream& out, uint32_t detailIntervalMs = kDetailIntervalMs);
   PlainBackend();
 
   DialogResult runProgressDialog(const ProgressStep& step, bool cancelAllowed, uint32_t periodMs) override;
   Button messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons) override;
 
-  // A change of the lines below the status line (a transfer line, for
-  // example) is shown at most once per this many milliseconds of dialog
-  // time; a change of the status line is always shown.
-  static constexpr uint32_t kDetailIntervalMs = 2000;
-
  private:
   std::ostream& out_;
+  uint32_t detailIntervalMs_;
 };
 
 }  // namespace nx::ui
