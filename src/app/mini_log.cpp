@@ -8,7 +8,8 @@ namespace nx {
 void MiniLog::log(const char* level, const char* format, ...) {
   char elapsed[16];
   std::snprintf(elapsed, sizeof elapsed, "%09.3f", elapsedSeconds());
-  char message[2048];
+  // Stays a valid (empty) text should the formatting fail.
+  char message[2048] = "";
   va_list args;
   va_start(args, format);
   std::vsnprintf(message, sizeof message, format, args);
