@@ -1,0 +1,138 @@
+#include "publish/command_line.h"
+
+#include <stdexcept>
+
+#include "app/text.h"
+#include "publish/install_image.h"
+#include "publish/publish_release.h"
+
+namespace nx::publish {
+
+namespace {
+
+const char* const kUsage =
+    "usage: publish release DESCRIPTION PRODUCT_FOLDER REPOSITORY\n"
+    "                       [--channel CHANNEL] [--timestamp TIME] [--base-url URL] [--add PATH=FILE]...\n"
+    "       publish image REPOSITORY VERSION TARGET_FOLDER\n"
+    "                     [--channel CHANNEL] [--arch ARCH] [--lang LANG] [--module NAME]...\n";
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Splits positional words from "--name value" options; every option takes a
+// value, given as the next word or after "=".
+struct Words {
+  std::vector<std::string> positional;
+  std::vector<std::pair<std::string, std::string>> options;
+
+  Words(const std::vector<std::string>& words, size_t first, const std::vector<std::string>& known) {
+    for (size_t i = first; i < words.size(); ++i) {
+      const std::string& word = words[i];
+      if (!word.starts_with("--")) {
+        positional.push_back(word);
+        continue;
+      }
+      std::string name = word.substr(2), value;
+      size_t eq = name.find('=');
+      if (eq != std::string::npos) {
+        value = name.substr(eq + 1);
+        name.resize(eq);
+      } else {
+        if (i + 1 >= words.size()) throw UsageError("option --" + name + " needs a value");
+        value = words[++i];
+      }
+      bool ok = false;
+      for (const std::string& k : known) ok = ok || k == name;
+      if (!ok) throw UsageError("unknown option --" + name);
+      options.emplace_back(name, value);
+    }
+  }
+
+  std::string single(const std::string& name) const {
+    std::string value;
+    int count = 0;
+    for (const auto& [n, v] : options)
+      if (n == name) {
+        value = v;
+        ++count;
+      }
+    if (count > 1) throw UsageError("option --" + name + " given twice");
+    if (count == 1 && value.empty()) throw UsageError("option --" + name + " needs a value");
+    return value;
+  }
+
+  std::vector<std::string> all(const std::string& name) const {
+    std::vector<std::string> values;
+    for (const auto& [n, v] : options)
+      if (n == name) values.push_back(v);
+    return values;
+  }
+};
+
+int release(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
+  Words w(words, 1, {"channel", "timestamp", "base-url", "add"});
+  if (w.positional.size() != 3) throw UsageError("release needs DESCRIPTION PRODUCT_FOLDER REPOSITORY");
+  ReleaseOptions options;
+  options.description = fromUtf8(w.positional[0]);
+  options.product = fromUtf8(w.positional[1]);
+  options.repository = fromUtf8(w.positional[2]);
+  options.channel = w.single("channel");
+  options.timestamp = w.single("timestamp");
+  options.baseUrl = w.single("base-url");
+  for (const std::string& add : w.all("add")) {
+    size_t eq = add.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == add.size()) throw UsageError("--add takes PATH=FILE");
+    options.extraFiles.emplace_back(add.substr(0, eq), fromUtf8(add.substr(eq + 1)));
+  }
+  ReleaseResult r = publishRelease(options);
+  for (const std::string& warning : r.warnings) err << "publish: warning: " << warning << "\n";
+  out << "published version " << r.version << " (" << r.timestamp << ") on channel " << r.channel << ": " << r.files
+      << " files, " << r.newObjects << " new objects, database " << r.databaseId << " (" << r.databaseSize
+      << " bytes)\n";
+  return 0;
+}
+
+int image(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
+  Words w(words, 1, {"channel", "arch", "lang", "module"});
+  if (w.positional.size() != 3) throw UsageError("image needs REPOSITORY VERSION TARGET_FOLDER");
+  ImageOptions options;
+  options.repository = fromUtf8(w.positional[0]);
+  options.version = w.positional[1];
+  options.target = fromUtf8(w.positional[2]);
+  options.channel = w.single("channel");
+  options.arch = w.single("arch");
+  options.lang = w.single("lang");
+  options.modules = w.all("module");
+  ImageResult r = makeImage(options);
+  for (const std::string& note : r.notes) err << "publish: " << note << "\n";
+  std::string modules;
+  for (const std::string& m : r.modules) modules += (modules.empty() ? "" : ",") + m;
+  out << "installed version " << options.version << " (" << r.timestamp << ") of channel " << r.channel << " into "
+      << w.positional[2] << ": " << r.files << " files, arch " << r.arch << ", lang " << r.lang << ", modules "
+      << modules << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int runPublish(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
+  try {
+    if (words.empty()) throw UsageError("no command");
+    if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+      out << kUsage;
+      return 0;
+    }
+    if (words[0] == "release") return release(words, out, err);
+    if (words[0] == "image") return image(words, out, err);
+    throw UsageError("unknown command \"" + words[0] + "\"");
+  } catch (const UsageError& e) {
+    err << "publish: " << e.what() << "\n" << kUsage;
+    return 2;
+  } catch (const std::exception& e) {
+    err << "publish: " << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace nx::publish

@@ -1,0 +1,120 @@
+#include "publish/publish_release.h"
+
+#include <algorithm>
+
+#include "app/text.h"
+#include "db/atomic_file.h"
+#include "db/database.h"
+#include "db/install_state.h"
+#include "io/file_reader.h"
+#include "io/writer.h"
+#include "publish/path_pattern.h"
+#include "publish/publish_error.h"
+#include "publish/release_content.h"
+#include "publish/release_description.h"
+#include "publish/repository.h"
+#include "publish/update_database_writer.h"
+#include "publish/update_reply.h"
+#include "sys/files.h"
+
+namespace nx::publish {
+
+namespace {
+
+std::vector<std::pair<std::string, std::wstring>> collectFiles(const ReleaseOptions& options) {
+  auto files = listProductFiles(options.product);
+  for (const auto& [path, source] : options.extraFiles) {
+    std::string problem = pathProblem(path);
+    if (!problem.empty()) throw PublishError("added path \"" + path + "\" is refused: " + problem);
+    sys::FileInfo info;
+    if (!sys::fileInfo(source, &info) || info.isFolder || info.isDevice)
+      throw PublishError("added file \"" + toUtf8(source) + "\" does not exist or is not a file");
+    for (const auto& [existing, unused] : files)
+      if (existing == path || existing.starts_with(path + "/") || path.starts_with(existing + "/"))
+        throw PublishError("added path \"" + path + "\" collides with \"" + existing + "\" of the product folder");
+    files.emplace_back(path, source);
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Reads the database back as the updater will, with every module selected.
+void checkDatabase(const std::wstring& path, size_t expectedFiles) {
+  Database db;
+  try {
+    loadMetadata(kInvalidStructure, db, path);
+    for (auto& [name, selected] : db.modules) selected = true;
+    loadFileLists(db, path);
+  } catch (const std::runtime_error& e) {
+    throw PublishError(std::string("the written update database does not read back: ") + e.what());
+  }
+  if (expectedFiles > 0 && db.files.empty())
+    throw PublishError("the written update database does not read back: no files");
+}
+
+}  // namespace
+
+ReleaseResult publishRelease(const ReleaseOptions& options) {
+  ReleaseDescription description = loadReleaseDescription(options.description);
+  ReleaseResult result;
+  result.version = description.version;
+  result.timestamp = !options.timestamp.empty() ? options.timestamp
+                     : !description.timestamp.empty() ? description.timestamp
+                                                      : timestampNow();
+  result.channel = options.channel.empty() ? description.tag : options.channel;
+  if (!isPlainWord(result.channel))
+    throw PublishError("channel \"" + result.channel + "\" must be a word of letters, digits, \"_\", \"-\" or \".\"");
+
+  if (!options.baseUrl.empty()) {
+    std::string base = options.baseUrl;
+    while (base.ends_with("/")) base.pop_back();
+    description.update_url = {base + "/update/" + result.channel};
+    description.download_url = {base + "/objects"};
+  }
+  if (description.update_url.empty())
+    throw PublishError("the release description has no \"update_url\" (or give --base-url)");
+  if (description.download_url.empty())
+    throw PublishError("the release description has no \"download_url\" (or give --base-url)");
+
+  ReleaseContent content = buildReleaseContent(description, collectFiles(options));
+  result.files = content.files.size();
+  result.warnings = content.warnings;
+
+  Repository repo(options.repository);
+  repo.open();
+  try {
+    const std::wstring replyPath = repo.replyPath(result.channel);
+    UpdateReply reply;
+    if (sys::exists(replyPath)) {
+      std::string text;
+      StringWriter out(text);
+      readFileToWriter(replyPath, out, neverCancelled);
+      reply = parseReply(text, "reply file \"" + toUtf8(replyPath) + "\"");
+    }
+
+    for (const ReleaseFile& file : content.files) repo.putGzipObject(file.hash, file.source);
+
+    const std::wstring scratch = repo.scratchPath("database.partial");
+    try {
+      writeUpdateDatabase(scratch, description, result.timestamp, content);
+      checkDatabase(scratch, content.files.size());
+    } catch (...) {
+      sys::deleteFile(scratch);
+      throw;
+    }
+    result.databaseId = repo.putPlainObject(scratch, &result.databaseSize);
+
+    reply.download_url = description.download_url;
+    addVersion(reply, {result.timestamp, result.version, result.databaseId, result.databaseSize,
+                       description.requirements});
+    writeFileAtomically(replyPath, generateReply(reply));
+  } catch (...) {
+    repo.rollback();
+    throw;
+  }
+  result.newObjects = repo.objectsWritten;
+  repo.commit();
+  return result;
+}
+
+}  // namespace nx::publish

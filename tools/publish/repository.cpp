@@ -1,0 +1,143 @@
+#include "publish/repository.h"
+
+#include "app/text.h"
+#include "io/file_writer.h"
+#include "io/io_error.h"
+#include "io/sha256_writer.h"
+#include "io/file_reader.h"
+#include "publish/gzip_writer.h"
+#include "publish/publish_error.h"
+#include "publish/release_content.h"
+#include "sys/errors.h"
+#include "sys/lock.h"
+
+namespace nx::publish {
+
+Repository::Repository(std::wstring root) : root(std::move(root)) {}
+
+Repository::~Repository() {
+  if (lock_ != sys::invalidHandle) sys::close(lock_);
+}
+
+void Repository::ensureFolder(const std::wstring& path) {
+  sys::FileInfo info;
+  if (sys::fileInfo(path, &info)) {
+    if (!info.isFolder) throw PublishError("\"" + toUtf8(path) + "\" is in the way of a repository folder");
+    return;
+  }
+  if (!sys::createFolder(path) && sys::lastError() != sys::alreadyExists)
+    throw PublishError("cannot create the folder \"" + toUtf8(path) + "\": " + sys::errorMessage(sys::lastError()));
+  createdFolders_.push_back(path);
+}
+
+void Repository::open() {
+  sys::FileInfo info;
+  if (!sys::fileInfo(root, &info)) {
+    if (!sys::createFolders(root))
+      throw PublishError("cannot create the repository \"" + toUtf8(root) + "\": " + sys::errorMessage(sys::lastError()));
+    createdRoot_ = true;
+  } else if (!info.isFolder) {
+    throw PublishError("repository \"" + toUtf8(root) + "\" is not a folder");
+  }
+  lock_ = sys::tryLockFile(root + L"/publish.lock");
+  if (lock_ == sys::invalidHandle) {
+    if (sys::lastError() == sys::sharingViolation)
+      throw PublishError("another publish is running in \"" + toUtf8(root) + "\"");
+    throw PublishError("cannot lock the repository \"" + toUtf8(root) + "\": " + sys::errorMessage(sys::lastError()));
+  }
+  ensureFolder(root + L"/objects");
+  ensureFolder(root + L"/update");
+}
+
+std::wstring Repository::objectPath(const std::string& id) const {
+  return root + L"/objects/" + fromUtf8(id.substr(0, 2)) + L"/" + fromUtf8(id);
+}
+
+std::wstring Repository::replyPath(const std::string& channel) const { return root + L"/update/" + fromUtf8(channel); }
+
+bool Repository::hasObject(const std::string& id) const {
+  sys::FileInfo info;
+  return sys::fileInfo(objectPath(id), &info) && !info.isFolder;
+}
+
+bool Repository::putGzipObject(const std::string& id, const std::wstring& source) {
+  if (hasObject(id)) return false;
+  ensureFolder(root + L"/objects/" + fromUtf8(id.substr(0, 2)));
+  const std::wstring target = objectPath(id);
+  const std::wstring partial = target + L".partial";
+  std::string digest;
+  {
+    FileWriter file(partial);  // removed again unless closed
+    GzipWriter gzip(file);
+    Sha256Writer sha(gzip);
+    try {
+      readFileToWriter(source, sha, neverCancelled);
+    } catch (const OpenFileError& e) {
+      throw PublishError(std::string("cannot read product file: ") + e.what());
+    }
+    gzip.finish();
+    sha.finish(digest);
+    if (digest != id) throw PublishError("\"" + toUtf8(source) + "\" changed while it was being published");
+    file.close();
+  }
+  if (!sys::moveFile(partial, target)) {
+    uint32_t error = sys::lastError();
+    sys::deleteFile(partial);
+    throw PublishError("cannot put the object \"" + toUtf8(target) + "\" in place: " + sys::errorMessage(error));
+  }
+  createdFiles_.push_back(target);
+  ++objectsWritten;
+  return true;
+}
+
+std::wstring Repository::scratchPath(const std::string& name) const { return root + L"/objects/" + fromUtf8(name); }
+
+std::string Repository::putPlainObject(const std::wstring& scratch, uint64_t* size) {
+  std::string id;
+  try {
+    id = hashFile(scratch, size);
+  } catch (...) {
+    sys::deleteFile(scratch);
+    throw;
+  }
+  if (hasObject(id)) {
+    sys::deleteFile(scratch);
+    return id;
+  }
+  try {
+    ensureFolder(root + L"/objects/" + fromUtf8(id.substr(0, 2)));
+  } catch (...) {
+    sys::deleteFile(scratch);
+    throw;
+  }
+  const std::wstring target = objectPath(id);
+  if (!sys::moveFile(scratch, target)) {
+    uint32_t error = sys::lastError();
+    sys::deleteFile(scratch);
+    throw PublishError("cannot put the object \"" + toUtf8(target) + "\" in place: " + sys::errorMessage(error));
+  }
+  createdFiles_.push_back(target);
+  ++objectsWritten;
+  return id;
+}
+
+void Repository::rollback() {
+  for (auto it = createdFiles_.rbegin(); it != createdFiles_.rend(); ++it) sys::deleteFile(*it);
+  for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it) sys::removeFolder(*it);
+  if (createdRoot_ && lock_ != sys::invalidHandle) {
+    // A repository that this run created goes away again.
+    sys::deleteFile(root + L"/publish.lock");
+    sys::close(lock_);
+    lock_ = sys::invalidHandle;
+    sys::removeFolder(root);
+  }
+  commit();
+}
+
+void Repository::commit() {
+  createdRoot_ = false;
+  createdFiles_.clear();
+  createdFolders_.clear();
+}
+
+}  // namespace nx::publish

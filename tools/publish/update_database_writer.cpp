@@ -1,0 +1,110 @@
+#include "publish/update_database_writer.h"
+
+#include "db/json.h"
+#include "io/zip_archive.h"
+
+namespace nx::publish {
+
+namespace {
+
+void stringArray(yajl_gen gen, const std::vector<std::string>& items) {
+  jsonArrayOpen(gen);
+  for (const std::string& item : items) jsonString(gen, item);
+  jsonArrayClose(gen);
+}
+
+void addMember(ZipFile& archive, const std::string& name, const std::string& text) {
+  ZipWriter member(archive, name.c_str());
+  member.write(text.data(), text.size());
+  member.close();
+}
+
+}  // namespace
+
+std::string generateMetadata(const ReleaseDescription& d, const std::string& timestamp) {
+  // Keys in the order the updater reads them.
+  return generateJson([&](yajl_gen gen) {
+    jsonMapOpen(gen);
+    jsonString(gen, "format");
+    jsonInteger(gen, static_cast<int64_t>(d.format));
+    jsonString(gen, "timestamp");
+    jsonString(gen, timestamp);
+    jsonString(gen, "version");
+    jsonString(gen, d.version);
+    jsonString(gen, "update_url");
+    stringArray(gen, d.update_url);
+    jsonString(gen, "tag");
+    jsonString(gen, d.tag);
+    jsonString(gen, "setup");
+    jsonArrayOpen(gen);
+    for (const SetupEntry& entry : d.setup) {
+      jsonArrayOpen(gen);
+      jsonString(gen, entry.name);
+      jsonBool(gen, entry.flag);
+      jsonArrayClose(gen);
+    }
+    jsonArrayClose(gen);
+    jsonString(gen, "launch");
+    stringArray(gen, d.launch);
+    jsonString(gen, "apply");
+    stringArray(gen, d.apply);
+    jsonString(gen, "modules");
+    jsonArrayOpen(gen);
+    for (const ModuleSpec& m : d.modules) jsonString(gen, m.name);
+    jsonArrayClose(gen);
+    jsonString(gen, "main");
+    jsonString(gen, d.main);
+    if (!d.lang.empty()) {
+      jsonString(gen, "lang");
+      jsonString(gen, d.lang);
+    }
+    if (!d.arch.empty()) {
+      jsonString(gen, "arch");
+      jsonString(gen, d.arch);
+    }
+    if (!d.exclusive_modules.empty()) {
+      jsonString(gen, "exclusive_modules");
+      jsonArrayOpen(gen);
+      for (const auto& group : d.exclusive_modules) stringArray(gen, group);
+      jsonArrayClose(gen);
+    }
+    jsonMapClose(gen);
+  });
+}
+
+std::string generateFileList(const ReleaseContent& content, const std::string& module, const std::string& list) {
+  bool any = false;
+  for (const ReleaseFile& f : content.files)
+    if (f.module == module && f.list == list) any = true;
+  // The updater rejects an empty list: such a member is left out.
+  if (!any) return {};
+  return generateJson([&](yajl_gen gen) {
+    jsonArrayOpen(gen);
+    for (const ReleaseFile& f : content.files) {  // already sorted by path
+      if (f.module != module || f.list != list) continue;
+      jsonArrayOpen(gen);
+      jsonString(gen, f.path);
+      jsonString(gen, f.hash);
+      jsonInteger(gen, static_cast<int64_t>(f.size));
+      jsonArrayClose(gen);
+    }
+    jsonArrayClose(gen);
+  });
+}
+
+void writeUpdateDatabase(const std::wstring& path, const ReleaseDescription& d, const std::string& timestamp,
+                         const ReleaseContent& content) {
+  ZipFile archive(path);
+  addMember(archive, "metadata.json", generateMetadata(d, timestamp));
+  for (const ModuleSpec& m : d.modules) {
+    std::vector<std::string> lists{"common"};
+    for (const auto& [arch, unused] : m.arch) lists.push_back("arch_" + arch);
+    for (const auto& [lang, unused] : m.lang) lists.push_back("lang_" + lang);
+    for (const std::string& list : lists) {
+      std::string text = generateFileList(content, m.name, list);
+      if (!text.empty()) addMember(archive, "modules/" + m.name + "/" + list + ".json", text);
+    }
+  }
+}
+
+}  // namespace nx::publish
