@@ -60,8 +60,11 @@ std::vector<std::string> nativeArgs(const std::vector<std::wstring>& argv) {
 
 bool startProcess(const std::vector<std::wstring>& argv, bool wait, uint32_t* exitCode) {
   std::vector<std::string> args = nativeArgs(argv);
-  if (!args.empty() && args[0].find('/') == std::string::npos) args[0] = "./" + args[0];
-  if (!args.empty() && access(args[0].c_str(), X_OK) != 0) {
+  // A bare program name is looked for in the current folder first, then
+  // along PATH (posix_spawnp), as a Windows process start does.
+  if (!args.empty() && args[0].find('/') == std::string::npos) {
+    if (access(args[0].c_str(), X_OK) == 0) args[0] = "./" + args[0];
+  } else if (!args.empty() && access(args[0].c_str(), X_OK) != 0) {
     setLastError(static_cast<uint32_t>(errno));
     return false;
   }
