@@ -1,0 +1,72 @@
+// Gunzip and SHA-256 of one gzip file, as the check of a stored object does
+// it (file pump -> gunzip -> hash), against `gzip -dc FILE | sha256sum`.
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "app/text.h"
+#include "bench_util.h"
+#include "io/file_reader.h"
+#include "io/gunzip_writer.h"
+#include "io/sha256_writer.h"
+
+namespace {
+
+constexpr uint64_t kPlainSize = 256ull << 20;
+
+// Compressible but not trivial: numbered lines of varying words and numbers,
+// about a quarter of the size after gzip -6.
+void writeTextFile(const std::string& path) {
+  static const char* words[] = {"veltra",  "update", "object", "module", "digest",   "mirror", "cache",  "lang",
+                                "install", "repair", "base",   "write",  "staging", "applier", "version", "server"};
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::string chunk;
+  uint32_t x = 12345;
+  uint64_t done = 0;
+  while (done < kPlainSize) {
+    chunk.clear();
+    while (chunk.size() < (1 << 20)) {
+      x = x * 1664525u + 1013904223u;
+      chunk += std::to_string(x >> 12);
+      chunk += ' ';
+      chunk += words[(x >> 4) & 15];
+      chunk += '/';
+      chunk += words[(x >> 24) & 15];
+      chunk += '\n';
+    }
+    if (chunk.size() > kPlainSize - done) chunk.resize(kPlainSize - done);
+    out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    done += chunk.size();
+  }
+}
+
+std::string ourDigest(const std::wstring& path) {
+  nx::Sha256Writer hash;
+  nx::GunzipWriter gunzip(hash);
+  nx::readFileToWriter(path, gunzip, nx::neverCancelled);
+  std::string digest;
+  return hash.finish(digest);
+}
+
+}  // namespace
+
+int main() {
+  nx::bench::ScratchFolder scratch;
+  std::string plain = scratch.file("gunzip_input.txt");
+  std::string gz = plain + ".gz";
+  writeTextFile(plain);
+  nx::bench::shell("gzip -6 " + nx::bench::quote(plain));  // replaces the text file by the .gz
+  std::wstring widePath = nx::fromUtf8(gz);
+  std::string ours = ourDigest(widePath), reference;
+
+  double ourSeconds = nx::bench::bestSeconds(3, [&] { ours = ourDigest(widePath); });
+  double referenceSeconds = nx::bench::bestSeconds(
+      3, [&] { reference = nx::bench::shell("gzip -dc " + nx::bench::quote(gz) + " | sha256sum").substr(0, 64); });
+  if (ours != reference) {
+    std::fprintf(stderr, "bench_gunzip: digests differ: %s / %s\n", ours.c_str(), reference.c_str());
+    return 1;
+  }
+  nx::bench::printThroughputRow("gunzip+sha256 256 MiB (output bytes)", kPlainSize, ourSeconds, referenceSeconds,
+                                "gzip -dc | sha256sum");
+  return 0;
+}

@@ -1,0 +1,68 @@
+#pragma once
+// Shared pieces of the benchmark programs: a scratch folder that is removed
+// afterwards, wall-clock timing, running a standard tool through the shell,
+// and the common table row (see bench/run for the format).
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include <unistd.h>
+
+namespace nx::bench {
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    path_ = std::filesystem::temp_directory_path() / ("nx_bench_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Seconds taken by the fastest of `runs` calls.
+inline double bestSeconds(int runs, const std::function<void()>& work) {
+  double best = 1e300;
+  for (int i = 0; i < runs; ++i) {
+    auto start = std::chrono::steady_clock::now();
+    work();
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    if (took.count() < best) best = took.count();
+  }
+  return best;
+}
+
+// Runs a shell command; returns its standard output.
+inline std::string shell(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+inline std::string quote(const std::string& path) { return "'" + path + "'"; }
+
+// One table row for throughputs: ours and the reference in MB/s (10^6 bytes
+// a second) and their ratio, above 1 when ours is faster.
+inline void printThroughputRow(const std::string& name, uint64_t bytes, double ourSeconds, double referenceSeconds,
+                               const std::string& referenceName) {
+  double ours = bytes / 1e6 / ourSeconds, reference = bytes / 1e6 / referenceSeconds;
+  std::printf("| %s | %.0f MB/s | %.0f MB/s (%s) | %.2f |\n", name.c_str(), ours, reference, referenceName.c_str(),
+              ours / reference);
+  std::fflush(stdout);
+}
+
+}  // namespace nx::bench
