@@ -4,16 +4,15 @@
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 
-#include <stdexcept>
-
 #include "app/system_error_text.h"
-#include "io/io_error.h"
 #include "io_test_util.h"
 #include "support/temp_folder.h"
 #include "sys/errors.h"
 
 namespace nx {
 namespace {
+
+using test::caught;
 
 // Reads a member the way every caller does: reserve size(), then 64 KiB
 // chunks until a short read.
@@ -22,11 +21,7 @@ std::string readMember(UnzipFile& archive, const std::string& name) {
   std::string out;
   out.reserve(reader.size());
   char buffer[kChunkSize];
-  for (;;) {
-    size_t got = reader.read(buffer, sizeof buffer);
-    out.append(buffer, got);
-    if (got < sizeof buffer) break;
-  }
+  for (size_t got = kChunkSize; got == kChunkSize;) out.append(buffer, got = reader.read(buffer, kChunkSize));
   EXPECT_EQ(out.size(), reader.size());
   return out;
 }
@@ -39,6 +34,11 @@ void writeMember(ZipFile& archive, const char* name, const std::string& data) {
 
 class ZipTest : public ::testing::Test {
  protected:
+  void writeTwoMembers() {
+    ZipFile archive(path);
+    writeMember(archive, "modules/Core/filelist.json", big);
+    writeMember(archive, "metadata.json", small);
+  }
   test::TempFolder dir;
   std::wstring path = dir.file(L"archive.zip");
   std::string big = test::sampleText(3 * kChunkSize);  // an exact multiple of the chunk
@@ -46,11 +46,7 @@ class ZipTest : public ::testing::Test {
 };
 
 TEST_F(ZipTest, RoundTripAndStandardTools) {
-  {
-    ZipFile archive(path);
-    writeMember(archive, "modules/Core/filelist.json", big);
-    writeMember(archive, "metadata.json", small);
-  }
+  writeTwoMembers();
   {
     UnzipFile archive(path);
     EXPECT_EQ(readMember(archive, "metadata.json"), small);
@@ -65,19 +61,14 @@ TEST_F(ZipTest, RoundTripAndStandardTools) {
 
   // No dates are stored: the same content gives the same bytes.
   std::string first = test::readWholeFile(path);
-  {
-    ZipFile archive(path);
-    writeMember(archive, "modules/Core/filelist.json", big);
-    writeMember(archive, "metadata.json", small);
-  }
+  writeTwoMembers();
   EXPECT_EQ(test::readWholeFile(path), first);
-}
 
-TEST_F(ZipTest, ReadsArchivesOfTheZipTool) {
+  // And the other way round: an archive of the zip tool.
   test::writeWholeFile(dir.file(L"Cache.JSON"), big);
   test::runCommand("cd " + test::quoted(dir.path()) + " && zip -q -9 tool.zip Cache.JSON");
-  UnzipFile archive(dir.file(L"tool.zip"));
-  EXPECT_EQ(readMember(archive, "cache.json"), big);
+  UnzipFile tool(dir.file(L"tool.zip"));
+  EXPECT_EQ(readMember(tool, "cache.json"), big);
 }
 
 TEST_F(ZipTest, OneWriterAtATime) {
@@ -86,16 +77,11 @@ TEST_F(ZipTest, OneWriterAtATime) {
     {
       ZipWriter first(archive, "a.json");
       first.write("aaa", 3);
-      try {
-        ZipWriter second(archive, "b.json");
-        FAIL() << "second writer accepted";
-      } catch (const IOError& e) {
-        EXPECT_STREQ(e.what(), "only one ZipWriter can use ZipFile at a time");
-        EXPECT_EQ(e.code, IOError::kNoCode);
-      }
+      test::Caught e = caught([&] { ZipWriter second(archive, "b.json"); });
+      EXPECT_EQ(e.message, "only one ZipWriter can use ZipFile at a time");
+      EXPECT_EQ(e.code, IOError::kNoCode);
       first.write("bbb", 3);
-      // Destroyed without close(): the member is still completed.
-    }
+    }  // destroyed without close(): the member is still completed
     ZipWriter closed(archive, "b.json");
     closed.write("b", 1);
     closed.close();
@@ -108,9 +94,8 @@ TEST_F(ZipTest, OneWriterAtATime) {
   EXPECT_EQ(readMember(archive, "a.json"), "aaabbb");
   EXPECT_EQ(readMember(archive, "b.json"), "b");
   EXPECT_EQ(readMember(archive, "c.json"), "ccc");
-}
 
-TEST_F(ZipTest, UnwindingLeavesAWellFormedArchive) {
+  // An exception unwinding past a writer still leaves a well-formed archive.
   try {
     ZipFile archive(path);
     ZipWriter w(archive, "filecache.json");
@@ -118,80 +103,54 @@ TEST_F(ZipTest, UnwindingLeavesAWellFormedArchive) {
     throw std::runtime_error("generator failed");
   } catch (const std::runtime_error&) {
   }
-  UnzipFile archive(path);
-  EXPECT_EQ(readMember(archive, "filecache.json"), "partial");
+  UnzipFile partial(path);
+  EXPECT_EQ(readMember(partial, "filecache.json"), "partial");
 }
 
 TEST_F(ZipTest, OneReaderAtATimeAndMissingMembers) {
-  {
-    ZipFile archive(path);
-    writeMember(archive, "big.json", big);
-    writeMember(archive, "small.json", small);
-  }
+  writeTwoMembers();
   UnzipFile archive(path);
   {
-    UnzipReader first(archive, "big.json");
-    try {
-      UnzipReader second(archive, "small.json");
-      FAIL() << "second reader accepted";
-    } catch (const IOError& e) {
-      EXPECT_STREQ(e.what(), "only one UnzipReader can use UnzipFile at a time");
-      EXPECT_EQ(e.code, IOError::kNoCode);
-    }
+    UnzipReader first(archive, "modules/Core/filelist.json");
+    test::Caught e = caught([&] { UnzipReader second(archive, "metadata.json"); });
+    EXPECT_EQ(e.message, "only one UnzipReader can use UnzipFile at a time");
+    EXPECT_EQ(e.code, IOError::kNoCode);
     // A missing member is reported as such even while the archive is busy.
     EXPECT_THROW(UnzipReader(archive, "none.json"), OpenFileError);
     // The refused reader did not disturb the first one.
     EXPECT_EQ(first.size(), big.size());
     std::string got(big.size() + 1, '\0');
     EXPECT_EQ(first.read(got.data(), got.size()), big.size());
-    got.resize(big.size());
-    EXPECT_EQ(got, big);
+    EXPECT_EQ(got.substr(0, big.size()), big);
   }
-  try {
-    UnzipReader missing(archive, "modules/Nope/filelist.json");
-    FAIL() << "missing member found";
-  } catch (const OpenFileError& e) {
-    EXPECT_STREQ(e.what(), "open(\"modules/Nope/filelist.json\"): File not found");
-    EXPECT_EQ(e.code, IOError::kNoCode);
-  }
-  EXPECT_EQ(readMember(archive, "small.json"), small);  // idle again
+  test::Caught e = caught<OpenFileError>([&] { UnzipReader missing(archive, "modules/Nope/filelist.json"); });
+  EXPECT_EQ(e.message, "open(\"modules/Nope/filelist.json\"): File not found");
+  EXPECT_EQ(e.code, IOError::kNoCode);
+  EXPECT_EQ(readMember(archive, "metadata.json"), small);  // idle again
 }
 
 TEST_F(ZipTest, ArchivesThatCannotBeOpened) {
   std::wstring missing = dir.file(L"none.zip");
-  try {
-    UnzipFile archive(missing);
-    FAIL();
-  } catch (const OpenFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "open(\"" + test::narrowPath(missing) + "\"): (" +
-                                         std::to_string(sys::fileNotFound) + ") " +
-                                         systemErrorText(sys::fileNotFound));
-    EXPECT_EQ(e.code, sys::fileNotFound);
-  }
+  test::Caught e = caught<OpenFileError>([&] { UnzipFile archive(missing); });
+  EXPECT_EQ(e.message, "open(\"" + toUtf8(missing) + "\"): (" + std::to_string(sys::fileNotFound) + ") " +
+                           systemErrorText(sys::fileNotFound));
+  EXPECT_EQ(e.code, sys::fileNotFound);
   EXPECT_THROW(ZipFile(dir.file(L"no/such/folder.zip")), OpenFileError);
 
   test::writeWholeFile(path, test::sampleText(5000));
-  try {
-    UnzipFile archive(path);
-    FAIL();
-  } catch (const OpenFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "open(\"" + test::narrowPath(path) + "\"): not a zip archive");
-  }
+  EXPECT_EQ(caught<OpenFileError>([&] { UnzipFile archive(path); }).message,
+            "open(\"" + toUtf8(path) + "\"): not a zip archive");
 }
 
 TEST_F(ZipTest, DamagedMemberIsAReadError) {
-  // A stored member makes the damage invisible to the decompressor: only
-  // the CRC can tell.
+  // A stored member hides damage from the decompressor: only the CRC tells.
   std::string content = test::sampleText(1000);
-  {
-    zipFile z = zipOpen64(test::narrowPath(path).c_str(), APPEND_STATUS_CREATE);
-    ASSERT_NE(z, nullptr);
-    zip_fileinfo info{};
-    ASSERT_EQ(zipOpenNewFileInZip64(z, "stored.json", &info, nullptr, 0, nullptr, 0, nullptr, 0, 0, 0), ZIP_OK);
-    zipWriteInFileInZip(z, content.data(), static_cast<unsigned>(content.size()));
-    zipCloseFileInZip(z);
-    zipClose(z, nullptr);
-  }
+  zipFile z = zipOpen64(toUtf8(path).c_str(), APPEND_STATUS_CREATE);
+  zip_fileinfo info{};
+  ASSERT_EQ(zipOpenNewFileInZip64(z, "stored.json", &info, nullptr, 0, nullptr, 0, nullptr, 0, 0, 0), ZIP_OK);
+  zipWriteInFileInZip(z, content.data(), static_cast<unsigned>(content.size()));
+  zipCloseFileInZip(z);
+  zipClose(z, nullptr);
   std::string bytes = test::readWholeFile(path);
   size_t at = bytes.find(content.substr(0, 40));
   ASSERT_NE(at, std::string::npos);
@@ -199,13 +158,9 @@ TEST_F(ZipTest, DamagedMemberIsAReadError) {
   test::writeWholeFile(path, bytes);
 
   UnzipFile archive(path);
-  try {
-    readMember(archive, "stored.json");
-    FAIL() << "damaged member read without error";
-  } catch (const IOError& e) {
-    EXPECT_STREQ(e.what(), "unzReadCurrentFile failed");
-    EXPECT_EQ(e.code, static_cast<uint32_t>(UNZ_CRCERROR));
-  }
+  test::Caught e = caught([&] { readMember(archive, "stored.json"); });
+  EXPECT_EQ(e.message, "unzReadCurrentFile failed");
+  EXPECT_EQ(e.code, static_cast<uint32_t>(UNZ_CRCERROR));
 }
 
 }  // namespace
