@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 
@@ -52,13 +53,7 @@ class FileListParser : public JsonEventParser {
     if (committed_) return true;
     if (record_.path.empty() || record_.hash.empty()) return false;
     record_.module = module_;
-    auto found = db_.files.find(record_.path);
-    if (found != db_.files.end()) {
-      found->second = std::move(record_);
-    } else {
-      std::string key = record_.path;
-      db_.files.emplace(std::move(key), std::move(record_));
-    }
+    db_.files.try_emplace(record_.path).first->second = std::move(record_);
     committed_ = true;
     return true;
   }
@@ -78,6 +73,12 @@ bool readList(UnzipFile& archive, const std::string& member, Database& db, const
   } catch (const OpenFileError&) {
     return false;
   }
+  // An entry takes at least ~72 bytes of text with its 64-digit hash: grow
+  // the table once for the whole list instead of rehashing on the way, and
+  // geometrically, so many small lists do not rehash the table each time.
+  size_t need = db.files.size() + static_cast<size_t>(reader->size() / 72);
+  if (need > db.files.bucket_count() * db.files.max_load_factor())
+    db.files.reserve(std::max(need, db.files.size() * 2));
   FileListParser parser(db, module);
   runEventParser(parser, *reader);
   return true;
