@@ -2,6 +2,7 @@
 // Real files and real zip archives for the database tests.
 #include <zlib.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -19,11 +20,7 @@ using Members = std::vector<std::pair<std::string, std::string>>;
 
 inline void writeZip(const std::wstring& path, const Members& members) {
   ZipFile zip(path);
-  for (const auto& [name, content] : members) {
-    ZipWriter member(zip, name.c_str());
-    member.write(content.data(), content.size());
-    member.close();
-  }
+  for (const auto& [name, content] : members) ZipWriter(zip, name.c_str()).write(content.data(), content.size());
 }
 
 inline void writeFile(const std::wstring& path, const std::string& content) {
@@ -67,24 +64,18 @@ inline std::string errorOf(const std::function<void()>& call) {
 // an empty json drops the key.
 inline std::string metadataJson(const std::vector<std::pair<std::string, std::string>>& changes = {}) {
   std::vector<std::pair<std::string, std::string>> keys = {
-      {"format", "3"},          {"timestamp", "\"2024-05-01\""},
-      {"version", "\"1.2.3\""}, {"update_url", "[\"http://a/\", \"http://b/\"]"},
-      {"tag", "\"stable\""},    {"setup", "[[\"vc\", true], [\"dx\", false]]"},
-      {"launch", "\"run.exe\""}, {"apply", "[\"applier.exe\", \"x.dll\"]"},
-      {"modules", "[\"main\", \"a\", \"b\", \"c\"]"}, {"main", "\"main\""},
-      {"lang", "\"en\""},       {"arch", "\"x86_64\""}};
-  for (const auto& [key, json] : changes) {
-    bool found = false;
-    for (auto& entry : keys)
-      if (entry.first == key) entry.second = json, found = true;
-    if (!found) keys.emplace_back(key, json);
+      {"format", "3"}, {"timestamp", "\"t\""}, {"version", "\"1.2.3\""}, {"update_url", "[\"http://a/\", \"http://b/\"]"},
+      {"tag", "\"stable\""}, {"setup", "[[\"vc\", true], [\"dx\", false]]"}, {"launch", "\"run.exe\""},
+      {"apply", "[\"applier.exe\"]"}, {"modules", "[\"main\", \"a\", \"b\", \"c\"]"}, {"main", "\"main\""},
+      {"lang", "\"en\""}, {"arch", "\"x86_64\""}};
+  for (const auto& change : changes) {
+    auto same = [&](const auto& entry) { return entry.first == change.first; };
+    auto found = std::find_if(keys.begin(), keys.end(), same);
+    if (found == keys.end()) keys.push_back(change); else found->second = change.second;
   }
-  std::string text = "{";
-  for (const auto& [key, json] : keys) {
-    if (json.empty()) continue;
-    if (text.size() > 1) text += ", ";
-    text += "\"" + key + "\": " + json;
-  }
+  std::string text;
+  for (const auto& [key, json] : keys)
+    if (!json.empty()) text += (text.empty() ? "{" : ", ") + ("\"" + key + "\": " + json);
   return text + "}";
 }
 

@@ -23,7 +23,6 @@ class ModuleSetTest : public ::testing::Test {
 
 TEST_F(ModuleSetTest, SelectHonoursExclusiveGroups) {
   EXPECT_FALSE(selectModule(db, "ghost", log));
-  EXPECT_FALSE(db.modules.count("ghost"));
 
   ASSERT_TRUE(selectModule(db, "a", log));
   EXPECT_TRUE(on("a") && !on("b") && !on("c"));
@@ -49,9 +48,8 @@ TEST_F(ModuleSetTest, AddAndRemoveOnRequest) {
   addModule(db, "a");
   EXPECT_TRUE(on("a") && on("b") && on("c"));  // no exclusivity on request
   removeModule(db, "free");
-  EXPECT_FALSE(on("free"));
   removeModule(db, "b");
-  EXPECT_FALSE(on("b"));
+  EXPECT_TRUE(!on("free") && !on("b"));
   EXPECT_EQ(test::errorOf([&] { addModule(db, "x"); }), "Can't add unknown mod \"x\"");
   EXPECT_EQ(test::errorOf([&] { removeModule(db, "x"); }), "Can't del unknown mod \"x\"");
   EXPECT_EQ(test::errorOf([&] { removeModule(db, "main"); }), "Can't del main module \"main\"");
