@@ -1,6 +1,6 @@
-#include <algorithm>
-#include <optional>
+#include <cstdint>
 #include <stdexcept>
+#include <vector>
 
 #include "app/text.h"
 #include "db/database.h"
@@ -65,23 +65,28 @@ class FileListParser : public JsonEventParser {
   JsonHandlerSet start_, entries_, path_, hash_, size_;
 };
 
-// Streams one member into the file table; false when the archive lacks it.
-bool readList(UnzipFile& archive, const std::string& member, Database& db, const std::string& module) {
-  std::optional<UnzipReader> reader;
+// One file-list member to read, with its uncompressed size.
+struct PlannedList {
+  std::string member;
+  const std::string* module;
+  uint64_t size;
+};
+
+// Adds the member to the plan when the archive has it; false when it lacks it.
+bool plan(UnzipFile& archive, std::string member, const std::string& module, std::vector<PlannedList>& lists) {
   try {
-    reader.emplace(archive, member);
+    UnzipReader reader(archive, member);
+    lists.push_back({std::move(member), &module, reader.size()});
+    return true;
   } catch (const OpenFileError&) {
     return false;
   }
-  // An entry takes at least ~72 bytes of text with its 64-digit hash: grow
-  // the table once for the whole list instead of rehashing on the way, and
-  // geometrically, so many small lists do not rehash the table each time.
-  size_t need = db.files.size() + static_cast<size_t>(reader->size() / 72);
-  if (need > db.files.bucket_count() * db.files.max_load_factor())
-    db.files.reserve(std::max(need, db.files.size() * 2));
-  FileListParser parser(db, module);
-  runEventParser(parser, *reader);
-  return true;
+}
+
+void readList(UnzipFile& archive, const PlannedList& list, Database& db) {
+  UnzipReader reader(archive, list.member);
+  FileListParser parser(db, *list.module);
+  runEventParser(parser, reader);
 }
 
 }  // namespace
@@ -89,16 +94,24 @@ bool readList(UnzipFile& archive, const std::string& member, Database& db, const
 void loadFileLists(Database& db, const std::wstring& dbPath) {
   try {
     UnzipFile archive(dbPath);
+    std::vector<PlannedList> lists;
     for (const auto& [name, selected] : db.modules) {
       if (!selected) continue;
       const std::string folder = "modules/" + name + "/";
-      if (readList(archive, folder + "common.json", db, name)) {
-        readList(archive, folder + "arch_" + db.arch + ".json", db, name);
-        readList(archive, folder + "lang_" + db.lang + ".json", db, name);
+      if (plan(archive, folder + "common.json", name, lists)) {
+        plan(archive, folder + "arch_" + db.arch + ".json", name, lists);
+        plan(archive, folder + "lang_" + db.lang + ".json", name, lists);
       } else {
-        readList(archive, folder + "filelist.json", db, name);
+        plan(archive, folder + "filelist.json", name, lists);
       }
     }
+    // Size the table once for every list: an entry takes at least ~72 bytes
+    // of text with its 64-digit hash, and growing a large table on the way
+    // costs more than the whole parse.
+    uint64_t text = 0;
+    for (const PlannedList& list : lists) text += list.size;
+    db.files.reserve(db.files.size() + static_cast<size_t>(text / 72));
+    for (const PlannedList& list : lists) readList(archive, list, db);
   } catch (const std::runtime_error& e) {
     throw IOError(L"parse_db_files", dbPath, fromUtf8(e.what()));
   }
