@@ -7,6 +7,9 @@
 
 namespace nx::sha256 {
 
+// The 64 round constants, shared by both forms (16-byte aligned for SIMD loads).
+alignas(16) extern const uint32_t kRound[64];
+
 // Folds count 64-byte blocks into the eight chaining words.
 using CompressFunction = void (*)(uint32_t state[8], const unsigned char* blocks, size_t count);
 
