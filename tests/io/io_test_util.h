@@ -22,41 +22,28 @@ inline void writeWholeFile(const std::wstring& path, const std::string& bytes) {
   std::ofstream(toUtf8(path), std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// Compressible but not trivial text.
-inline std::string sampleText(size_t size, uint32_t seed = 1) {
-  static const char* words[] = {"veltra", "update", "object", "module", "digest", "mirror", "cache", "lang"};
-  std::string out;
-  for (uint32_t x = seed; out.size() < size;) {
-    x = x * 1664525u + 1013904223u;
-    out += std::to_string(x % 100000) + ' ' + words[(x >> 8) % 8] + ' ' + words[(x >> 16) % 8] + '\n';
-  }
-  out.resize(size);
-  return out;
-}
-
-// Incompressible bytes.
-inline std::string randomBytes(size_t size, uint64_t x = 7) {
+// Incompressible bytes, or compressible text drawn from the first `letters` letters.
+inline std::string randomBytes(size_t size, unsigned letters = 0, uint64_t x = 7) {
   std::string out(size, '\0');
   for (char& c : out) {
     x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-    c = static_cast<char>(x >> 24);
+    c = static_cast<char>(letters ? 'a' + (x >> 24) % letters : x >> 24);
   }
   return out;
 }
 
-// What an I/O failure of type E said; "<nothing thrown>" when f succeeded.
-struct Caught {
-  std::string message = "<nothing thrown>";
-  uint32_t code = 0;
-};
+// An I/O failure as "<message> #<code>".
+inline std::string described(const IOError& e) { return e.what() + (" #" + std::to_string(e.code)); }
+
+// The failure of type E that f raised, described; "" when f succeeded.
 template <class E = IOError, class F>
-Caught caught(F&& f) {
+std::string caught(F&& f) {
   try {
     f();
   } catch (const E& e) {
-    return {e.what(), e.code};
+    return described(e);
   }
-  return {};
+  return "";
 }
 
 inline std::string runCommand(const std::string& command) {
@@ -71,10 +58,9 @@ inline std::string runCommand(const std::string& command) {
 
 inline std::string quoted(const std::wstring& path) { return "'" + toUtf8(path) + "'"; }
 
-inline std::string sha256sumOf(const std::wstring& path) { return runCommand("sha256sum " + quoted(path)).substr(0, 64); }
-// openssl is much faster on large files.
-inline std::string opensslDigestOf(const std::wstring& path) {
-  return runCommand("openssl dgst -sha256 -r " + quoted(path)).substr(0, 64);
+// The digest the system's tool gives; openssl is much faster on large files.
+inline std::string toolDigestOf(const std::wstring& path, const char* tool = "sha256sum") {
+  return runCommand(std::string(tool) + " " + quoted(path)).substr(0, 64);
 }
 
 }  // namespace nx::test
