@@ -6,32 +6,21 @@ namespace nx::publish {
 namespace {
 
 TEST(PathPatternTest, Matching) {
-  struct Case {
-    const char* pattern;
-    const char* path;
-    bool matches;
+  using Paths = std::vector<const char*>;
+  const std::tuple<const char*, Paths, Paths> cases[] = {  // pattern, paths it matches, paths it does not
+      {"data/*.txt", {"data/items.txt"}, {"data/sub/items.txt", "data/items.txt.bak"}},  // "*" stays within a piece
+      {"data/item?.txt", {"data/items.txt"}, {"data/item.txt"}},
+      {"*", {"veltra.sh"}, {"data/items.txt"}},
+      {"**", {"data/a/b/c.txt"}, {}},
+      {"data/**", {"data/a/b.txt"}, {"data", "database/x"}},  // a trailing "**" needs a piece below
+      {"**/*.txt", {"items.txt", "a/b/items.txt"}, {}},        // a leading "**/" may include none
+      {"a/**/z.txt", {"a/z.txt", "a/b/c/z.txt"}, {"a/b/c/y.txt"}},
+      {"*a*b*", {"xaybz"}, {"xbya"}},
   };
-  const Case cases[] = {
-      {"data/*.txt", "data/items.txt", true},
-      {"data/*.txt", "data/sub/items.txt", false},  // "*" stays within a piece
-      {"data/*.txt", "data/items.txt.bak", false},
-      {"data/item?.txt", "data/items.txt", true},
-      {"data/item?.txt", "data/item.txt", false},
-      {"*", "veltra.sh", true},
-      {"*", "data/items.txt", false},
-      {"**", "data/a/b/c.txt", true},
-      {"data/**", "data/a/b.txt", true},
-      {"data/**", "data", false},  // a trailing "**" needs a piece below
-      {"data/**", "database/x", false},
-      {"**/*.txt", "items.txt", true},  // none included
-      {"**/*.txt", "a/b/items.txt", true},
-      {"a/**/z.txt", "a/z.txt", true},
-      {"a/**/z.txt", "a/b/c/z.txt", true},
-      {"a/**/z.txt", "a/b/c/y.txt", false},
-      {"*a*b*", "xaybz", true},
-      {"*a*b*", "xbya", false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(matchPattern(c.pattern, c.path), c.matches) << c.pattern << " " << c.path;
+  for (const auto& [pattern, yes, no] : cases) {
+    for (const char* path : yes) EXPECT_TRUE(matchPattern(pattern, path)) << pattern << " " << path;
+    for (const char* path : no) EXPECT_FALSE(matchPattern(pattern, path)) << pattern << " " << path;
+  }
 }
 
 TEST(PathPatternTest, PathsThatLeaveOrBlurTheProductFolderAreRefused) {

@@ -1,246 +1,263 @@
+// Runs the real publish program on real folders and reads what it wrote with
+// the system's own tools and the updater's own readers.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "app/text.h"
 #include "db/database.h"
 #include "db/install_state.h"
 #include "db/json.h"
-#include "tools/publish_fixture.h"
+#include "support/temp_folder.h"
 
 namespace nx::test {
 namespace {
 
-const std::string kV1 = NX_SOURCE_DIR "/examples/product-v1";
-const std::string kV2 = NX_SOURCE_DIR "/examples/product-v2";
+namespace fs = std::filesystem;
+const std::string kExamples = NX_SOURCE_DIR "/examples";
 
-std::string sha256sum(const std::string& file) { return shell("sha256sum " + quote(file), "/dev/null").out.substr(0, 64); }
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
-struct ReplyEntry {
-  std::string version, timestamp, id;
-  uint64_t size = 0;
-};
+void writeAll(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
 
-std::vector<ReplyEntry> readReply(const std::string& path, std::vector<std::string>* urls = nullptr) {
-  JsonTree tree = parseJsonText(readAll(path));
-  if (urls) getStringList(findKey(tree.get(), "download_url", yajl_t_any), *urls, "bad");
-  std::vector<ReplyEntry> out;
-  yajl_val versions = findKey(tree.get(), "versions", yajl_t_array);
-  for (size_t i = 0; versions && i < versions->u.array.len; ++i) {
-    yajl_val v = versions->u.array.values[i];
-    ReplyEntry e;
-    e.version = YAJL_GET_STRING(findKey(v, "version", yajl_t_string));
-    e.timestamp = YAJL_GET_STRING(findKey(v, "timestamp", yajl_t_string));
-    e.id = YAJL_GET_STRING(findKey(v, "database_id", yajl_t_string));
-    getUnsigned(findKey(v, "database_size", yajl_t_any), e.size);
-    out.push_back(e);
-  }
+std::string quote(const std::string& word) { return "'" + word + "'"; }  // the paths used hold no quote
+
+struct ToolRun { int status = -1; std::string out, err; };
+
+// Runs a shell command line; stdout is captured, stderr goes to errFile.
+ToolRun shell(const std::string& command, const std::string& errFile = "/dev/null") {
+  ToolRun run;
+  FILE* pipe = popen((command + " 2>" + quote(errFile)).c_str(), "r");
+  char buffer[4096];
+  for (size_t got; pipe && (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, got);
+  int raw = pipe ? pclose(pipe) : -1;
+  run.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.err = readAll(errFile);
+  return run;
+}
+
+std::string sha256sum(const std::string& file) { return shell("sha256sum " + quote(file)).out.substr(0, 64); }
+std::string gunzip(const std::string& file) { return shell("gzip -dc " + quote(file)).out; }
+std::string objectFile(std::string repo, std::string id) { return repo + "/objects/" + id.substr(0, 2) + "/" + id; }
+
+// Every entry below root (relative path -> bytes), for before/after checks.
+std::map<std::string, std::string> snapshot(const std::string& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    files[fs::relative(entry.path(), root).generic_string()] =
+        entry.is_regular_file() ? readAll(entry.path().string()) : "<folder>";
+  return files;
+}
+
+// A JSON tree flattened to its leaves: "versions.1.version" -> its text (a number's as written).
+void flatten(yajl_val v, const std::string& at, std::map<std::string, std::string>& out) {
+  for (size_t i = 0; YAJL_IS_OBJECT(v) && i < v->u.object.len; ++i)
+    flatten(v->u.object.values[i], at + "." + v->u.object.keys[i], out);
+  for (size_t i = 0; YAJL_IS_ARRAY(v) && i < v->u.array.len; ++i)
+    flatten(v->u.array.values[i], at + "." + std::to_string(i), out);
+  if (YAJL_IS_STRING(v) || YAJL_IS_NUMBER(v)) out[at.substr(1)] = YAJL_IS_STRING(v) ? v->u.string : v->u.number.r;
+}
+
+// A reply parsed as the updater parses JSON.
+std::map<std::string, std::string> readReply(const std::string& file) {
+  std::map<std::string, std::string> out;
+  flatten(parseJsonText(readAll(file)).get(), "", out);
   return out;
 }
 
-std::string objectFile(const std::string& repo, const std::string& id) {
-  return repo + "/objects/" + id.substr(0, 2) + "/" + id;
-}
+class PublishTest : public ::testing::Test {
+ protected:
+  std::string path(const std::string& name) const { return toUtf8(dir.path()) + "/" + name; }
 
-TEST_F(PublishTest, ReleaseWritesVerifiableObjectsDatabaseAndReply) {
+  ToolRun publish(const std::vector<std::string>& words) {
+    std::string command = quote(NX_BUILD_DIR "/publish");
+    for (const std::string& w : words) command += " " + quote(w);
+    return shell(command, path("stderr.txt"));
+  }
+
+  // Publishes sample version v; the applier files it names are made up here.
+  ToolRun publishSample(int v, const std::string& repo, const std::string& baseUrl = "") {
+    writeAll(path("applier"), "#!/bin/sh\nexit 0\n");
+    const std::string n = std::to_string(v);
+    return publish({"release", kExamples + "/release-v" + n + ".json", kExamples + "/product-v" + n, repo,
+                    "--base-url", baseUrl.empty() ? "file://" + repo : baseUrl, "--add",
+                    "bin/applier=" + path("applier"), "--add", "bin/autoupdate=" + path("applier")});
+  }
+
+  TempFolder dir;
+};
+
+TEST_F(PublishTest, ReleaseWritesVerifiableObjectsDatabaseAndReplyTheSameEveryTime) {
   const std::string repo = path("repo");
   ToolRun run = publishSample(1, repo);
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "");
+  auto reply = readReply(repo + "/update/stable");
+  EXPECT_EQ(reply["download_url.0"], "file://" + repo + "/objects");
+  EXPECT_EQ(reply["versions.0.version"] + " " + reply["versions.0.timestamp"], "1.0 2026-12-01T10:00:00Z");
 
-  std::vector<std::string> urls;
-  auto versions = readReply(repo + "/update/stable", &urls);
-  ASSERT_EQ(versions.size(), 1u);
-  EXPECT_EQ(urls, std::vector<std::string>{"file://" + repo + "/objects"});
-  EXPECT_EQ(versions[0].version, "1.0");
-  EXPECT_EQ(versions[0].timestamp, "2026-12-01T10:00:00Z");
-
-  // The database is a plain object named by its own digest, readable as the
-  // updater reads it.
-  const std::string dbFile = objectFile(repo, versions[0].id);
-  EXPECT_EQ(sha256sum(dbFile), versions[0].id);
-  EXPECT_EQ(fs::file_size(dbFile), versions[0].size);
+  // The database is a plain object named by its own digest, read as the updater reads it.
+  const std::string dbFile = objectFile(repo, reply["versions.0.database_id"]);
+  EXPECT_EQ(sha256sum(dbFile), reply["versions.0.database_id"]);
+  EXPECT_EQ(std::to_string(fs::file_size(dbFile)), reply["versions.0.database_size"]);
   Database db;
   loadMetadata(kInvalidStructure, db, fromUtf8(dbFile));
-  EXPECT_EQ(db.version, "1.0");
-  EXPECT_EQ(db.tag, "stable");
-  EXPECT_EQ(db.main, "veltra");
+  EXPECT_EQ(db.version + " " + db.tag + " " + db.main, "1.0 stable veltra");
   EXPECT_EQ(db.update_url, std::vector<std::string>{"file://" + repo + "/update/stable"});
   EXPECT_EQ(db.apply, (std::vector<std::string>{"bin/applier", "bin/autoupdate"}));
-  EXPECT_EQ(db.modules.size(), 2u);
   db.modules["maps"] = true;
   db.lang = "de";
   loadFileLists(db, fromUtf8(dbFile));
-  EXPECT_EQ(db.files.count("lang/de/greeting.txt"), 1u);
   EXPECT_EQ(db.files.count("lang/en/greeting.txt"), 0u);  // only in the English list
   EXPECT_EQ(db.files.at("maps/island.txt").module, "maps");
 
-  // Every product file is a gzip object whose id is the digest of the file.
+  // Every product file is a gzip object (no name, mtime 0) whose id is the digest of the file.
   for (const char* rel : {"veltra.sh", "data/items.txt", "data/notes.txt", "lang/de/greeting.txt", "maps/island.txt"}) {
     SCOPED_TRACE(rel);
-    const std::string source = kV1 + "/" + rel;
+    const std::string source = kExamples + "/product-v1/" + rel;
     const FileRecord& record = db.files.at(rel);
     EXPECT_EQ(record.hash, sha256sum(source));
     EXPECT_EQ(record.size, fs::file_size(source));
-    const std::string object = objectFile(repo, record.hash);
-    EXPECT_EQ(readAll(object).substr(0, 2), "\x1f\x8b");
-    EXPECT_EQ(shell("gzip -dc " + quote(object), "/dev/null").out, readAll(source));
+    EXPECT_EQ(readAll(objectFile(repo, record.hash)).substr(0, 8), std::string("\x1f\x8b\x08\0\0\0\0\0", 8));
+    EXPECT_EQ(gunzip(objectFile(repo, record.hash)), readAll(source));
   }
-}
 
-TEST_F(PublishTest, SameInputGivesSameBytesAndRepublishingReplacesTheEntry) {
-  addApplier();
-  // Same addresses for both repositories, so every byte may be compared.
-  auto publishTo = [&](const std::string& repo) {
-    return publish({"release", NX_SOURCE_DIR "/examples/release-v1.json", kV1, repo, "--base-url", "http://h/r",
-                    "--add", "bin/applier=" + path("applier"), "--add", "bin/autoupdate=" + path("applier")});
-  };
-  ASSERT_EQ(publishTo(path("c")).status, 0);
-  ASSERT_EQ(publishTo(path("d")).status, 0);
-  auto c = snapshot(path("c")), d = snapshot(path("d"));
-  EXPECT_EQ(c, d);
-
-  ToolRun again = publishTo(path("c"));
-  ASSERT_EQ(again.status, 0) << again.err;
-  EXPECT_NE(again.out.find(" 0 new objects"), std::string::npos) << again.out;
-  EXPECT_EQ(snapshot(path("c")), c);  // one entry, same bytes
+  // The same input with the same addresses gives the same bytes; publishing
+  // it again replaces the entry with itself.
+  const auto first = snapshot(repo);
+  ASSERT_EQ(publishSample(1, path("copy"), "file://" + repo).status, 0);
+  EXPECT_EQ(snapshot(path("copy")), first);
+  run = publishSample(1, repo);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find(" 0 new objects"), std::string::npos) << run.out;
+  EXPECT_EQ(snapshot(repo), first);
 }
 
 TEST_F(PublishTest, SecondVersionKeepsTheFirstAndImagesMatchTheirProduct) {
   const std::string repo = path("repo");
-  ASSERT_EQ(publishSample(2, repo).status, 0);  // published out of order on purpose
+  ASSERT_EQ(publishSample(2, repo).status, 0);  // out of order on purpose
   ASSERT_EQ(publishSample(1, repo).status, 0);
-  auto versions = readReply(repo + "/update/stable");
-  ASSERT_EQ(versions.size(), 2u);
+  auto reply = readReply(repo + "/update/stable");
   // Oldest first: the updater offers the last newer entry.
-  EXPECT_EQ(versions[0].version, "1.0");
-  EXPECT_EQ(versions[1].version, "2.0");
-  EXPECT_NE(versions[0].id, versions[1].id);
+  EXPECT_EQ(reply["versions.0.version"] + " " + reply["versions.1.version"], "1.0 2.0");
+  EXPECT_EQ(reply.count("versions.2.version"), 0u);
 
+  // Version 1 in German without the optional module, version 2 in English with it.
   for (int v : {1, 2}) {
     SCOPED_TRACE(v);
-    const std::string target = path("image" + std::to_string(v));
-    const std::string product = v == 1 ? kV1 : kV2;
-    ToolRun run = publish({"image", repo, std::to_string(v) + ".0", target, "--lang", "en", "--module", "maps"});
+    const std::string n = std::to_string(v), target = path("image" + n), lang = v == 1 ? "de" : "en";
+    const std::string product = kExamples + "/product-v" + n;
+    ToolRun run = publish({"image", repo, n + ".0", target, "--lang", lang, "--module", v == 1 ? "veltra" : "maps"});
     ASSERT_EQ(run.status, 0) << run.err;
-    auto image = snapshot(target), source = snapshot(product);
-    for (const auto& [rel, bytes] : source) {
-      if (rel.starts_with("lang/de")) {
-        EXPECT_EQ(image.count(rel), 0u) << rel;
-      } else {
-        EXPECT_EQ(image[rel], bytes) << rel;
-      }
+    auto image = snapshot(target);
+    for (const auto& [rel, bytes] : snapshot(product)) {
+      const bool left = rel.starts_with(v == 1 ? "lang/en" : "lang/de") || (v == 1 && rel.starts_with("maps"));
+      EXPECT_EQ(image.count(rel) ? image[rel] : "<none>", left ? "<none>" : bytes) << rel;
     }
     EXPECT_EQ(image["bin/applier"], readAll(path("applier")));
-    EXPECT_EQ(image["Config/lang.cfg"], "en");
-    EXPECT_EQ(image["autoupdate.db"], readAll(objectFile(repo, versions[v - 1].id)));
-    EXPECT_NE(fs::status(target + "/veltra.sh").permissions() & fs::perms::owner_exec, fs::perms::none);
-    EXPECT_EQ(shell(quote(target + "/veltra.sh"), "/dev/null").out,
-              "VELTRA " + std::to_string(v) + ".0\nWelcome to VELTRA.\n");
+    EXPECT_EQ(image["Config/lang.cfg"], lang);
+    EXPECT_EQ(image["autoupdate.db"], readAll(objectFile(repo, reply["versions." + std::to_string(v - 1) + ".database_id"])));
+    // Runs only if it kept its execute permission.
+    EXPECT_EQ(shell(quote(target + "/veltra.sh")).out, "VELTRA " + n + ".0\n" + image["lang/" + lang + "/greeting.txt"]);
 
-    // The state reads back as the updater loads an installation.
-    Database db;
+    Database db;  // the state reads back as the updater loads an installation
     loadMetadata(kInvalidStructure, db, fromUtf8(target + "/autoupdate.db"));
     loadInstallState(kInvalidStructure, db, fromUtf8(target + "/autoupdate.cfg"));
-    EXPECT_EQ(db.arch, "x86_64");
-    EXPECT_EQ(db.lang, "en");
-    EXPECT_TRUE(db.modules["maps"] && db.modules["veltra"]);
+    EXPECT_EQ(db.arch + " " + db.lang, "x86_64 " + lang);
+    EXPECT_TRUE(db.modules["veltra"]);
+    EXPECT_EQ(db.modules["maps"], v == 2);
   }
-  // Without the optional module, its files stay out.
-  ASSERT_EQ(publish({"image", repo, "2.0", path("plain"), "--lang", "de"}).status, 0);
-  EXPECT_FALSE(fs::exists(path("plain/maps")));
-  EXPECT_TRUE(fs::exists(path("plain/lang/de/greeting.txt")));
 }
 
-TEST_F(PublishTest, FailedPublishLeavesTheRepositoryAsItWas) {
+TEST_F(PublishTest, FailuresGiveOneClearLineAndLeaveTheRepositoryAsItWas) {
   const std::string repo = path("repo");
   ASSERT_EQ(publishSample(1, repo).status, 0);
   const auto before = snapshot(repo);
 
   // Bad input is found before anything is written.
-  writeAll(path("bad.json"), "{\"version\": \"2.0\", \"tag\": \"stable\", \"main\": \"m\", \"update_url\": \"u\","
-                             " \"download_url\": \"d\", \"modules\": {\"m\": [\"veltra.sh\", \"missing.txt\"]},"
-                             " \"launch\": \"veltra.sh\", \"apply\": []}");
-  ToolRun run = publish({"release", path("bad.json"), kV2, repo});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("missing.txt"), std::string::npos) << run.err;
+  const std::pair<std::string, std::string> cases[] = {  // further keys, the line's core
+      {R"("modules": {"m": ["veltra.sh", "data/*.bin"]})", "pattern \"data/*.bin\" matches no file"},
+      {R"("modules": {"m": ["veltra.sh", "missing.txt"]})", "no file \"missing.txt\" in the product folder"},
+      {R"("modules": {"m": ["../product-v2/veltra.sh"]})", "it leaves the product folder"},
+      {R"("modules": {"m": ["veltra.sh", "data/**"], "n": ["data/items.txt"]})",
+       "\"data/items.txt\" belongs to two modules, \"m\" and \"n\""},
+      {R"("modules": {"m": ["veltra.sh"]}, "exclusive_modules": [["m", "maps"]])", "unknown module \"maps\""},
+      {R"("modules": {"m": {"files": "veltra.sh", "lang": {"en": 5}}})", "\"modules.m.lang.en\" must be a string"},
+      {R"("modules": {"m": ["veltra.sh"]}, "setup": [["x", 1]])", "\"setup\" must be an array of [name, flag] pairs"},
+      {R"("modules": {"m": ["veltra.sh"]}, "launch": 3)", "\"launch\" must be a string or an array of strings"},
+      {R"("modules": {"m": ["veltra.sh"]}, "lauch": [])", "unknown key \"lauch\""},
+      {R"("modules": {"m": {"lang": {"de": "lang/de/**"}}})", "no common file"},
+  };
+  for (const auto& [rest, expected] : cases) {
+    SCOPED_TRACE(expected);
+    writeAll(path("d.json"), R"({"version": "2.0", "tag": "stable", "main": "m", "update_url": "u", "download_url": "d", )"
+                             R"("apply": [], )" + rest + (rest.find("launch") == rest.npos ? R"(, "launch": "x"})" : "}"));
+    ToolRun run = publish({"release", path("d.json"), kExamples + "/product-v2", repo});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(snapshot(repo), before);
+  }
+  ToolRun missing = publish({"release", path("none.json"), kExamples + "/product-v2", repo});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("none.json"), std::string::npos);
+  EXPECT_EQ(publish({"release", path("d.json")}).status, 2);
+  EXPECT_EQ(publish({"image", repo, "1.0", path("t"), "--colour", "red"}).status, 2);
   EXPECT_EQ(snapshot(repo), before);
 
-  // A failure at the very last step takes back the objects and the database
-  // already written.
+  // A failure at the very last step takes back the objects and database already written.
   fs::create_directories(repo + "/update/stable.tmp");
-  run = publishSample(2, repo);
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(publishSample(2, repo).status, 1);
   fs::remove(repo + "/update/stable.tmp");
   EXPECT_EQ(snapshot(repo), before);
 
   // A reply file that is not a reply is never overwritten.
   writeAll(repo + "/update/stable", "{\"versions\": []}");
   const auto damaged = snapshot(repo);
-  run = publishSample(2, repo);
+  ToolRun run = publishSample(2, repo);
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("not a valid update reply"), std::string::npos) << run.err;
   EXPECT_EQ(snapshot(repo), damaged);
 }
 
-TEST_F(PublishTest, BadInputGetsOneClearLine) {
-  struct Case {
-    std::string modules, extra, expected;
-  };
-  const std::vector<Case> cases = {
-      {"{\"m\": [\"veltra.sh\", \"data/*.bin\"]}", "", "pattern \"data/*.bin\" matches no file"},
-      {"{\"m\": [\"../product-v2/veltra.sh\"]}", "", "it leaves the product folder"},
-      {"{\"m\": [\"veltra.sh\", \"data/**\"], \"n\": [\"data/items.txt\"]}", "",
-       "\"data/items.txt\" belongs to two modules, \"m\" and \"n\""},
-      {"{\"m\": [\"veltra.sh\"]}", ", \"exclusive_modules\": [[\"m\", \"maps\"]]", "unknown module \"maps\""},
-      {"{\"m\": {\"files\": \"veltra.sh\", \"lang\": {\"en\": 5}}}", "", "\"modules.m.lang.en\" must be a string"},
-      {"{\"m\": [\"veltra.sh\"]}", ", \"setup\": [[\"x\", 1]]", "\"setup\" must be an array of [name, flag] pairs"},
-      {"{\"m\": [\"veltra.sh\"]}", ", \"launch\": 3", "\"launch\" must be a string or an array of strings"},
-      {"{\"m\": [\"veltra.sh\"]}", ", \"lauch\": []", "unknown key \"lauch\""},
-      {"{\"m\": {\"lang\": {\"de\": \"lang/de/**\"}}}", "", "no common file"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
-    std::string launch = c.extra.find("\"launch\"") == std::string::npos ? ", \"launch\": \"veltra.sh\"" : "";
-    writeAll(path("d.json"), "{\"version\": \"2.0\", \"tag\": \"stable\", \"main\": \"m\", \"update_url\": \"u\","
-                             " \"download_url\": \"d\", \"apply\": [], \"modules\": " +
-                                 c.modules + launch + c.extra + "}");
-    ToolRun run = publish({"release", path("d.json"), kV2, path("repo")});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_FALSE(fs::exists(path("repo")));
-  }
-  ToolRun missing = publish({"release", path("none.json"), kV2, path("repo")});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("none.json"), std::string::npos);
-  EXPECT_EQ(publish({"release", path("d.json")}).status, 2);
-  EXPECT_EQ(publish({"image", path("repo"), "1.0", path("t"), "--colour", "red"}).status, 2);
-}
-
-TEST_F(PublishTest, ArchListsAndDamagedObjects) {
-  const std::string product = path("product");
-  writeAll(product + "/run.sh", "#!/bin/sh\necho run\n");
-  writeAll(product + "/bin/x86_64/engine", "engine for x86_64\n");
-  writeAll(product + "/bin/arm64/engine", "engine for arm64\n");
-  writeAll(product + "/notes/read me.txt", "same bytes\n");
-  writeAll(product + "/notes/copy.txt", "same bytes\n");
+TEST_F(PublishTest, ArchListsLargeAndEmptyFilesAndDamagedObjects) {
+  const std::string product = path("product"), repo = path("repo");
+  std::string big;  // several compression chunks, partly incompressible
+  for (uint32_t x = 7; big.size() < 300000; x = x * 1664525u + 1013904223u) big += x & 0x100 ? std::to_string(x) : "veltra ";
+  for (const auto& [rel, bytes] : std::map<std::string, std::string>{
+           {"run.sh", "#!/bin/sh\necho run\n"}, {"bin/x86_64/engine", "engine for x86_64\n"},
+           {"bin/arm64/engine", "engine for arm64\n"}, {"notes/read me.txt", "same bytes\n"},
+           {"notes/copy.txt", "same bytes\n"}, {"notes/big.txt", big}, {"notes/empty.txt", ""}})
+    writeAll(product + "/" + rel, bytes);
   writeAll(path("d.json"), R"({"version": "7", "tag": "beta", "main": "core", "arch": "x86_64", "lang": "en",
     "modules": {"core": {"files": ["run.sh", "notes", "bin/**"],
                          "arch": {"x86_64": "bin/x86_64/*", "arm64": ["bin/arm64/engine"]}}},
     "launch": "run.sh", "apply": "run.sh", "requirements": "windows:6.1"})");
-  const std::string repo = path("repo");
   ToolRun run = publish({"release", path("d.json"), product, repo, "--base-url", "file://" + repo, "--timestamp", "T1"});
   ASSERT_EQ(run.status, 0) << run.err;
-  // The two notes share one object; the database is the fifth.
-  EXPECT_NE(run.out.find("5 files, 5 new objects"), std::string::npos) << run.out;
-
-  ToolRun unzip = shell("unzip -Z1 " + quote(objectFile(repo, readReply(repo + "/update/beta")[0].id)), "/dev/null");
-  EXPECT_EQ(unzip.out, "metadata.json\nmodules/core/common.json\nmodules/core/arch_x86_64.json\n"
-                       "modules/core/arch_arm64.json\n");
-  EXPECT_NE(readAll(repo + "/update/beta").find("\"requirements\": \"windows:6.1\""), std::string::npos);
+  // The two notes share one object; the database is the last.
+  EXPECT_NE(run.out.find("7 files, 7 new objects"), std::string::npos) << run.out;
+  auto reply = readReply(repo + "/update/beta");
+  EXPECT_EQ(reply["versions.0.requirements"], "windows:6.1");
+  EXPECT_EQ(shell("unzip -Z1 " + quote(objectFile(repo, reply["versions.0.database_id"]))).out,
+            "metadata.json\nmodules/core/common.json\nmodules/core/arch_x86_64.json\nmodules/core/arch_arm64.json\n");
+  for (std::string rel : {"notes/big.txt", "notes/empty.txt"})
+    EXPECT_EQ(gunzip(objectFile(repo, sha256sum(product + "/" + rel))), readAll(product + "/" + rel)) << rel;
 
   ASSERT_EQ(publish({"image", repo, "7", path("arm"), "--arch", "arm64"}).status, 0);
   EXPECT_EQ(readAll(path("arm/bin/arm64/engine")), "engine for arm64\n");
   EXPECT_FALSE(fs::exists(path("arm/bin/x86_64")));
   EXPECT_EQ(readAll(path("arm/notes/read me.txt")), "same bytes\n");
+  EXPECT_EQ(readAll(path("arm/notes/big.txt")), big);
 
   // A damaged object fails the image and leaves no half installation.
   std::string id = sha256sum(product + "/bin/x86_64/engine");

@@ -94,7 +94,7 @@ ReleaseContent buildReleaseContent(const ReleaseDescription& description,
   };
 
   std::map<std::string, Claim> claims;
-  for (const ModuleSpec& module : description.modules) {
+  for (const ModuleRule& module : description.modules) {
     std::string where = "module \"" + module.name + "\"";
     std::map<std::string, std::string> variantOf;  // path -> list within this module
     auto claimVariant = [&](const std::string& list, const PatternList& patterns) {

@@ -88,29 +88,29 @@ class Checker {
     return out;
   }
 
-  ModuleSpec module(const std::string& name, yajl_val value) const {
-    ModuleSpec spec;
-    spec.name = name;
+  ModuleRule module(const std::string& name, yajl_val value) const {
+    ModuleRule rule;
+    rule.name = name;
     std::string where = "modules." + name;
     if (!isPlainWord(name)) fail("module name \"" + name + "\" must be a word of letters, digits, \"_\", \"-\" or \".\"");
     if (YAJL_IS_STRING(value) || YAJL_IS_ARRAY(value)) {
-      spec.files = patterns(value, where);
-      return spec;
+      rule.files = patterns(value, where);
+      return rule;
     }
     if (!YAJL_IS_OBJECT(value)) fail("\"" + where + "\" must be an object or a list of paths");
     for (size_t i = 0; i < value->u.object.len; ++i) {
       std::string key = value->u.object.keys[i];
       yajl_val v = value->u.object.values[i];
       if (key == "files")
-        spec.files = patterns(v, where + ".files");
+        rule.files = patterns(v, where + ".files");
       else if (key == "arch")
-        spec.arch = variants(v, where + ".arch", false);
+        rule.arch = variants(v, where + ".arch", false);
       else if (key == "lang")
-        spec.lang = variants(v, where + ".lang", true);
+        rule.lang = variants(v, where + ".lang", true);
       else
         fail("unknown key \"" + where + "." + key + "\"");
     }
-    return spec;
+    return rule;
   }
 
  private:
@@ -130,8 +130,8 @@ bool sameIgnoringCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-const ModuleSpec* ReleaseDescription::findModule(const std::string& name) const {
-  for (const ModuleSpec& m : modules)
+const ModuleRule* ReleaseDescription::findModule(const std::string& name) const {
+  for (const ModuleRule& m : modules)
     if (m.name == name) return &m;
   return nullptr;
 }

@@ -14,7 +14,7 @@ namespace nx::publish {
 
 using PatternList = std::vector<std::string>;
 
-struct ModuleSpec {
+struct ModuleRule {
   std::string name;
   PatternList files;                                       // common to every arch and language
   std::vector<std::pair<std::string, PatternList>> arch;   // arch word -> files only that arch gets
@@ -31,14 +31,14 @@ struct ReleaseDescription {
   std::string main;
   std::string lang;  // default language of a new installation; may be empty
   std::string arch;  // default arch; may be empty
-  std::vector<ModuleSpec> modules;  // in the order of the file
+  std::vector<ModuleRule> modules;  // in the order of the file
   std::vector<std::vector<std::string>> exclusive_modules;
   std::vector<SetupEntry> setup;
   std::vector<std::string> launch;
   std::vector<std::string> apply;
   std::string requirements;
 
-  const ModuleSpec* findModule(const std::string& name) const;
+  const ModuleRule* findModule(const std::string& name) const;
 };
 
 // Reads and checks a description. Throws PublishError naming the file and the

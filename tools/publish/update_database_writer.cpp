@@ -50,7 +50,7 @@ std::string generateMetadata(const ReleaseDescription& d, const std::string& tim
     stringArray(gen, d.apply);
     jsonString(gen, "modules");
     jsonArrayOpen(gen);
-    for (const ModuleSpec& m : d.modules) jsonString(gen, m.name);
+    for (const ModuleRule& m : d.modules) jsonString(gen, m.name);
     jsonArrayClose(gen);
     jsonString(gen, "main");
     jsonString(gen, d.main);
@@ -96,7 +96,7 @@ void writeUpdateDatabase(const std::wstring& path, const ReleaseDescription& d, 
                          const ReleaseContent& content) {
   ZipFile archive(path);
   addMember(archive, "metadata.json", generateMetadata(d, timestamp));
-  for (const ModuleSpec& m : d.modules) {
+  for (const ModuleRule& m : d.modules) {
     std::vector<std::string> lists{"common"};
     for (const auto& [arch, unused] : m.arch) lists.push_back("arch_" + arch);
     for (const auto& [lang, unused] : m.lang) lists.push_back("lang_" + lang);
