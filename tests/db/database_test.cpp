@@ -1,40 +1,108 @@
-#include "db/database.h"
-
+// The database layer on real files and real zip archives: the readers, the
+// JSON layer under them, the install state, module choice and settings.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
-#include "db/db_fixture.h"
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <memory>
+
+#include "app/text.h"
 #include "db/install_state.h"
+#include "db/json.h"
+#include "db/module_set.h"
+#include "db/settings.h"
+#include "db/source_tag.h"
+#include "io/io_error.h"
+#include "io/zip_archive.h"
+#include "support/memory_log.h"
+#include "support/temp_folder.h"
 
 namespace nx {
 namespace {
 
-using test::errorOf;
-using test::metadataJson;
+namespace fs = std::filesystem;
+using Members = std::vector<std::pair<std::string, std::string>>;
 
-class DatabaseTest : public ::testing::Test {
+void writeZip(const std::wstring& path, const Members& members) {
+  ZipFile zip(path);
+  for (const auto& [name, content] : members) ZipWriter(zip, name.c_str()).write(content.data(), content.size());
+}
+
+void writeFile(const std::wstring& path, const std::string& content) {
+  std::ofstream(fs::path(path), std::ios::binary) << content;
+}
+
+std::string readFile(const std::wstring& path) {
+  std::ifstream in(fs::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The message of what the call throws; empty when it does not throw.
+std::string errorOf(const std::function<void()>& call) try {
+  call();
+  return "";
+} catch (const std::exception& e) {
+  return e.what();
+}
+
+bool startsWith(const std::string& text, const std::string& head) { return text.starts_with(head); }
+
+std::string inQuotes(const std::wstring& path) { return "\"" + toUtf8(path) + "\""; }
+
+// A valid metadata.json; each (key, json) change replaces that key's value,
+// and an empty json drops the key.
+std::string metadataJson(const Members& changes = {}) {
+  std::map<std::string, std::string> keys = {
+      {"format", "3"}, {"timestamp", "\"t\""}, {"version", "\"1.2.3\""}, {"tag", "\"stable\""}, {"main", "\"main\""},
+      {"update_url", "[\"http://a/\", \"http://b/\"]"}, {"setup", "[[\"vc\", true], [\"dx\", false]]"},
+      {"launch", "\"run.exe\""}, {"apply", "[\"applier.exe\"]"}, {"modules", "[\"main\", \"a\", \"b\", \"c\"]"},
+      {"lang", "\"en\""}, {"arch", "\"x86_64\""}};
+  for (const auto& [key, json] : changes) keys[key] = json;
+  std::string text;
+  for (const auto& [key, json] : keys)
+    if (!json.empty()) text += (text.empty() ? "{" : ", ") + ("\"" + key + "\": " + json);
+  return text + "}";
+}
+
+// "arch|lang|sorted selected modules"
+std::string state(const Database& db) {
+  std::string text = db.arch + "|" + db.lang + "|";
+  for (const auto& [name, on] : std::map<std::string, bool>(db.modules.begin(), db.modules.end()))
+    if (on) text += name + " ";
+  return text;
+}
+
+// A temporary install folder holding Config/ and autoupdate.db.
+class DbTest : public ::testing::Test {
  protected:
+  DbTest() { fs::create_directory(fs::path(dir.file(L"Config"))); }
   std::wstring dbPath() const { return dir.file(L"autoupdate.db"); }
-  // Loads metadata.json with the given changes; returns the error, if any.
-  std::string loadWith(const std::vector<std::pair<std::string, std::string>>& changes) {
+  std::string expected(const std::string& word, const std::string& detail) const {
+    return word + "(" + inQuotes(dbPath()) + "): " + detail;
+  }
+  // Loads a fresh db from metadata.json with these changes; returns the error, if any.
+  std::string loadWith(const Members& changes) {
     db = Database();
-    test::writeZip(dbPath(), {{"metadata.json", metadataJson(changes)}});
+    writeZip(dbPath(), {{"metadata.json", metadataJson(changes)}});
     return errorOf([&] { loadMetadata(kInvalidStructure, db, dbPath()); });
   }
   // Loads the file lists of the selected modules from these members.
-  std::string listsFrom(const test::Members& members) {
-    test::writeZip(dbPath(), members);
+  std::string listsFrom(const Members& members) {
+    writeZip(dbPath(), members);
     db.files.clear();
     return errorOf([&] { loadFileLists(db, dbPath()); });
   }
-  std::string expected(const std::string& word, const std::string& detail) const {
-    return word + "(" + test::quoted(dbPath()) + "): " + detail;
-  }
 
   test::TempFolder dir;
+  test::MemoryLog log;
   Database db;
 };
 
-TEST_F(DatabaseTest, MetadataFieldsAndDefaults) {
+TEST_F(DbTest, MetadataFieldsAndDefaults) {
   ASSERT_EQ(loadWith({{"modules", "[\"a\", \"a\"]"}, {"exclusive_modules", "[\"a\", [\"b\", \"c\"]]"}}), "");
   EXPECT_EQ(db.update_url, (std::vector<std::string>{"http://a/", "http://b/"}));
   EXPECT_TRUE(db.setup.size() == 2 && db.setup[0].name == "vc" && db.setup[0].flag && !db.setup[1].flag);
@@ -42,9 +110,8 @@ TEST_F(DatabaseTest, MetadataFieldsAndDefaults) {
   EXPECT_EQ(db.modules, (std::unordered_map<std::string, bool>{{"a", false}, {"main", true}}));
   EXPECT_EQ(db.exclusive_modules, (std::vector<std::vector<std::string>>{{"a"}, {"b", "c"}}));
 
-  ASSERT_EQ(loadWith({{"format", "\"7\""}, {"lang", ""}, {"arch", "5"}, {"update_url", "\"\""},
-                      {"setup", "[]"}, {"exclusive_modules", "5"}}),
-            "");
+  ASSERT_EQ(loadWith({{"format", "\"7\""}, {"lang", ""}, {"arch", "5"}, {"update_url", "\"\""}, {"setup", "[]"},
+                      {"exclusive_modules", "5"}}), "");
   EXPECT_EQ(db.format, 7u);
   EXPECT_TRUE(db.lang.empty() && db.arch.empty() && db.setup.empty() && db.exclusive_modules.empty());
   EXPECT_EQ(db.update_url, std::vector<std::string>{""});
@@ -52,49 +119,50 @@ TEST_F(DatabaseTest, MetadataFieldsAndDefaults) {
   EXPECT_EQ(db.format, 0u);
 }
 
-TEST_F(DatabaseTest, MetadataStructureErrors) {
-  const std::vector<std::pair<std::string, std::string>> broken = {
-      {"timestamp", ""},      {"timestamp", "5"},         {"version", ""},          {"update_url", "[]"},
-      {"update_url", "[1]"},  {"update_url", ""},         {"tag", "[]"},            {"setup", ""},
-      {"setup", "[[\"x\", 1]]"}, {"setup", "[[\"x\"]]"},  {"launch", ""},           {"apply", "[\"a\", 2]"},
-      {"modules", "\"a\""},   {"modules", "[1]"},         {"main", ""},             {"exclusive_modules", "[5]"}};
-  for (const auto& change : broken)
+TEST_F(DbTest, MetadataStructureErrors) {
+  for (const auto& change : Members{{"timestamp", ""}, {"timestamp", "5"}, {"version", ""}, {"update_url", "[]"},
+                                    {"update_url", "[1]"}, {"update_url", ""}, {"tag", "[]"}, {"setup", ""},
+                                    {"setup", "[[\"x\", 1]]"}, {"setup", "[[\"x\"]]"}, {"launch", ""}, {"main", ""},
+                                    {"apply", "[\"a\", 2]"}, {"modules", "\"a\""}, {"modules", "[1]"},
+                                    {"exclusive_modules", "[5]"}})
     EXPECT_EQ(loadWith({change}), expected("parse_db_core", "invalid database structure"))
         << change.first << " = " << change.second;
 
-  test::writeZip(dbPath(), {{"metadata.json", "{\"a\": }"}});
-  std::string error = errorOf([&] { loadMetadata(kInvalidStructure, db, dbPath()); });
-  EXPECT_EQ(error.rfind(expected("parse_db_core", "JSON error: "), 0), 0u) << error;
-  test::writeZip(dbPath(), {{"other.json", "{}"}});
-  EXPECT_EQ(errorOf([&] { loadMetadata(kInvalidStructure, db, dbPath()); }),
-            expected("parse_db_core", "open(\"metadata.json\"): File not found"));
-  std::wstring missing = dir.file(L"none.db");
-  error = errorOf([&] { loadMetadata(kInvalidStructure, db, missing); });
-  EXPECT_EQ(error.rfind("parse_db_core(" + test::quoted(missing) + "): open(" + test::quoted(missing), 0), 0u)
-      << error;
+  auto load = [&](const std::wstring& path) { return errorOf([&] { loadMetadata(kInvalidStructure, db, path); }); };
+  writeZip(dbPath(), {{"metadata.json", "{\"a\": }"}});
+  EXPECT_PRED2(startsWith, load(dbPath()), expected("parse_db_core", "JSON error: "));
+  writeZip(dbPath(), {{"other.json", "{}"}});
+  EXPECT_EQ(load(dbPath()), expected("parse_db_core", "open(\"metadata.json\"): File not found"));
+  const std::wstring missing = dir.file(L"none.db");
+  EXPECT_PRED2(startsWith, load(missing), "parse_db_core(" + inQuotes(missing) + "): open(" + inQuotes(missing));
 }
 
-TEST_F(DatabaseTest, FileListGrammar) {
+TEST_F(DbTest, FileListGrammar) {
   db.modules = {{"m", true}};
   auto list = [&](const std::string& json) { return listsFrom({{"modules/m/filelist.json", json}}); };
-  const std::string invalid = expected("parse_db_files", "invalid format");
   for (const char* json : {"[]", "[[\"\", \"h\", 1]]", "[[\"p\", \"\", 1]]", "[[\"p\", \"h\", -1]]",
                            "{\"p\": 1}", "[[\"p\", \"h\"]]", "[[\"p\", \"h\", 1, 2]]", "[[\"p\", \"h\", \"1\"]]",
                            "[[\"p\", \"h\", 1e300]]", "[\"p\", \"h\", 1]"})
-    EXPECT_EQ(list(json), invalid) << json;
+    EXPECT_EQ(list(json), expected("parse_db_files", "invalid format")) << json;
 
   // Streamed lists take no comments; syntax errors carry yajl's short text.
-  std::string error = list("[[\"p\", \"h\", 1] /* c */]");
-  EXPECT_EQ(error.rfind(expected("parse_db_files", "lexical error: "), 0), 0u) << error;
-  error = list("[[\"p\", \"h\", 99999999999999999999]]");
-  EXPECT_EQ(error, expected("parse_db_files", "parse error: integer overflow\n"));
+  EXPECT_PRED2(startsWith, list("[[\"p\", \"h\", 1] /* c */]"), expected("parse_db_files", "lexical error: "));
+  EXPECT_EQ(list("[[\"p\", \"h\", 99999999999999999999]]"),
+            expected("parse_db_files", "parse error: integer overflow\n"));
 
   ASSERT_EQ(list("[[\"p\", \"h\", 12.9], [\"q\", \"g\", 9223372036854775807]]"), "");
   EXPECT_TRUE(db.files.at("p").size == 12 && db.files.at("p").module == "m");
   EXPECT_EQ(db.files.at("q").size, 9223372036854775807u);
+
+  // Far larger than one read chunk, so tokens straddle chunk boundaries.
+  std::string big = "[[\"dir/f0\", \"h\", 0]";
+  for (int i = 1; i < 20000; ++i)
+    big += ",[\"dir/f" + std::to_string(i) + "\", \"" + std::string(64, 'a') + "\", " + std::to_string(i) + "]";
+  ASSERT_EQ(list(big + "]"), "");
+  EXPECT_TRUE(db.files.size() == 20000 && db.files.at("dir/f19999").size == 19999);
 }
 
-TEST_F(DatabaseTest, FileListMergeOrder) {
+TEST_F(DbTest, FileListMergeOrder) {
   db.arch = "x64";
   db.lang = "de";
   db.modules = {{"m", true}, {"n", true}, {"empty", true}, {"off", false}};
@@ -105,25 +173,204 @@ TEST_F(DatabaseTest, FileListMergeOrder) {
                        {"modules/m/lang_de.json", R"([["b", "l2", 200]])"},
                        {"modules/m/filelist.json", R"([["z", "no", 0]])"},
                        {"modules/n/filelist.json", R"([["n1", "f", 4]])"},
-                       {"modules/off/filelist.json", R"([["z", "no", 0]])"}}),
-            "");
+                       {"modules/off/filelist.json", R"([["z", "no", 0]])"}}), "");
   std::string table;
   for (const char* path : {"a", "b", "c", "n1"})
     table += db.files.at(path).hash + ":" + std::to_string(db.files.at(path).size) + " ";
   EXPECT_EQ(table, "x1:10 l2:200 c3:3 f:4 ");
-  EXPECT_EQ(db.files.size(), 4u);
-  EXPECT_TRUE(db.files.at("a").local_hash.empty());  // replaced whole
+  EXPECT_TRUE(db.files.size() == 4 && db.files.at("a").local_hash.empty());  // entries replaced whole
 }
 
-// Lists far larger than one read chunk, so tokens straddle chunk boundaries.
-TEST_F(DatabaseTest, LargeListStreamsAcrossChunks) {
-  db.modules = {{"m", true}};
-  std::string json = "[";
-  for (int i = 0; i < 20000; ++i) json += (i ? "," : "") + std::string("[\"dir/file") + std::to_string(i) +
-                                          "\", \"" + std::string(64, 'a') + "\", " + std::to_string(i) + "]";
-  ASSERT_EQ(listsFrom({{"modules/m/common.json", json + "]"}}), "");
-  ASSERT_EQ(db.files.size(), 20000u);
-  EXPECT_EQ(db.files.at("dir/file19999").size, 19999u);
+TEST_F(DbTest, JsonTreesAndBeautifiedOutput) {
+  JsonTree tree = parseJsonText(R"(/* c */ {"a": "first", // more
+      "a": "second", "n": 42, "s": "42abc", "e": "", "l": "x1", "neg": -1, "r": 12.9,
+      "big": "99999999999999999999", "t": true})");
+  EXPECT_STREQ(findKey(tree.get(), "a", yajl_t_string)->u.string, "first");
+  EXPECT_EQ(findKey(tree.get(), "a", yajl_t_number), nullptr);
+  auto value = [&](const char* key) { return findKey(tree.get(), key, yajl_t_any); };
+  uint64_t out = 7;
+  for (auto [key, want] : std::map<std::string, uint64_t>{{"n", 42}, {"s", 42}, {"neg", UINT64_MAX}})
+    EXPECT_TRUE(getUnsigned(value(key.c_str()), out) && out == want) << key;
+  for (const char* key : {"e", "l", "r", "big", "t", "missing"}) EXPECT_FALSE(getUnsigned(value(key), out)) << key;
+
+  const std::string error = errorOf([] { parseJsonText("{\"a\": tru}"); });
+  EXPECT_PRED2(startsWith, error, "JSON error: ");
+  EXPECT_NE(error.find("tru}"), std::string::npos) << "verbose text quotes the input: " << error;
+  EXPECT_PRED2(startsWith, errorOf([] { parseJsonText(""); }), "JSON error: ");
+
+  writeJsonFile(dir.file(L"out.json"), [](yajl_gen g) {
+    jsonArrayOpen(g);
+    jsonString(g, "b/\"q\"\n");
+    jsonArrayOpen(g);
+    jsonArrayClose(g);
+    jsonArrayClose(g);
+  });
+  EXPECT_EQ(readFile(dir.file(L"out.json")), "[\n \"b/\\\"q\\\"\\n\",\n [\n\n ]\n]\n");
+  EXPECT_THROW(generateJson([](yajl_gen g) { jsonMapClose(g); }), std::runtime_error);
+}
+
+TEST_F(DbTest, InstallStateAppliedOverDatabase) {
+  const std::wstring cfg = dir.file(L"autoupdate.cfg");
+  writeFile(dir.file(L"Config/lang.cfg"), "FR\n");
+  writeFile(cfg, "{} // nothing installed beyond main");
+  loadWith({{"lang", ""}, {"arch", ""}});
+  loadInstallState(kInvalidStructure, db, cfg);
+  EXPECT_EQ(state(db), "x86_64|fr|main ");
+
+  gzFile gz = gzopen(toUtf8(cfg).c_str(), "wb");  // compressed reads like plain
+  gzputs(gz, R"({"arch": 64, "lang": "de", "modules": ["a", "unknown"]})");
+  gzclose(gz);
+  loadWith({{"arch", "\"arm64\""}});
+  loadInstallState(kInvalidStructure, db, cfg);
+  EXPECT_EQ(state(db), "arm64|de|a main unknown ");
+
+  const std::string head = "parse_config(" + inQuotes(cfg) + "): ";
+  writeFile(cfg, R"({"modules": ["a", 1]})");
+  EXPECT_EQ(errorOf([&] { loadInstallState(kInvalidStructure, db, cfg); }), head + "invalid database structure");
+  writeFile(cfg, "{");
+  EXPECT_PRED2(startsWith, errorOf([&] { loadInstallState(kInvalidStructure, db, cfg); }), head + "JSON error: ");
+
+  // Missing: an open error for the state alone, tolerated by the core loader
+  // (which then does not consult lang.cfg either).
+  fs::remove(fs::path(cfg));
+  EXPECT_THROW(loadInstallState(kInvalidStructure, db, cfg), OpenFileError);
+  loadWith({{"lang", ""}, {"arch", ""}});
+  db = Database();
+  loadDatabaseCore(kInvalidStructure, db, dbPath(), cfg);
+  EXPECT_EQ(state(db), "x86_64||main ");
+}
+
+// A save that fails part way leaves the previous state file byte for byte.
+TEST_F(DbTest, InterruptedSaveKeepsPreviousState) {
+  const std::wstring cfg = dir.file(L"autoupdate.cfg"), temp = cfg + L".tmp";
+  loadWith({{"lang", ""}});
+  saveInstallState(cfg, db);
+  const std::string saved = "{\n \"arch\": \"x86_64\",\n \"lang\": \"\",\n \"modules\": [\n  \"main\"\n ]\n}\n";
+  EXPECT_EQ(readFile(cfg), saved);
+
+  addModule(db, "b");
+  auto unchanged = [&] { return readFile(cfg) == saved && !fs::exists(fs::path(temp)); };
+  auto interrupted = [](yajl_gen g) { jsonMapOpen(g); throw std::runtime_error("interrupted"); };
+  EXPECT_EQ(errorOf([&] { writeJsonFile(cfg, interrupted); }), "interrupted");
+  EXPECT_TRUE(unchanged());
+  if (fs::exists("/dev/full")) {  // a disk that refuses the data
+    fs::create_symlink("/dev/full", fs::path(temp));
+    EXPECT_PRED2(startsWith, errorOf([&] { saveInstallState(cfg, db); }), "write(" + inQuotes(cfg) + "): (");
+    EXPECT_TRUE(unchanged());
+  }
+  fs::create_directory(fs::path(temp));  // the new file cannot be made
+  EXPECT_PRED2(startsWith, errorOf([&] { saveInstallState(cfg, db); }), "create(" + inQuotes(cfg) + "): (");
+  EXPECT_EQ(readFile(cfg), saved);
+}
+
+TEST_F(DbTest, ModuleChoice) {
+  db.main = "main";
+  db.modules = {{"main", true}, {"a", false}, {"b", true}, {"c", false}, {"d", true}, {"free", true}};
+  db.exclusive_modules = {{"a", "b", "ghost"}, {"a", "c"}, {"d", "main"}};
+  auto on = [&](const char* name) { return db.modules.at(name); };
+  addModule(db, "a");
+  removeModule(db, "free");
+  EXPECT_TRUE(on("a") && on("b") && !on("free"));  // no exclusivity on request
+  EXPECT_EQ(errorOf([&] { addModule(db, "x"); }), "Can't add unknown mod \"x\"");
+  EXPECT_EQ(errorOf([&] { removeModule(db, "x"); }), "Can't del unknown mod \"x\"");
+  EXPECT_EQ(errorOf([&] { removeModule(db, "main"); }), "Can't del main module \"main\"");
+  EXPECT_TRUE(on("main"));
+
+  EXPECT_FALSE(selectModule(db, "ghost", log));
+  EXPECT_TRUE(selectModule(db, "free", log) && on("free"));  // in no group: nothing else changes
+  ASSERT_TRUE(selectModule(db, "a", log));                   // already selected: the others still go
+  EXPECT_TRUE(on("a") && !on("b") && !on("c") && on("free"));
+  auto lines = log.lines();  // c was off already: only b is reported
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].ends_with("Removed module b in favor of a\n")) << lines[0];
+  selectModule(db, "d", log);
+  EXPECT_FALSE(on("main"));  // a group may hold the main module
+}
+
+TEST_F(DbTest, LanguageAndTagFiles) {
+  const std::wstring lang = dir.file(L"Config/lang.cfg"), tag = dir.file(L"Config/autoupdate.tag");
+  for (auto [content, expected] : Members{
+           {"EN\n", "en"}, {"de-DE", "de"}, {"", ""}, {" en", ""}, {std::string(70, 'x'), std::string(64, 'x')}}) {
+    writeFile(lang, content);
+    readLanguageFile(db, lang);
+    EXPECT_EQ(db.lang, expected) << content;
+  }
+  readLanguageFile(db, dir.file(L"Config/none.cfg"));
+  EXPECT_EQ(db.lang, "");
+
+  EXPECT_EQ(readSourceTag(dir.path() + L"/"), "");
+  writeFile(dir.file(L"Config/retail.cfg"), "retail 1");
+  fs::create_directory(fs::path(tag));
+  EXPECT_EQ(readSourceTag(dir.path()), "retail1");  // a folder is not the tag file
+  fs::remove(fs::path(tag));
+  writeFile(tag, " dvd_2013-x!\n" + std::string(60, 'z'));
+  EXPECT_EQ(readSourceTag(dir.path() + L"/"), "dvd_2013-x" + std::string(51, 'z'));
+}
+
+TEST_F(DbTest, InstallStateCarriedIntoNewDatabase) {
+  loadWith({{"lang", ""}, {"arch", ""}});
+  db.arch = "arm64";
+  db.modules["a"] = db.modules["gone"] = true;  // the new database does not know "gone"
+  writeFile(dir.file(L"Config/lang.cfg"), "de");
+  const std::wstring newDb = dbPath();  // replaces the archive the current state came from
+  writeZip(newDb, {{"metadata.json", metadataJson({{"exclusive_modules", "[[\"a\", \"c\"]]"}})},
+                   {"modules/main/common.json", "[[\"m\", \"h\", 1]]"},
+                   {"modules/main/arch_arm64.json", "[[\"m\", \"arm\", 2]]"},
+                   {"modules/main/lang_de.json", "[[\"d\", \"h\", 3]]"},
+                   {"modules/c/filelist.json", "[[\"cfile\", \"h\", 4]]"}});
+  Database next;
+  carryInstallState(next, newDb, db, dir.path(), {"c", "nope"}, log);
+  EXPECT_EQ(state(next), "arm64|de|c main ");
+  EXPECT_TRUE(log.contains("Removed module a in favor of c"));
+  EXPECT_TRUE(next.files.size() == 3 && next.files.at("m").hash == "arm");
+
+  logInstallation(next, log);
+  EXPECT_TRUE(log.contains("INFO   : Current version: 1.2.3\n"));
+  EXPECT_TRUE(log.contains("Installed modules: c,main\n") || log.contains("Installed modules: main,c\n"));
+}
+
+TEST_F(DbTest, SettingsLoadedAndSaved) {
+  const std::wstring path = UpdaterSettings::pathIn(dir.path());
+  std::make_unique<UpdaterSettings>(path, log)->changed = true;  // saved on the way out
+  EXPECT_EQ(readFile(path), "{\n \"update_period\": 1,\n \"last_update\": 0\n}\n");
+  UpdaterSettings s(path, log);
+  auto load = [&](const std::string& json) {
+    writeFile(path, json);
+    log.clear();
+    loadSettings(s);
+    return log.lines();
+  };
+  EXPECT_EQ(load(R"({"update_period": "5", "last_update": 3})").size(), 1u);  // a string counts as missing
+  EXPECT_TRUE(log.contains("ERROR  : Can't load autoupdate settings: invalid database structure\n"));
+  EXPECT_TRUE(s.update_period == 1 && s.last_update == 0);
+  s.update_to = "old";
+  EXPECT_EQ(load(R"({"update_period": 2.5, "last_update": 3})").size(), 1u);
+  EXPECT_EQ(load(R"({"update_period": 4, "update_to": "x"})").size(), 1u);
+  EXPECT_TRUE(s.update_period == 4 && s.update_to == "old");  // read up to the failure
+  s.debug_no_hash_check = true;
+  EXPECT_TRUE(load(R"({"update_period": 0, "last_update": 0, "update_to": 5,
+                       "debug_keep_updater": 1, "debug_no_hash_check": false})").empty());
+  EXPECT_TRUE(s.update_to.empty() && !s.debug_keep_updater && !s.debug_no_hash_check);
+
+  // An unsigned value above 2^63-1 is written as a negative number and read back.
+  s.last_update = (1ull << 63) + 1;
+  s.update_to = "beta";
+  s.debug_keep_updater = s.debug_dont_repair = true;
+  saveSettings(s);
+  EXPECT_EQ(readFile(path), "{\n \"update_period\": 0,\n \"last_update\": -9223372036854775807,\n"
+                            " \"update_to\": \"beta\",\n \"debug_keep_updater\": true,\n"
+                            " \"debug_dont_repair\": true\n}\n");
+  UpdaterSettings back(path, log);
+  loadSettings(back);
+  EXPECT_TRUE(back.last_update == (1ull << 63) + 1 && back.update_period == 0 && back.update_to == "beta");
+  EXPECT_TRUE(back.debug_keep_updater && back.debug_dont_repair && !back.debug_no_hash_check);
+
+  fs::remove(fs::path(path));
+  loadSettings(s);
+  EXPECT_TRUE(log.contains("ERROR  : Can't load autoupdate settings: open(" + inQuotes(path)));
+  UpdaterSettings nowhere(dir.file(L"missing/autoupdate.settings"), log);
+  saveSettings(nowhere);
+  EXPECT_TRUE(log.contains("ERROR  : Can't save autoupdate settings: create(" + inQuotes(nowhere.path)));
 }
 
 }  // namespace
