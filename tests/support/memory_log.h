@@ -1,6 +1,8 @@
 #pragma once
 // A log that keeps its finished lines in memory, for tests that check what
-// was logged. Elapsed time is always zero so lines compare exactly.
+// was logged. Elapsed time stands at `seconds` (zero unless a test moves it)
+// so lines compare exactly.
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -11,27 +13,17 @@ namespace nx::test {
 
 class MemoryLog : public MiniLog {
  public:
-  double elapsedSeconds() override { return 0.0; }
-  void writeLine(const std::string& line) override {
-    std::lock_guard<std::mutex> guard(mutex_);
-    lines_.push_back(line);
-  }
+  double seconds = 0;
+  double elapsedSeconds() override { return seconds; }
+  void writeLine(const std::string& line) override { std::lock_guard<std::mutex> g(mutex_); lines_.push_back(line); }
   // A copy, so the worker thread may keep logging meanwhile.
-  std::vector<std::string> lines() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return lines_;
-  }
+  std::vector<std::string> lines() const { std::lock_guard<std::mutex> g(mutex_); return lines_; }
   // True when some line contains the text.
   bool contains(const std::string& text) const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    for (const auto& line : lines_)
-      if (line.find(text) != std::string::npos) return true;
-    return false;
+    auto all = lines();
+    return std::any_of(all.begin(), all.end(), [&](const auto& l) { return l.find(text) != std::string::npos; });
   }
-  void clear() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    lines_.clear();
-  }
+  void clear() { std::lock_guard<std::mutex> g(mutex_); lines_.clear(); }
 
  private:
   mutable std::mutex mutex_;

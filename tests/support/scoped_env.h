@@ -18,12 +18,7 @@ class ScopedEnv {
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
-  void set(const char* value) {
-    if (value)
-      ::setenv(name_.c_str(), value, 1);
-    else
-      ::unsetenv(name_.c_str());
-  }
+  void set(const char* value) { value ? ::setenv(name_.c_str(), value, 1) : ::unsetenv(name_.c_str()); }
   std::string name_;
   std::optional<std::string> old_;
 };

@@ -1,14 +1,13 @@
 #pragma once
 // A user interface for tests: installed for the life of the object, it runs
-// each progress dialog's step without a window, can end a dialog as the user
-// would (Enter or Cancel after a given number of steps), records what was
-// shown, and answers message boxes as told.
+// each progress dialog's step without a window or pause, can end a dialog as
+// the user would (Enter or Cancel after a given number of steps), records
+// what was shown, and answers every message box with Ok or Yes.
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "sys/clock.h"
 #include "ui/backend.h"
 
 namespace nx::test {
@@ -22,11 +21,7 @@ class ScriptedUi : public ui::Backend {
     std::vector<float> progress;
     ui::DialogResult result = ui::DialogResult::Finished;
   };
-  struct Box {
-    std::wstring text, caption;
-    ui::Icon icon;
-    ui::Buttons buttons;
-  };
+  struct Box { std::wstring text, caption; ui::Icon icon; ui::Buttons buttons; };
 
   // After this many calls of a step the user presses userEnd (ignored when
   // the dialog does not allow it); negative: never.
@@ -34,10 +29,6 @@ class ScriptedUi : public ui::Backend {
   ui::DialogResult userEnd = ui::DialogResult::Cancelled;
   // Called after each call of a step with the call's number (0 at open).
   std::function<void(int call)> afterStep;
-  // Pause between calls, instead of the dialog's period, so tests stay quick.
-  uint32_t pauseMs = 1;
-  // The answer to Yes/No boxes.
-  ui::Button answer = ui::Button::Yes;
 
   std::vector<Dialog> dialogs;
   std::vector<Box> boxes;
@@ -48,25 +39,23 @@ class ScriptedUi : public ui::Backend {
   ScriptedUi& operator=(const ScriptedUi&) = delete;
 
   ui::DialogResult runProgressDialog(const ui::ProgressStep& step, bool cancelAllowed, uint32_t periodMs) override {
-    dialogs.push_back(Dialog{cancelAllowed, periodMs, {}, {}, ui::DialogResult::Finished});
+    Dialog& d = dialogs.emplace_back(Dialog{cancelAllowed, periodMs, {}, {}});
     for (int call = 0;; ++call) {
-      if (call > 0) sys::sleepMs(pauseMs);
       float progress = 0;
       std::wstring text;
       bool goOn = step(progress, text);
-      dialogs.back().texts.push_back(text);
-      dialogs.back().progress.push_back(progress);
+      d.texts.push_back(text);
+      d.progress.push_back(progress);
       if (afterStep) afterStep(call);
-      if (!goOn) return dialogs.back().result = ui::DialogResult::Finished;
-      if (cancelAllowed && stepsBeforeUserEnd >= 0 && call + 1 >= stepsBeforeUserEnd)
-        return dialogs.back().result = userEnd;
+      if (!goOn) return d.result = ui::DialogResult::Finished;
+      if (cancelAllowed && stepsBeforeUserEnd >= 0 && call + 1 >= stepsBeforeUserEnd) return d.result = userEnd;
     }
   }
 
   ui::Button messageBox(const std::wstring& text, const std::wstring& caption, ui::Icon icon,
                         ui::Buttons buttons) override {
     boxes.push_back(Box{text, caption, icon, buttons});
-    return buttons == ui::Buttons::Ok ? ui::Button::Ok : answer;
+    return buttons == ui::Buttons::Ok ? ui::Button::Ok : ui::Button::Yes;
   }
 
  private:

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <regex>
+
+#include "app/error_model.h"
+#include "app/mini_log_file.h"
+#include "app/string_resource.h"
+#include "support/memory_log.h"
+#include "support/scripted_ui.h"
+#include "support/temp_folder.h"
+
+namespace {
+using namespace nx;
+
+using Lines = std::vector<std::string>;
+
+void writeRun(const std::wstring& path, bool append, const char* message) {
+  MiniLogFile(path, append).log(MiniLog::INFO, "%s", message);
+}
+bool has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+template <class Call>
+Autoupdater::Fail failureOf(Call call) try {
+  call();
+  return {ErrorCode::NoError, "no failure"};
+} catch (const Autoupdater::Fail& e) {
+  return e;
+}
+
+TEST(MiniLog, LineFormat) {
+  test::MemoryLog log;
+  log.seconds = 12.3456;
+  log.log(MiniLog::WARNING, "%s=%d", "n", 5);
+  log.seconds = 123456.789;
+  log.log(MiniLog::ERROR, "x");
+  log.seconds = 0;
+  log.log(MiniLog::INFO, "%s", std::string(3000, 'm').c_str());
+  EXPECT_EQ(log.lines(), (Lines{"00012.346 WARNING: n=5\n", "123456.789 ERROR  : x\n",
+                                "00000.000 INFO   : " + std::string(2047, 'm') + "\n"}));
+}
+
+TEST(MiniLogFile, RunsWriteOpeningAndClosingLinesAndKeepOnlyThePreviousLogAsOld) {
+  test::TempFolder t;
+  const std::wstring path = t.file(L"autoupdate.log");
+  writeRun(path, false, "run one");
+  std::regex expected(
+      "\\d{5}\\.\\d{3} INFO   : === MiniLog opened UTC \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\n"
+      "\\d{5}\\.\\d{3} INFO   : run one\n"
+      "\\d{5}\\.\\d{3} INFO   : === MiniLog closed\\.\n");
+  EXPECT_TRUE(std::regex_match(t.read(L"autoupdate.log"), expected)) << t.read(L"autoupdate.log");
+  EXPECT_FALSE(std::filesystem::exists(path + L".old"));
+  writeRun(path, false, "run two");
+  writeRun(path, false, "run three");
+  std::string current = t.read(L"autoupdate.log"), old = t.read(L"autoupdate.log.old");
+  EXPECT_TRUE(has(current, "run three") && !has(current, "run two"));
+  EXPECT_TRUE(has(old, "run two") && !has(old, "run one"));
+  writeRun(t.file(L"missing/dir/a.log"), false, "lost");  // unopenable: no error
+}
+
+TEST(MiniLogFile, AppendKeepsEarlierLinesNeverRotatesAndLosesNoLinesOfTwoWriters) {
+  test::TempFolder t;
+  writeRun(t.file(L"a.log"), false, "first");
+  writeRun(t.file(L"a.log"), true, "second");
+  std::string text = t.read(L"a.log");
+  EXPECT_LT(text.find("first"), text.find("second"));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
+  EXPECT_FALSE(std::filesystem::exists(t.file(L"a.log.old")));
+  {  // The stage that hands over and the next one may both be writing.
+    MiniLogFile a(t.file(L"b.log"), true), b(t.file(L"b.log"), true);
+    a.log(MiniLog::INFO, "from a");
+    b.log(MiniLog::INFO, "from b");
+    a.log(MiniLog::INFO, "from a again");
+  }
+  text = t.read(L"b.log");
+  for (const char* line : {"from a\n", "from b\n", "from a again\n"}) EXPECT_TRUE(has(text, line)) << line;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 7);
+}
+
+TEST(ErrorModel, ErrorTextsAndStringResources) {
+  const char* texts[] = {"No error", "User cancelled", "System error", "Database error", "Connection error",
+                         "Server error", "Disk access error", "Disk write error", "Not enough disk space"};
+  for (uint32_t i = 0; i < 9; ++i) EXPECT_STREQ(errorText(static_cast<ErrorCode>(i)), texts[i]);
+  EXPECT_STREQ(errorText(static_cast<ErrorCode>(9)), "Unknown error");
+  EXPECT_STREQ(errorText(static_cast<ErrorCode>(4294967295u)), "Unknown error");
+  EXPECT_EQ(loadStringResource(106), L"New version %V is available. Update?");
+  EXPECT_EQ(loadStringResource(111), L"VELTRA UPDATE");
+  EXPECT_EQ(loadStringResource(112), L"");
+}
+
+TEST(ErrorModel, FailuresAreLoggedThenThrown) {
+  test::MemoryLog log;
+  Autoupdater updater(log);
+  // An empty message logs the code's text but is thrown empty.
+  auto fail = failureOf([&] { failWith(updater, ErrorCode::DatabaseError, ""); });
+  EXPECT_EQ(fail.code, ErrorCode::DatabaseError);
+  EXPECT_STREQ(fail.what(), "");
+  EXPECT_EQ(log.lines(), Lines{"00000.000 ERROR  : Database error\n"});
+  log.clear();
+  // A system error is only logged with NoError; with a code it is also thrown.
+  const std::string message = "Can't delete cache file \"/c/x\xC3\xA9\": (2) No such file or directory";
+  const char* op = "Can't delete cache file";
+  failWithSystemError(updater, op, L"/c/x\u00E9", ENOENT, ErrorCode::NoError);
+  EXPECT_EQ(log.lines().size(), 1u);
+  fail = failureOf([&] { failWithSystemError(updater, op, L"/c/x\u00E9", ENOENT, ErrorCode::DiskAccessError); });
+  EXPECT_EQ(fail.code, ErrorCode::DiskAccessError);
+  EXPECT_EQ(fail.what(), message);
+  EXPECT_EQ(log.lines(), Lines(3, "00000.000 ERROR  : " + message + "\n"));
+}
+
+TEST(ErrorModel, ReportShowsAnErrorBoxAndLogsTheRawText) {
+  test::MemoryLog log;
+  test::ScriptedUi ui;
+  reportException(log, std::runtime_error("Caf\xC3\xA9 closed"));
+  reportException(log, std::runtime_error("bad \xFF byte"));
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  const auto& box = ui.boxes[0];
+  EXPECT_EQ(box.text, L"Caf\u00E9 closed");
+  EXPECT_TRUE(box.caption == L"Error" && box.icon == ui::Icon::Error && box.buttons == ui::Buttons::Ok);
+  EXPECT_EQ(ui.boxes[1].text, L"#utf8_error");
+  EXPECT_EQ(log.lines()[1], "00000.000 ERROR  : Caught an exception: bad \xFF byte\n");
+}
+
+}  // namespace

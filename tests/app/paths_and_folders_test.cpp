@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/folders.h"
+#include "app/paths.h"
+#include "app/text.h"
+#include "support/scoped_env.h"
+#include "support/temp_folder.h"
+
+namespace {
+using namespace nx;
+namespace fs = std::filesystem;
+using test::ScopedEnv;
+
+struct ScopedCwd {
+  explicit ScopedCwd(const std::wstring& to) { fs::current_path(to); }
+  ~ScopedCwd() { fs::current_path(old); }
+  fs::path old = fs::current_path();
+};
+
+TEST(Text, ConvertsEveryPlaneBothWaysAndInvalidInputToTheErrorText) {
+  const std::string utf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";  // a é € 😀 z
+  const std::wstring wide = L"a\u00E9\u20AC\U0001F600z";
+  EXPECT_EQ(fromUtf8(utf8), wide);
+  EXPECT_EQ(toUtf8(wide), utf8);
+  EXPECT_EQ(fromUtf8("\xF4\x8F\xBF\xBF"), std::wstring(1, wchar_t(0x10FFFF)));
+  // Any fault turns the whole result into the error text.
+  for (const char* bad : {"abc\xFF", "\x80", "ok\xC3", "\xE2\x82", "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF",
+                          "\xF0\x80\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\xC3("})
+    EXPECT_EQ(fromUtf8(bad), L"#utf8_error") << bad;
+  EXPECT_EQ(toUtf8(std::wstring(L"x") + wchar_t(0xD800)), "#utf8_error");
+  EXPECT_EQ(toUtf8(std::wstring(1, wchar_t(0x110000))), "#utf8_error");
+}
+
+TEST(Paths, JoinInsertsOneNativeSeparatorOnlyWhereNeeded) {
+  for (auto [a, b, joined] : {std::tuple{L"/x", L"y", L"/x/y"}, {L"/x/", L"y", L"/x/y"}, {L"/x", L"/y", L"/x/y"},
+                               {L"C:\\x\\", L"y", L"C:\\x\\y"}, {L"C:\\x", L"\\y", L"C:\\x\\y"},
+                               {L"/x/", L"/y", L"/x//y"} /* no folding */, {L"", L"y", L"y"}, {L"/x", L"", L"/x/"}})
+    EXPECT_EQ(joinPath(a, b), joined) << toUtf8(a) << " + " << toUtf8(b);
+  EXPECT_EQ(joinPath(L"/x", std::string("\xC3\xA9")), L"/x/\u00E9");
+  EXPECT_EQ(joinPath(L"/x", std::string("\xFF")), L"/x/#utf8_error");
+}
+
+TEST(Paths, ParentFolderAndFileNamePartSplitAtEitherSeparator) {
+  // The parent keeps its separator and skips a trailing one.
+  for (auto [path, parent] : {std::pair{L"/a/b.exe", L"/a/"}, {L"/a/", L"/"}, {L"/", L""}, {L"a/", L""}, {L"name", L""},
+                              {L"C:\\a\\b.exe", L"C:\\a\\"}, {L"C:\\a\\", L"C:\\"}, {L"C:\\", L""}, {L"", L""}})
+    EXPECT_EQ(parentFolder(path), parent) << toUtf8(path);
+  for (auto [path, name] : {std::pair{L"/a/b.txt", L"b.txt"}, {L"a/b\\c", L"c"}, {L"plain", L"plain"}, {L"/a/", L""}})
+    EXPECT_EQ(fileNamePart(path), name) << toUtf8(path);
+  EXPECT_EQ(fileNamePart(std::string("x\\y/z.db")), "z.db");
+  EXPECT_EQ(fileNamePart(executablePath()), L"app_tests");
+}
+
+TEST(Folders, WriteAndTempFoldersFallBackStepByStep) {
+  test::TempFolder t;
+  std::string data = fs::path(t.file(L"data")).string(), cache = fs::path(t.file(L"cache")).string();
+  {
+    ScopedEnv dataHome("XDG_DATA_HOME", data.c_str());
+    EXPECT_EQ(resolveWriteFolder(L"VELTRA"), t.file(L"data/VELTRA"));
+    EXPECT_TRUE(fs::is_directory(t.file(L"data/VELTRA")));
+    {
+      ScopedEnv cacheHome("XDG_CACHE_HOME", cache.c_str());
+      EXPECT_EQ(resolveTempFolder(L"VELTRA"), t.file(L"cache/VELTRA"));
+      struct stat st;
+      ASSERT_EQ(::stat(cache.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0700u);  // private
+    }
+    ScopedEnv noCache("XDG_CACHE_HOME", nullptr), noHome("HOME", nullptr);
+    EXPECT_EQ(resolveTempFolder(L"VELTRA"), t.file(L"data/VELTRA/Temp"));
+    EXPECT_TRUE(fs::is_directory(t.file(L"data/VELTRA/Temp")));
+  }
+  ScopedEnv noData("XDG_DATA_HOME", nullptr);
+  {
+    ScopedEnv home("HOME", fs::path(t.file(L"home")).c_str());
+    EXPECT_EQ(userBaseFolder(), t.file(L"home/.local/share"));
+  }
+  ScopedEnv noHome("HOME", nullptr);
+  ScopedCwd cwd(t.path());
+  EXPECT_EQ(resolveWriteFolder(L"W"), fs::current_path().wstring() + L"/W");
+}
+
+TEST(Folders, BaseFolderFromArgumentCurrentFolderOrProgramFolder) {
+  test::TempFolder t;
+  // A name no folder above the test program holds by chance.
+  const std::wstring db = L"nx_base_" + std::to_wstring(::getpid()) + L".db";
+  fs::create_directories(t.file(L"empty"));
+  fs::create_directories(t.file(L"inst"));
+  t.write(L"inst/" + db, "x");
+  ScopedCwd cwd(t.path());
+  EXPECT_EQ(resolveBaseFolder(db, t.file(L"inst")), t.file(L"inst"));
+  EXPECT_EQ(resolveBaseFolder(db, L"empty/../inst"), t.file(L"inst"));  // relative to the current folder
+  EXPECT_EQ(resolveBaseFolder(db, L""), L"");
+  {
+    ScopedCwd inInst(t.file(L"inst"));
+    EXPECT_EQ(resolveBaseFolder(db, L""), t.file(L"inst"));
+    EXPECT_EQ(resolveBaseFolder(db, t.file(L"empty")), L"");  // no search of the current folder then
+  }
+  // Beside the program: found by the upward search, with its separator.
+  const std::wstring programFolder = fs::canonical(NX_BUILD_DIR).wstring() + L"/";
+  std::ofstream(fs::path(programFolder + db)) << "x";
+  EXPECT_EQ(resolveBaseFolder(db, t.file(L"empty")), programFolder);
+  EXPECT_EQ(resolveBaseFolder(db, L""), programFolder);
+  fs::remove(programFolder + db);
+}
+
+}  // namespace
