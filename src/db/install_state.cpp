@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "app/paths.h"
 #include "app/text.h"
 #include "db/json.h"
 #include "db/module_set.h"
@@ -11,17 +12,6 @@
 namespace nx {
 
 namespace {
-
-bool isSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
-
-// The cfg path up to and including its last separator; a separator in the
-// last position does not count.
-std::wstring folderOf(const std::wstring& path) {
-  if (path.size() < 2) return std::wstring();
-  for (size_t i = path.size() - 1; i-- > 0;)
-    if (isSeparator(path[i])) return path.substr(0, i + 1);
-  return std::wstring();
-}
 
 void applyState(const std::string& errorText, Database& db, yajl_val root) {
   if (yajl_val arch = findKey(root, "arch", yajl_t_string)) db.arch = arch->u.string;
@@ -37,11 +27,6 @@ void applyState(const std::string& errorText, Database& db, yajl_val root) {
 
 }  // namespace
 
-std::wstring inFolder(const std::wstring& folder, const std::wstring& name) {
-  if (folder.empty() || isSeparator(folder.back())) return folder + name;
-  return folder + L"/" + name;
-}
-
 void loadInstallState(const std::string& errorText, Database& db, const std::wstring& cfgPath) {
   if (db.arch.empty()) db.arch = "x86_64";
   try {
@@ -52,21 +37,12 @@ void loadInstallState(const std::string& errorText, Database& db, const std::wst
   } catch (const std::runtime_error& e) {
     throw IOError(L"parse_config", cfgPath, fromUtf8(e.what()));
   }
-  if (db.lang.empty()) readLanguageFile(db, folderOf(cfgPath) + L"Config/lang.cfg");
+  if (db.lang.empty()) readLanguageFile(db, joinPath(parentFolder(cfgPath), L"Config/lang.cfg"));
 }
 
 void readLanguageFile(Database& db, const std::wstring& path) {
   db.lang.clear();
-  char bytes[64];
-  size_t got = 0;
-  try {
-    FileReader reader(path);
-    got = reader.read(bytes, sizeof bytes);
-  } catch (const IOError&) {
-    return;
-  }
-  for (size_t i = 0; i < got; ++i) {
-    char c = bytes[i];
+  for (char c : readFileHead(path, 64)) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     if (c < 'a' || c > 'z') break;
     db.lang.push_back(c);
@@ -104,7 +80,7 @@ void carryInstallState(Database& newDb, const std::wstring& newDbPath, const Dat
   loadMetadata(kInvalidStructure, newDb, newDbPath);
   newDb.arch = currentDb.arch;
   for (const auto& name : selectedModules(currentDb)) selectModule(newDb, name, log);
-  readLanguageFile(newDb, inFolder(baseFolder, L"Config/lang.cfg"));
+  readLanguageFile(newDb, joinPath(baseFolder, L"Config/lang.cfg"));
   for (const auto& name : installList) selectModule(newDb, name, log);
   loadFileLists(newDb, newDbPath);
 }

@@ -13,10 +13,6 @@ namespace nx {
 // The error text every caller hands to the database and state readers.
 inline const std::string kInvalidStructure = "invalid database structure";
 
-// folder + name, with a '/' between them unless folder is empty or already
-// ends with a separator.
-std::wstring inFolder(const std::wstring& folder, const std::wstring& name);
-
 // Applies autoupdate.cfg to a database whose metadata is loaded; arch
 // defaults to "x86_64", the language comes from Config/lang.cfg beside the
 // cfg when neither has one. A missing file throws OpenFileError unchanged,

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "app/paths.h"
 #include "db/install_state.h"
 #include "db/json.h"
 #include "sys/clock.h"
@@ -35,7 +36,7 @@ UpdaterSettings::~UpdaterSettings() {
 }
 
 std::wstring UpdaterSettings::pathIn(const std::wstring& writeFolder) {
-  return inFolder(writeFolder, L"Config/autoupdate.settings");
+  return joinPath(writeFolder, L"Config/autoupdate.settings");
 }
 
 void loadSettings(UpdaterSettings& settings) {

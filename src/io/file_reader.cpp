@@ -17,6 +17,17 @@ size_t FileReader::read(void* buffer, size_t size) {
   return got;
 }
 
+std::string readFileHead(const std::wstring& path, size_t limit) {
+  std::string head(limit, '\0');
+  try {
+    FileReader reader(path);
+    head.resize(reader.read(head.data(), limit));
+  } catch (const IOError&) {
+    head.clear();
+  }
+  return head;
+}
+
 bool readFileToWriter(const std::wstring& path, Writer& out, std::function<bool()> cancelled, uint64_t* sizeOut,
                       uint64_t* timeOut) {
   sys::Handle h = sys::openRead(path);

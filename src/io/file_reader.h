@@ -33,6 +33,10 @@ class FileReader : public Reader {
 bool readFileToWriter(const std::wstring& path, Writer& out, std::function<bool()> cancelled,
                       uint64_t* sizeOut = nullptr, uint64_t* timeOut = nullptr);
 
+// Up to limit bytes from the start of a file, taken with one read; empty
+// when the file cannot be opened or read. For small optional text files.
+std::string readFileHead(const std::wstring& path, size_t limit);
+
 // A cancel predicate that never cancels.
 inline bool neverCancelled() { return false; }
 

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/mini_log.h"
+#include "app/paths.h"
 #include "app/text.h"
 #include "db/database.h"
 #include "db/install_state.h"
@@ -148,7 +149,7 @@ ImageResult makeImage(const ImageOptions& options) {
     return options.repository + L"/objects/" + fromUtf8(id.substr(0, 2)) + L"/" + fromUtf8(id);
   };
   try {
-    const std::wstring dbPath = inFolder(options.target, L"autoupdate.db");
+    const std::wstring dbPath = joinPath(options.target, L"autoupdate.db");
     extractObject(objectPath(result.databaseId), result.databaseId, chosen->database_size, dbPath);
 
     Database db;
@@ -176,9 +177,9 @@ ImageResult makeImage(const ImageOptions& options) {
       if (!problem.empty()) throw PublishError("database path \"" + record->path + "\" is refused: " + problem);
       if (record->path == "autoupdate.db" || record->path == "autoupdate.cfg")
         throw PublishError("database path \"" + record->path + "\" would overwrite the installation state");
-      std::wstring target = inFolder(options.target, fromUtf8(record->path));
+      std::wstring target = joinPath(options.target, fromUtf8(record->path));
       size_t slash = record->path.rfind('/');
-      if (slash != std::string::npos && !sys::createFolders(inFolder(options.target, fromUtf8(record->path.substr(0, slash)))))
+      if (slash != std::string::npos && !sys::createFolders(joinPath(options.target, fromUtf8(record->path.substr(0, slash)))))
         throw PublishError("cannot create the folder for \"" + record->path + "\": " +
                            sys::errorMessage(sys::lastError()));
       sys::FileInfo existing;
@@ -188,12 +189,12 @@ ImageResult makeImage(const ImageOptions& options) {
     }
     for (const auto* list : {&db.launch, &db.apply})
       for (const std::string& entry : *list)
-        if (db.files.count(entry)) makeExecutable(inFolder(options.target, fromUtf8(entry)));
+        if (db.files.count(entry)) makeExecutable(joinPath(options.target, fromUtf8(entry)));
 
-    saveInstallState(inFolder(options.target, L"autoupdate.cfg"), db);
-    if (!sys::createFolders(inFolder(options.target, L"Config")))
+    saveInstallState(joinPath(options.target, L"autoupdate.cfg"), db);
+    if (!sys::createFolders(joinPath(options.target, L"Config")))
       throw PublishError("cannot create the Config folder: " + sys::errorMessage(sys::lastError()));
-    writeText(inFolder(options.target, L"Config/lang.cfg"), db.lang);
+    writeText(joinPath(options.target, L"Config/lang.cfg"), db.lang);
 
     result.arch = db.arch;
     result.lang = db.lang;
