@@ -1,13 +1,52 @@
 #pragma once
-// The object of one update run. For now it holds the log that every step of
-// the run writes to.
+// The object of one update run. The entry point builds it, lets it load the
+// installation, check for an update and download it, and destroys it at the
+// end (saving a changed file cache). It owns the HTTP client, the installed
+// database, the server's reply and the folders of the run.
+//
+// Threads: the main thread runs the dialogs, one worker thread at a time does
+// the long work. They share only the words marked "shared" below, each an
+// atomic read and written whole with relaxed ordering (a stale read shows a
+// momentarily old progress or delays a cancel by one dialog step). Every
+// other member belongs to the worker while it runs and to the main thread
+// before its start and after its join.
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "app/error_code.h"
 #include "app/mini_log.h"
+#include "db/database.h"
+#include "net/http_client.h"
 
 namespace nx {
+
+struct UpdaterSettings;
+
+// One version the update server offers.
+struct VersionEntry {
+  std::string version;
+  std::string timestamp;    // versions are ordered by comparing these as bytes
+  std::string database_id;  // object id of that version's update database
+  uint64_t database_size = 0;
+  std::string requirements;  // conditions on the running system; empty: none
+};
+
+// Object id -> size in bytes; each id once.
+using ObjectSet = std::unordered_map<std::string, uint64_t>;
+
+// One applier file: its file name and where its bytes come from (an object
+// of the store, or the installed file).
+struct ApplyEntry {
+  std::string name;
+  std::wstring source;
+};
 
 class Autoupdater {
  public:
@@ -18,14 +57,110 @@ class Autoupdater {
     ErrorCode code;
   };
 
-  explicit Autoupdater(MiniLog& log) : log_(log) {}
+  // Copies the debug switches (debug_dont_repair implies
+  // debug_no_hash_check) and starts the HTTP client, which follows
+  // redirects. Fails with code 2 "CURL init failed" when it cannot start.
+  Autoupdater(MiniLog& log, const UpdaterSettings& settings);
+  // Saves a changed file cache; a failure is logged as
+  // "Failed to save cache: %s" and goes no further.
+  ~Autoupdater();
   Autoupdater(const Autoupdater&) = delete;
   Autoupdater& operator=(const Autoupdater&) = delete;
 
-  MiniLog& log() const { return log_; }
+  MiniLog& log() const { return *log_; }
+
+  // ---- progress and speed (autoupdater.cpp) ----
+  // A new transfer set of `total` bytes of which `done` are present; the
+  // fraction is done/total, or -1 (unknown) when total is 0 or below done.
+  void startProgress(uint64_t total, uint64_t done);
+  // n more bytes received: updates the exponential rate (time constant five
+  // seconds), the shown rate and the fraction. No allocation.
+  void addProgress(uint64_t n);
+
+  // ---- installation (autoupdater.cpp) ----
+  // Loads autoupdate.db and autoupdate.cfg from the base folder (a missing
+  // cfg is an error here), sets the user agent, reads the source tag and
+  // logs the installation. Throws IOError.
+  void loadInstallation(const std::wstring& baseFolder);
+  // "VELTRA_UPDATER/<version> <libcurl version>".
+  void setUserAgent();
+
+  // ---- update check (net/update_check.cpp) ----
+  void checkForUpdates(const std::string& forcedBranch);
+  void queryUpdateServer(const std::string& url);
+
+  // ---- file lists, file cache and object store (net/object_cache.cpp) ----
+  void loadFileLists(const std::wstring& writeFolder);
+  void loadFileCache();
+  void refreshInstalledFiles();
+  void refreshFileRecord(FileRecord& record);
+  void saveFileCacheIfDirty();
+  bool isObjectCached(const std::wstring& store, const std::string& id);
+  void pruneObjectStore(const std::wstring& store, const ObjectSet& keep);
+  void writeHandOverFile(const std::wstring& path);
+  void readHandOverFile(const std::wstring& path);
+
+  // ---- download (net/update_download.cpp) ----
+  void selectVersion(const std::wstring& stagingFolder, int32_t index);
+  void downloadUpdate();
+  std::wstring createStagingFolder();
+  void downloadObjects(const std::wstring& store, ObjectSet objects);
+  void fetchObject(std::deque<std::string>& urls, const std::wstring& store, const std::string& id);
+  bool downloadObject(const std::string& url, const std::wstring& store, const std::string& id);
+
+  // ---- applying (apply/apply_update.cpp, apply/stages.cpp) ----
+  void prepareApplyFiles(const Database& newDatabase, const ObjectSet& objects, ObjectSet& updaterObjects);
+  void extractApplyFiles(const std::wstring& stagingFolder);
+  void applyUpdate();
+  void startUpdateApplier(const std::wstring& program, const std::wstring& stageWord,
+                          const std::wstring& stagingFolder);
+  void startNewUpdater();
+
+  // True when the user asked to stop.
+  bool cancelRequested() const { return cancelFlag.load(std::memory_order_relaxed) != 0; }
+
+  bool debug_no_hash_check = false;
+  bool debug_keep_updater = false;
+  bool debug_dont_repair = false;
+  HttpClient http;
+  Database database;                     // the installed one
+  std::deque<std::string> downloadUrls;  // object mirrors of the last reply
+  std::vector<VersionEntry> versions;    // offered by the last reply, filtered
+  VersionEntry selectedVersion;
+  std::wstring baseFolder;
+  std::wstring writeFolder;
+  std::wstring stagingFolder;
+  std::string sourceTag;
+  std::atomic<uint32_t> cancelFlag{0};  // shared: main thread sets, worker reads and clears
+  std::atomic<float> progress{-1.0f};   // shared: 0..1, or -1 while the amount is unknown
+  int32_t latestIndex = -1;
+  int32_t repairIndex = -1;
+  bool cacheDirty = false;
+  std::atomic<uint64_t> totalBytes{0};  // shared
+  std::atomic<uint64_t> doneBytes{0};   // shared
+  double lastTime = 0;  // speed meter: seconds on the process clock
+  double rate = 0;      // bytes per second, exponential average
+  double decay = 0.2;   // per second
+  std::atomic<float> shownRate{0.0f};  // shared: the rate for the dialog
+  uint32_t selfUpdateStage = 0;        // 0 normal, 1 own objects fetched first, 2 continue stage
+  std::vector<ApplyEntry> applyList;
+  std::vector<std::string> installList;
 
  private:
-  MiniLog& log_;
+  void setFraction();
+
+  MiniLog* log_;
 };
+
+// Runs f on a new thread; an exception escaping f is swallowed there. Throws
+// std::system_error when no thread can be started.
+void startWorkerThread(std::thread& thread, std::function<void()> f);
+// Waits for the thread when it runs; a second join does nothing. Throws
+// std::system_error "Wait for working thread failed with code <n>" when the
+// wait fails.
+void joinWorkerThread(std::thread& thread);
+
+// Seconds on the process-wide high-resolution clock since the program started.
+double processSeconds();
 
 }  // namespace nx

@@ -37,7 +37,16 @@ ZipFile::ZipFile(const std::wstring& path) {
   if (!handle) throwOpenArchive(path, errno);
 }
 
-ZipFile::~ZipFile() { zipClose(zipHandle(this), nullptr); }
+ZipFile::~ZipFile() {
+  if (handle) zipClose(zipHandle(this), nullptr);
+}
+
+void ZipFile::close() {
+  if (!handle) return;
+  int status = zipClose(zipHandle(this), nullptr);
+  handle = nullptr;
+  if (status != ZIP_OK) throw IOError("zipClose failed", static_cast<uint32_t>(status));
+}
 
 ZipWriter::ZipWriter(ZipFile& archive, const char* name) : archive(&archive) {
   if (archive.inUse) throw IOError("only one ZipWriter can use ZipFile at a time", IOError::kNoCode);
@@ -52,7 +61,13 @@ ZipWriter::ZipWriter(ZipFile& archive, const char* name) : archive(&archive) {
   open_ = true;
 }
 
-ZipWriter::~ZipWriter() { close(); }
+ZipWriter::~ZipWriter() {
+  try {
+    close();
+  } catch (const IOError&) {
+    // Only an explicit close reports; the archive's close finds the damage.
+  }
+}
 
 void ZipWriter::write(const void* data, size_t size) {
   // A closed writer must not write into a member another writer has opened.
@@ -70,8 +85,9 @@ void ZipWriter::write(const void* data, size_t size) {
 void ZipWriter::close() {
   if (!open_) return;
   open_ = false;
-  zipCloseFileInZip(zipHandle(archive));
   archive->inUse = false;
+  int status = zipCloseFileInZip(zipHandle(archive));
+  if (status != ZIP_OK) throw IOError("zipCloseFileInZip failed", static_cast<uint32_t>(status));
 }
 
 UnzipFile::UnzipFile(const std::wstring& path) {

@@ -14,7 +14,13 @@ namespace nx {
 class ZipFile {
  public:
   explicit ZipFile(const std::wstring& path);
-  ~ZipFile();  // writes the central directory and closes the file
+  // Closes the archive unless close() did; a failure there goes unreported,
+  // so whoever needs the archive complete calls close().
+  ~ZipFile();
+  // Writes the central directory and closes the file. Throws IOError
+  // "zipClose failed" when that fails (a full disk): the archive is then
+  // incomplete. A second call does nothing.
+  void close();
   ZipFile(const ZipFile&) = delete;
   ZipFile& operator=(const ZipFile&) = delete;
 
@@ -28,13 +34,15 @@ class ZipFile {
 class ZipWriter : public Writer {
  public:
   ZipWriter(ZipFile& archive, const char* name);
-  ~ZipWriter() override;  // completes the member like close()
+  ~ZipWriter() override;  // completes the member like close(), unreported
   ZipWriter(const ZipWriter&) = delete;
   ZipWriter& operator=(const ZipWriter&) = delete;
 
   // Throws IOError "zipWriteInFileInZip failed", also once the writer is closed.
   void write(const void* data, size_t size) override;
   // Completes the member and frees the archive; a second call does nothing.
+  // Throws IOError "zipCloseFileInZip failed" when the member cannot be
+  // completed (a full disk).
   virtual void close();
 
   ZipFile* archive;

@@ -28,6 +28,12 @@ Handle openAlways(const std::wstring& path);
 // the end of the file, also while another process appends to it.
 Handle openAppend(const std::wstring& path);
 
+// Creates a new file whose name is prefix followed by a few unique
+// characters, exclusively (never an existing file, never through a link), and
+// opens it for writing; *path receives its name. For temporary files that
+// are renamed into place once complete.
+Handle createUnique(const std::wstring& prefix, std::wstring* path);
+
 // Reads up to size bytes; *got is 0 at the end of the file.
 bool read(Handle h, void* buffer, size_t size, size_t* got);
 // Writes the block; *written may be less than size (a full disk).

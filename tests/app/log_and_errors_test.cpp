@@ -7,6 +7,7 @@
 #include "app/error_model.h"
 #include "app/mini_log_file.h"
 #include "app/string_resource.h"
+#include "db/settings.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
@@ -91,7 +92,8 @@ TEST(ErrorModel, ErrorTextsAndStringResources) {
 
 TEST(ErrorModel, FailuresAreLoggedThenThrown) {
   test::MemoryLog log;
-  Autoupdater updater(log);
+  UpdaterSettings settings(L"", log);
+  Autoupdater updater(log, settings);
   // An empty message logs the code's text but is thrown empty.
   auto fail = failureOf([&] { failWith(updater, ErrorCode::DatabaseError, ""); });
   EXPECT_EQ(fail.code, ErrorCode::DatabaseError);

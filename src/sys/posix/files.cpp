@@ -5,8 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 #include "sys/errors.h"
@@ -58,6 +61,27 @@ Handle openRead(const std::wstring& path) { return openWith(path, O_RDONLY); }
 Handle createWrite(const std::wstring& path) { return openWith(path, O_WRONLY | O_CREAT | O_TRUNC); }
 Handle openAlways(const std::wstring& path) { return openWith(path, O_WRONLY | O_CREAT); }
 Handle openAppend(const std::wstring& path) { return openWith(path, O_WRONLY | O_CREAT | O_APPEND); }
+
+Handle createUnique(const std::wstring& prefix, std::wstring* path) {
+  static std::atomic<uint32_t> counter{0};
+  std::string base = nativePath(prefix);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint64_t mix = (static_cast<uint64_t>(::getpid()) << 32) ^ counter.fetch_add(1) ^
+                   static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<uint32_t>(mix ^ (mix >> 32)));
+    std::string name = base + suffix;
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      *path = widePath(name);
+      setLastError(0);
+      return fd;
+    }
+    if (errno != EEXIST) break;
+  }
+  fail();
+  return invalidHandle;
+}
 
 bool read(Handle h, void* buffer, size_t size, size_t* got) {
   for (;;) {

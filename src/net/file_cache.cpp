@@ -1,0 +1,158 @@
+#include "net/file_cache.h"
+
+#include <stdexcept>
+
+#include "app/text.h"
+#include "db/install_state.h"
+#include "db/json.h"
+#include "io/io_error.h"
+#include "io/zip_archive.h"
+#include "sys/errors.h"
+#include "sys/files.h"
+
+namespace nx {
+
+namespace {
+
+struct GenDeleter {
+  void operator()(yajl_gen gen) const { yajl_gen_free(gen); }
+};
+using Generator = std::unique_ptr<std::remove_pointer_t<yajl_gen>, GenDeleter>;
+
+Generator makeGenerator() {
+  Generator gen(yajl_gen_alloc(nullptr));
+  if (!gen) throw IOError("yajl_gen_alloc failed", IOError::kNoCode);
+  yajl_gen_config(gen.get(), yajl_gen_beautify, 1);
+  yajl_gen_config(gen.get(), yajl_gen_indent_string, " ");
+  return gen;
+}
+
+// Moves what the generator has produced so far into the member.
+void drain(yajl_gen gen, Writer& out) {
+  const unsigned char* text = nullptr;
+  size_t length = 0;
+  yajl_gen_get_buf(gen, &text, &length);
+  if (length) out.write(text, length);
+  yajl_gen_clear(gen);
+}
+
+void writeInfo(ZipFile& archive, const Database& db) {
+  Generator gen = makeGenerator();
+  jsonMapOpen(gen.get());
+  jsonString(gen.get(), "version");
+  jsonString(gen.get(), db.version);
+  jsonMapClose(gen.get());
+  ZipWriter member(archive, "cacheinfo.json");
+  drain(gen.get(), member);
+  member.close();
+}
+
+void writeRows(ZipFile& archive, const Database& db) {
+  Generator gen = makeGenerator();
+  ZipWriter member(archive, "filecache.json");
+  jsonArrayOpen(gen.get());
+  size_t pending = 0;
+  for (const auto& [path, record] : db.files) {
+    if (record.local_hash.empty()) continue;
+    jsonArrayOpen(gen.get());
+    jsonString(gen.get(), record.path);
+    jsonString(gen.get(), record.local_hash);
+    jsonInteger(gen.get(), static_cast<int64_t>(record.local_size));
+    jsonInteger(gen.get(), static_cast<int64_t>(record.local_time));
+    jsonArrayClose(gen.get());
+    // The text goes to the archive as it is produced, a few hundred rows at a time.
+    if (++pending == 256) {
+      drain(gen.get(), member);
+      pending = 0;
+    }
+  }
+  jsonArrayClose(gen.get());
+  drain(gen.get(), member);
+  member.close();
+}
+
+// filecache.json: an array of [path, hash, size, time] rows.
+class CacheRowParser : public JsonEventParser {
+ public:
+  explicit CacheRowParser(Database& db) : db_(db) {
+    start_.startArray = [this] { return go(rows_); };
+    start_.endArray = [this] { return go(finished); };
+    rows_.startArray = [this] {
+      record_ = nullptr;
+      return go(path_);
+    };
+    rows_.endArray = [this] { return go(start_); };
+    path_.string = [this](const char* text, size_t length) {
+      auto found = db_.files.find(std::string(text, length));
+      record_ = found == db_.files.end() ? nullptr : &found->second;
+      return go(hash_);
+    };
+    hash_.string = [this](const char* text, size_t length) {
+      if (record_) record_->local_hash.assign(text, length);
+      return go(size_);
+    };
+    size_.integer = [this](int64_t value) {
+      if (value < 0) return false;
+      if (record_) record_->local_size = static_cast<uint64_t>(value);
+      return go(time_);
+    };
+    time_.integer = [this](int64_t value) {
+      if (value < 0) return false;
+      if (record_) record_->local_time = static_cast<uint64_t>(value);
+      return go(close_);
+    };
+    close_.endArray = [this] { return go(rows_); };
+    current = &start_;
+  }
+
+ private:
+  bool go(JsonHandlerSet& next) {
+    current = &next;
+    return true;
+  }
+
+  Database& db_;
+  FileRecord* record_ = nullptr;
+  JsonHandlerSet start_, rows_, path_, hash_, size_, time_, close_;
+};
+
+}  // namespace
+
+void saveFileCache(const std::wstring& path, const Database& db) {
+  std::wstring temp;
+  sys::Handle h = sys::createUnique(path, &temp);
+  if (h == sys::invalidHandle) throw IOError(L"create", path, 0u);
+  sys::close(h);
+  try {
+    ZipFile archive(temp);
+    writeInfo(archive, db);
+    writeRows(archive, db);
+    archive.close();
+  } catch (...) {
+    sys::deleteFile(temp);
+    throw;
+  }
+  if (!sys::replaceFile(temp, path)) {
+    uint32_t error = sys::lastError();
+    sys::deleteFile(temp);
+    throw IOError(L"create", path, error);
+  }
+}
+
+bool readFileCache(const std::wstring& path, Database& db) {
+  try {
+    JsonTree info = parseJsonMember(path, "cacheinfo.json");
+    yajl_val version = findKey(info.get(), "version", yajl_t_string);
+    if (!version) throw std::runtime_error(kInvalidStructure);
+    if (db.version != version->u.string) return false;
+    UnzipFile archive(path);
+    UnzipReader rows(archive, "filecache.json");
+    CacheRowParser parser(db);
+    runEventParser(parser, rows);
+    return true;
+  } catch (const std::runtime_error& e) {
+    throw IOError(L"parse_cache", path, fromUtf8(e.what()));
+  }
+}
+
+}  // namespace nx
