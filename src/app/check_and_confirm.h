@@ -1,0 +1,25 @@
+#pragma once
+// The interactive update check: asks the update server under the progress
+// dialog (with Cancel), decides which offered version fits the command and
+// the update target, and asks the user when a question is due.
+#include <cstdint>
+#include <string>
+
+#include "app/autoupdater.h"
+#include "app/mini_log.h"
+
+namespace nx {
+
+enum class UpdateMode : int32_t { Check = 0, Update = 1, Repair = 2 };
+
+// Returns the index of the chosen version in updater.versions, or -1 when
+// nothing is to be downloaded (none offered, declined, cancelled, or the
+// check failed: a failure is logged, and shown except in mode Check).
+// target: "VERSION", "BRANCH", "BRANCH:VERSION" or "BRANCH:=" (UTF-8).
+int32_t checkAndConfirm(Autoupdater& updater, MiniLog& log, UpdateMode mode, const std::string& target);
+
+// The offered version equals the wanted one, or the wanted one is a prefix of
+// it that ends just before a "." ("1.2" matches "1.2" and "1.2.5", not "1.20").
+bool versionMatches(const std::string& offered, const std::string& wanted);
+
+}  // namespace nx
