@@ -1,0 +1,25 @@
+#pragma once
+// The updater's command line: options and positional words.
+//   -b/--basedir DIR   -w/--writedir NAME   --run   --lockname NAME
+// A switch without a value (the last argument) is an ordinary word; a later
+// switch overrides an earlier one; options may stand anywhere.
+#include <string>
+#include <vector>
+
+namespace nx {
+
+struct CommandLine {
+  std::wstring baseFolderArgument;         // empty: search for the installation
+  std::wstring writeFolderName = L"VELTRA";
+  bool run = false;                        // start the product afterwards
+  std::wstring lockName;                   // empty: no named lock
+  // The -b/--basedir and -w/--writedir switches with their values, spelled
+  // as typed, in order: handed on to the started product and to uninstall.
+  std::vector<std::wstring> forwardedOptions;
+  std::vector<std::wstring> words;  // positional, the command word first
+};
+
+// Scans arguments 1 to the end (element 0 is the program).
+CommandLine parseCommandLine(const std::vector<std::wstring>& arguments);
+
+}  // namespace nx

@@ -1,0 +1,17 @@
+#pragma once
+// The uninstall command: checks the request against the installed database
+// and hands it to the applier program, started with administrator rights;
+// the applier's exit code is the command's.
+//   uninstall *            everything
+//   uninstall NAME...      the named modules
+#include <string>
+#include <vector>
+
+#include "app/mini_log.h"
+
+namespace nx {
+
+int uninstall(const std::vector<std::wstring>& words, const std::wstring& baseFolder, const std::wstring& writeFolder,
+              const std::wstring& tempFolder, MiniLog& log, bool runFlag, std::vector<std::wstring> forwardedOptions);
+
+}  // namespace nx

@@ -1,0 +1,78 @@
+// Starting the product: real programs started as real processes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/text.h"
+#include "apply/launch_commands.h"
+#include "apply/process_start.h"
+#include "support/memory_log.h"
+#include "support/temp_folder.h"
+
+namespace nx {
+namespace {
+
+using Words = std::vector<std::wstring>;
+
+TEST(ProcessStart, QuotingAndJoiningServeLogsAsOnWindows) {
+  EXPECT_EQ(quoteArgument(L"C:\\Some Folder\\"), L"\"C:\\Some Folder\"");
+  EXPECT_EQ(quoteArgument(L"C:\\Folder\\"), L"C:\\Folder");
+  EXPECT_EQ(quoteArgument(L"a\\\\"), L"a\\");  // only one backslash goes
+  EXPECT_EQ(quoteArgument(L"say \"hi\""), L"\"say \"hi\"\"");  // nothing inside is escaped
+  EXPECT_EQ(joinCommandLine({L"p", L"\\", L"x y"}, 0), L"p  \"x y\"");
+  EXPECT_EQ(joinCommandLine({L"p", L"q"}, 1), L"q");
+  EXPECT_EQ(joinCommandLine({L"p"}, 5), L"");
+}
+
+class LaunchTest : public ::testing::Test {
+ protected:
+  // A program that writes its arguments and current folder, one a line, to out.
+  void program(const std::wstring& rel, const std::string& out) {
+    dir.write(rel, "#!/bin/sh\n{ pwd; for a in \"$@\"; do echo \"$a\"; done; } > '" + out + ".tmp'\nmv '" + out +
+                       ".tmp' '" + out + "'\n");
+    ::chmod(toUtf8(dir.file(rel)).c_str(), 0755);
+  }
+  std::string waitFor(const std::wstring& rel) {
+    for (int i = 0; i < 2000 && dir.read(rel).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return dir.read(rel);
+  }
+  test::TempFolder dir;
+  test::MemoryLog log;
+};
+
+TEST_F(LaunchTest, StartsEveryExistingProgramWithTheExtraArguments) {
+  std::filesystem::create_directories(std::filesystem::path(dir.file(L"my game/bin")));
+  program(L"my game/bin/run one", toUtf8(dir.file(L"one.txt")));
+  Database db;
+  db.launch = {"missing.sh", "bin", "bin/run one", "../outside.sh"};
+  const std::wstring base = dir.file(L"my game");
+  program(L"outside.sh", toUtf8(dir.file(L"outside.txt")));
+  EXPECT_EQ(launchCommands(db, base, log, {L"--basedir", L"/a b/"}), 1);
+  // Arguments arrive as they are (no quoting round trip on POSIX); the
+  // program runs in the updater's current folder, not the installation.
+  EXPECT_EQ(waitFor(L"one.txt"), std::filesystem::current_path().string() + "\n--basedir\n/a b/\n");
+  const std::string b = toUtf8(base);
+  auto lines = log.lines();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "00000.000 INFO   : LAUNCH found 4 commands\n");
+  EXPECT_EQ(lines[1], "00000.000 ERROR  : LAUNCH file not exists \"" + b + "/missing.sh\"\n");
+  EXPECT_EQ(lines[2], "00000.000 ERROR  : LAUNCH file not exists \"" + b + "/bin\"\n");
+  EXPECT_EQ(lines[3], "00000.000 INFO   : LAUNCH started \"" + b + "/bin/run one\"\n");
+  EXPECT_EQ(lines[4], "00000.000 ERROR  : LAUNCH file not exists \"" + b + "/../outside.sh\"\n");
+  EXPECT_TRUE(dir.read(L"outside.txt").empty());
+}
+
+TEST_F(LaunchTest, NothingToStartCountsZero) {
+  Database db;
+  EXPECT_EQ(launchCommands(db, dir.path(), log, {}), 0);
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"00000.000 INFO   : LAUNCH found 0 commands\n"});
+  dir.write(L"plain.txt", "not a program");
+  db.launch = {"plain.txt"};
+  EXPECT_EQ(launchCommands(db, dir.path(), log, {}), 0);
+  EXPECT_TRUE(log.contains("LAUNCH can't run \"" + toUtf8(dir.file(L"plain.txt")) + "\""));
+}
+
+}  // namespace
+}  // namespace nx
