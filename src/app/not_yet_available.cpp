@@ -22,6 +22,7 @@ int notAvailable(const wchar_t* what) {
 }  // namespace
 
 int32_t checkAndConfirm(Autoupdater&, MiniLog& log, UpdateMode, const std::string&) {
+  log.log(MiniLog::INFO, "Checking for updates...");
   log.log(MiniLog::ERROR, "Caught an exception: %s", "The update check is not available in this build.");
   return -1;
 }
