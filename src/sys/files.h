@@ -95,6 +95,9 @@ bool listFolder(const std::wstring& path, std::vector<FolderEntry>* entries);
 // Absolute form of a path, taken from the current folder when relative.
 bool fullPath(const std::wstring& path, std::wstring* full);
 bool currentFolder(std::wstring* folder);
+// The absolute path of an existing file or folder with every symbolic link
+// resolved; false (fileNotFound) for a broken link.
+bool realPath(const std::wstring& path, std::wstring* real);
 bool executablePath(std::wstring* path);
 // The per-user temporary folder, ending with a separator; false when the
 // system names none. Levels of it that are missing are created private; an

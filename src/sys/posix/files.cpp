@@ -315,6 +315,14 @@ bool currentFolder(std::wstring* folder) {
   return true;
 }
 
+bool realPath(const std::wstring& path, std::wstring* real) {
+  char* resolved = ::realpath(nativePath(path).c_str(), nullptr);
+  if (!resolved) return fail();
+  *real = widePath(resolved);
+  std::free(resolved);
+  return true;
+}
+
 bool executablePath(std::wstring* path) {
   char buf[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
