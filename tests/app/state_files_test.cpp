@@ -18,6 +18,7 @@
 #include "support/temp_folder.h"
 #include "sys/errors.h"
 #include "sys/files.h"
+#include "sys/lock.h"
 
 namespace {
 using namespace nx;
@@ -88,6 +89,7 @@ TEST(StateFiles, FifosAndDevicesReadAsMissingWithoutBlocking) {
   EXPECT_EQ(inChild([&] { return sys::openRead(fifo) == sys::invalidHandle && sys::lastError() == EINVAL ? 0 : 1; }), 0);
   EXPECT_EQ(inChild([&] { return sys::createWrite(fifo) == sys::invalidHandle ? 0 : 1; }), 0);
   EXPECT_EQ(inChild([&] { return sys::openAppend(fifo) == sys::invalidHandle ? 0 : 1; }), 0);
+  EXPECT_EQ(inChild([&] { return sys::tryLockFile(fifo) == sys::invalidHandle ? 0 : 1; }), 0);
   EXPECT_EQ(sys::openRead(L"/dev/null"), sys::invalidHandle);
   EXPECT_EQ(sys::lastError(), static_cast<uint32_t>(EINVAL));
   sys::Handle device = sys::createWrite(L"/dev/null");
