@@ -17,6 +17,10 @@ extern const wchar_t pathSeparator;
 // The bytes the system's own file calls take for a path (for libraries that
 // open files themselves): UTF-8 on POSIX, with '\' turned into '/'.
 std::string nativePath(const std::wstring& path);
+// The wide form of a path or word in the system's own bytes (a program
+// argument, a name a library returns); nativePath gives the same bytes back,
+// also for names that are not valid UTF-8.
+std::wstring fromNativePath(const std::string& native);
 
 // Open an existing file for reading; others may read it too. Only a regular
 // file opens: a folder fails with the "is a directory" error, a FIFO, socket

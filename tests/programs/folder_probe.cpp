@@ -6,12 +6,12 @@
 
 #include "app/folders.h"
 #include "app/paths.h"
-#include "app/text.h"
 #include "sys/files.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
-  std::wstring base = nx::resolveBaseFolder(nx::fromUtf8(argv[2]), argc > 3 ? nx::fromUtf8(argv[3]) : L"");
+  using nx::sys::fromNativePath;
+  std::wstring base = nx::resolveBaseFolder(fromNativePath(argv[2]), argc > 3 ? fromNativePath(argv[3]) : L"");
   std::ofstream out(argv[1], std::ios::binary);
   out << nx::sys::nativePath(base) << "\n" << nx::sys::nativePath(nx::executableFolder()) << "\n";
   return out ? 0 : 1;

@@ -77,9 +77,10 @@ TEST(SysFiles, NamesThatAreNotUtf8ListAndReopenAsThemselves) {
   const std::string nihon = "\xE6\x97\xA5\xE6\x9C\xAC\xE2\x82\xAC";  // 日本€: three-byte characters
   // Overlong forms of "/" and "..", stray Latin-1 bytes (one before ASCII
   // that a lenient decoder would swallow), an encoded surrogate, a cut-off
-  // sequence, and valid UTF-8.
+  // sequence, a backslash (a separator in wide paths), and valid UTF-8.
   const std::set<std::string> names = {"a\xC0\xAF" "b", "\xC0\xAE\xC0\xAE", "caf\xE9", "\xE9" "ab", "\xED\xA0\x80",
-                                        "x\xE2\x82", nihon, "plain"};
+                                        "x\xE2\x82", "a\\b", nihon, "plain"};
+  std::filesystem::create_directory(dir + "/a");  // where "a\b" must not lead
   for (const std::string& name : names) std::ofstream(dir + "/" + name) << name;
   // Created through the layer: stored as UTF-8.
   ASSERT_NE(createWrite(t.file(L"\u65E5\u672C\u20AC.2")), invalidHandle);
@@ -87,11 +88,11 @@ TEST(SysFiles, NamesThatAreNotUtf8ListAndReopenAsThemselves) {
 
   std::vector<FolderEntry> entries;
   ASSERT_TRUE(listFolder(t.path(), &entries));
-  ASSERT_EQ(entries.size(), names.size() + 1);
+  ASSERT_EQ(entries.size(), names.size() + 2);
   std::set<std::string> listed;
   for (const FolderEntry& e : entries) {
     const std::string bytes = nativePath(e.name);
-    if (bytes == nihon + ".2") continue;
+    if (bytes == nihon + ".2" || bytes == "a") continue;
     listed.insert(bytes);
     EXPECT_FALSE(e.isFolder);
     EXPECT_EQ(e.name.find_first_of(std::wstring(L"/\\.\0", 4)), std::wstring::npos) << bytes;
@@ -104,9 +105,9 @@ TEST(SysFiles, NamesThatAreNotUtf8ListAndReopenAsThemselves) {
   EXPECT_EQ(posix::widePath(nihon), L"\u65E5\u672C\u20AC");
 }
 
-// Any bytes convert to a wide name and back unchanged, and the characters
-// that give a path its meaning appear in the wide name exactly where they
-// stood in the bytes.
+// Any bytes convert to a wide name and back unchanged, the characters that
+// give a path its meaning appear in the wide name exactly where they stood
+// in the bytes, and a backslash byte never becomes the wide separator.
 TEST(SysFiles, EveryByteStringRoundTripsThroughTheWideForm) {
   std::mt19937 random(7);
   const std::string alphabet = std::string("/.\\a\0", 5) + "\x80\xAE\xAF\xBF\xC0\xC1\xC3\xE0\xE2\xED\xEF\xF0\xF4\xF5\xFF";
@@ -115,8 +116,11 @@ TEST(SysFiles, EveryByteStringRoundTripsThroughTheWideForm) {
     for (char& c : bytes) c = alphabet[random() % alphabet.size()];
     std::wstring wide = posix::widePath(bytes);
     ASSERT_EQ(posix::narrow(wide), bytes);
-    for (wchar_t special : {L'/', L'.', L'\\', L'\0'})
+    ASSERT_EQ(nativePath(wide), bytes);
+    ASSERT_EQ(fromNativePath(bytes), wide);
+    for (wchar_t special : {L'/', L'.', L'\0'})
       ASSERT_EQ(std::count(wide.begin(), wide.end(), special), std::count(bytes.begin(), bytes.end(), char(special)));
+    ASSERT_EQ(wide.find(L'\\'), std::wstring::npos);
   }
   // Wide text with no bytes of its own never becomes ASCII.
   EXPECT_EQ(posix::narrow(std::wstring{wchar_t(0xD800), wchar_t(0x110000), wchar_t(0xDC2F)}),

@@ -262,10 +262,12 @@ TEST_F(PublishTest, HostileProductsAndFailuresOnTheWayAreRefusedClearly) {
                            "\" cannot be published: the updater keeps the installation's own state under that name");
     fs::remove(product + "/" + name);
   }
-  // A name that is not UTF-8.
-  writeAll(product + "/data/caf\xE9.txt", "x");
-  refused(release(), "file name is not valid UTF-8 in \"" + product + "/data\"");
-  fs::remove(product + "/data/caf\xE9.txt");
+  // A name that is not UTF-8, or one with a backslash, which no installation can hold.
+  for (const std::string name : {"caf\xE9.txt", "a\\b.txt"}) {
+    writeAll(product + "/data/" + name, "x");
+    refused(release(), "file name is not valid UTF-8 (or holds a \"\\\") in \"" + product + "/data\"");
+    fs::remove(product + "/data/" + name);
+  }
 
   // Links: within the product folder they are followed, out of it only on request.
   fs::create_symlink("../run.sh", product + "/data/alias.sh");

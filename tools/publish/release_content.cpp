@@ -37,7 +37,8 @@ void listInto(const std::wstring& folder, const std::string& prefix, int depth, 
   for (const sys::FolderEntry& entry : entries) {
     std::string name = toUtf8(entry.name);
     std::wstring full = folder + L"/" + entry.name;
-    if (name == "#utf8_error") throw PublishError("file name is not valid UTF-8 in \"" + toUtf8(folder) + "\"");
+    if (name == "#utf8_error")
+      throw PublishError("file name is not valid UTF-8 (or holds a \"\\\") in \"" + toUtf8(folder) + "\"");
     std::string relative = prefix.empty() ? name : prefix + "/" + name;
     std::wstring real;
     // A link that leads out of the product folder publishes whatever it

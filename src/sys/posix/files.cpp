@@ -22,6 +22,7 @@ using posix::widePath;
 const wchar_t pathSeparator = L'/';
 
 std::string nativePath(const std::wstring& path) { return posix::nativePath(path); }
+std::wstring fromNativePath(const std::string& native) { return widePath(native); }
 
 namespace {
 

@@ -6,12 +6,16 @@ namespace nx::sys::posix {
 
 namespace {
 
-// Bytes that are not valid UTF-8 are carried as these lone surrogates. Only
-// bytes from 0x80 up can be invalid, so only U+DC80..U+DCFF occur.
+// Bytes that are not valid UTF-8 are carried as these lone surrogates: only
+// bytes from 0x80 up can be invalid, so U+DC80..U+DCFF occur. A backslash in
+// a name is carried the same way (U+DC5C), since the wide form treats '\' as
+// a separator.
 constexpr uint32_t kEscapeBase = 0xDC00;
 constexpr uint32_t kReplacement = 0xFFFD;
 
-bool isEscape(uint32_t c) { return c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF; }
+bool isEscape(uint32_t c) {
+  return (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) || c == kEscapeBase + '\\';
+}
 
 void appendUtf8(std::string& out, uint32_t c) {
   if (c < 0x80) {
@@ -61,15 +65,15 @@ size_t decodeOne(const std::string& s, size_t i, uint32_t* code) {
   return length;
 }
 
-}  // namespace
-
-std::string narrow(const std::wstring& word) {
+std::string toBytes(const std::wstring& word, bool backslashIsSeparator) {
   std::string out;
   out.reserve(word.size());
   for (wchar_t wc : word) {
     auto c = static_cast<uint32_t>(wc);
     if (isEscape(c)) {
       out += static_cast<char>(c - kEscapeBase);
+    } else if (c == '\\' && backslashIsSeparator) {
+      out += '/';
     } else {
       // A surrogate that is no escape or a value past Unicode has no bytes of
       // its own; it must not turn into an ASCII character either.
@@ -80,12 +84,11 @@ std::string narrow(const std::wstring& word) {
   return out;
 }
 
-std::string nativePath(const std::wstring& path) {
-  std::string out = narrow(path);
-  for (char& c : out)
-    if (c == '\\') c = '/';
-  return out;
-}
+}  // namespace
+
+std::string narrow(const std::wstring& word) { return toBytes(word, false); }
+
+std::string nativePath(const std::wstring& path) { return toBytes(path, true); }
 
 std::wstring widePath(const std::string& native) {
   std::wstring out;
@@ -93,7 +96,7 @@ std::wstring widePath(const std::string& native) {
   for (size_t i = 0; i < native.size();) {
     uint32_t c = 0;
     size_t length = decodeOne(native, i, &c);
-    if (length == 0) {
+    if (length == 0 || c == '\\') {
       // Only this one byte is escaped: the decoding resumes at the next, so a
       // broken sequence cannot swallow the bytes after it.
       c = kEscapeBase + static_cast<unsigned char>(native[i]);
