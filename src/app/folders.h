@@ -22,7 +22,18 @@ std::wstring resolveBaseFolder(const std::wstring& file, const std::wstring& arg
 std::wstring resolveWriteFolder(const std::wstring& name);
 
 // The per-user temporary folder joined with the name, else the write folder's
-// "Temp"; created.
+// "Temp"; created private to the user when missing. An existing folder is
+// taken as it is: check it with unsafeFolderMessage before writing into it.
 std::wstring resolveTempFolder(const std::wstring& name);
+
+// Empty when the folder may hold the staged update (the elevated applier
+// runs from it): it exists, is no symbolic link, is the user's own and
+// nobody else can write to it. Otherwise the message to report, and nothing
+// may be written there, for example
+//   Unsafe temp directory "/home/u/.cache/VELTRA": it belongs to another
+//   user. The updater keeps ... remove it and try again.
+// For the temp folder (before the named lock is taken in it) and the staging
+// folder (once created).
+std::string unsafeFolderMessage(const std::wstring& folder);
 
 }  // namespace nx

@@ -13,7 +13,7 @@ namespace {
                        const std::wstring& path, uint32_t code) {
   uint32_t error = code ? code : sys::lastError();
   if (handle != sys::invalidHandle) sys::close(handle);
-  sys::deleteFile(temp);
+  if (!temp.empty()) sys::deleteFile(temp);
   if (code) throw IOError(operation, path, code);
   sys::setLastError(error);
   throw IOError(operation, path, 0u);
@@ -22,8 +22,11 @@ namespace {
 }  // namespace
 
 void writeFileAtomically(const std::wstring& path, std::string_view content) {
-  const std::wstring temp = path + L".tmp";
-  sys::Handle handle = sys::createWrite(temp);
+  // A fresh name, created exclusively: nothing planted beside the file (a
+  // link, a FIFO) is ever written through. The previous file's mode carries
+  // over, so a private file stays private.
+  std::wstring temp;
+  sys::Handle handle = sys::createUnique(path, &temp, path);
   if (handle == sys::invalidHandle) fail(handle, temp, L"create", path, 0);
   size_t done = 0;
   if (!sys::write(handle, content.data(), content.size(), &done)) fail(handle, temp, L"write", path, 0);

@@ -1,8 +1,10 @@
 #pragma once
 // Replacing a state file so that it is never left half written: the content
-// goes to path + ".tmp", is flushed to the disk, and is renamed over path
-// only when complete. On any failure the temporary file is removed and the
-// previous file at path stays as it was.
+// goes to a new file beside it (path + a unique suffix + ".tmp", created
+// exclusively, never through a link, with the previous file's permissions),
+// is flushed to the disk, and is renamed over path only when complete. On any
+// failure the temporary file is removed and the previous file at path stays
+// as it was.
 #include <string>
 #include <string_view>
 

@@ -10,11 +10,17 @@
 #include "app/text.h"
 #include "support/scoped_env.h"
 #include "support/temp_folder.h"
+#include "sys/process.h"
 
 namespace {
 using namespace nx;
 namespace fs = std::filesystem;
 using test::ScopedEnv;
+
+unsigned modeOf(const std::wstring& path) {
+  struct stat st;
+  return ::lstat(fs::path(path).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
 
 struct ScopedCwd {
   explicit ScopedCwd(const std::wstring& to) { fs::current_path(to); }
@@ -66,13 +72,13 @@ TEST(Folders, WriteAndTempFoldersFallBackStepByStep) {
     {
       ScopedEnv cacheHome("XDG_CACHE_HOME", cache.c_str());
       EXPECT_EQ(resolveTempFolder(L"VELTRA"), t.file(L"cache/VELTRA"));
-      struct stat st;
-      ASSERT_EQ(::stat(cache.c_str(), &st), 0);
-      EXPECT_EQ(st.st_mode & 0777, 0700u);  // private
+      EXPECT_EQ(modeOf(t.file(L"cache")), 0700u);  // made by us: private
+      EXPECT_EQ(modeOf(t.file(L"cache/VELTRA")), 0700u);
+      EXPECT_EQ(unsafeFolderMessage(t.file(L"cache/VELTRA")), "");
     }
     ScopedEnv noCache("XDG_CACHE_HOME", nullptr), noHome("HOME", nullptr);
     EXPECT_EQ(resolveTempFolder(L"VELTRA"), t.file(L"data/VELTRA/Temp"));
-    EXPECT_TRUE(fs::is_directory(t.file(L"data/VELTRA/Temp")));
+    EXPECT_EQ(modeOf(t.file(L"data/VELTRA/Temp")), 0700u);
   }
   ScopedEnv noData("XDG_DATA_HOME", nullptr);
   {
@@ -82,6 +88,85 @@ TEST(Folders, WriteAndTempFoldersFallBackStepByStep) {
   ScopedEnv noHome("HOME", nullptr);
   ScopedCwd cwd(t.path());
   EXPECT_EQ(resolveWriteFolder(L"W"), fs::current_path().wstring() + L"/W");
+}
+
+// The elevated applier runs from below the temp folder: one that others
+// could change is refused before anything is written into it, and no folder
+// we did not make has its mode changed.
+TEST(Folders, TempFolderIsPrivateAndOneOthersCouldChangeIsRefused) {
+  test::TempFolder t;
+  const std::string shared = fs::path(t.file(L"shared")).string();
+  fs::create_directory(shared);
+  ::chmod(shared.c_str(), 01777);
+  ScopedEnv cacheHome("XDG_CACHE_HOME", shared.c_str());
+  const std::wstring temp = t.file(L"shared/VELTRA");
+  EXPECT_EQ(resolveTempFolder(L"VELTRA"), temp);
+  EXPECT_EQ(modeOf(t.file(L"shared")), 01777u);
+  EXPECT_EQ(modeOf(temp), 0700u);
+  EXPECT_EQ(unsafeFolderMessage(temp), "");
+  ::chmod(fs::path(temp).c_str(), 0755);  // readable by others, writable by us alone: fine as it is
+  EXPECT_EQ(resolveTempFolder(L"VELTRA"), temp);
+  EXPECT_EQ(modeOf(temp), 0755u);
+  EXPECT_EQ(unsafeFolderMessage(temp), "");
+
+  const std::string tail = ". The updater keeps the programs it runs there only in a folder of your own that nobody "
+                           "else can change; remove it and try again.";
+  auto refusal = [&](const char* reason, const std::wstring& path = {}) {
+    return "Unsafe temp directory \"" + toUtf8(path.empty() ? temp : path) + "\": " + reason + tail;
+  };
+  for (unsigned mode : {0777u, 0770u, 0702u}) {
+    ::chmod(fs::path(temp).c_str(), mode);
+    resolveTempFolder(L"VELTRA");
+    EXPECT_EQ(modeOf(temp), mode);
+    EXPECT_EQ(unsafeFolderMessage(temp), refusal("other users can write to it"));
+  }
+  fs::remove(temp);
+  fs::create_directory(t.file(L"elsewhere"));
+  ::chmod(fs::path(t.file(L"elsewhere")).c_str(), 0700);
+  fs::create_directory_symlink(t.file(L"elsewhere"), temp);
+  resolveTempFolder(L"VELTRA");
+  EXPECT_EQ(unsafeFolderMessage(temp), refusal("it is a symbolic link"));
+  EXPECT_EQ(unsafeFolderMessage(temp + L"/"), refusal("it is a symbolic link", temp + L"/"));
+  fs::remove(temp);
+  t.write(L"shared/VELTRA", "");
+  EXPECT_EQ(unsafeFolderMessage(temp), refusal("it is not a folder"));
+  fs::remove(temp);
+  fs::create_directory(temp);
+  ::chmod(fs::path(temp).c_str(), 0700);
+  if (::chown(fs::path(temp).c_str(), 65534, 65534) == 0) {  // only a privileged test run can give a folder away
+    EXPECT_EQ(unsafeFolderMessage(temp), refusal("it belongs to another user"));
+  }
+  EXPECT_TRUE(fs::is_empty(t.file(L"elsewhere")) && fs::is_empty(temp));
+  EXPECT_EQ(unsafeFolderMessage(t.file(L"none")),
+            "Can't create temp directory \"" + toUtf8(t.file(L"none")) + "\": No such file or directory");
+}
+
+// A real program copied below an installation finds it by searching upward
+// from its own folder, and a program named bare is found in the current
+// folder.
+TEST(Folders, ProgramBelowAnInstallationFindsItAndStartsByItsBareName) {
+  test::TempFolder t;
+  const std::wstring bin = t.file(L"inst/bin/tools");
+  fs::create_directories(bin);
+  fs::create_directories(t.file(L"elsewhere"));
+  t.write(L"inst/autoupdate.db", "x");
+  fs::copy_file(NX_BUILD_DIR "/folder_probe", fs::path(bin + L"/folder_probe"));
+  const std::string expected = toUtf8(t.file(L"inst/")) + "\n" + toUtf8(bin) + "/\n";
+  uint32_t code = 99;
+  {
+    ScopedCwd cwd(t.file(L"elsewhere"));
+    ASSERT_TRUE(sys::startProcess({bin + L"/folder_probe", t.file(L"out1"), L"autoupdate.db"}, true, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(t.read(L"out1"), expected);
+    // A base folder argument that does not hold the file is ignored for the search.
+    ASSERT_TRUE(sys::startProcess({bin + L"/folder_probe", t.file(L"out2"), L"autoupdate.db", L"."}, true, &code));
+    EXPECT_EQ(t.read(L"out2"), expected);
+  }
+  ScopedCwd cwd(bin);
+  code = 99;
+  ASSERT_TRUE(sys::startProcess({L"folder_probe", t.file(L"out3"), L"autoupdate.db"}, true, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(t.read(L"out3"), expected);
 }
 
 TEST(Folders, BaseFolderFromArgumentCurrentFolderOrProgramFolder) {

@@ -3,10 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
 
+#include "app/paths.h"
+#include "app/text.h"
 #include "support/temp_folder.h"
 #include "sys/clock.h"
 #include "sys/errors.h"
+#include "sys/posix/native_path.h"
 #include "sys/process.h"
 
 namespace nx::sys {
@@ -49,6 +56,98 @@ TEST(SysFiles, MoveNeverOverwritesReplaceDoesAndInfoGivesSizeAndTime) {
   // Within a second of the clock (file systems keep coarser times).
   EXPECT_GE(info.writeTime + 10000000, before);
   EXPECT_LE(info.writeTime, fileTimeNow() + 10000000);
+}
+
+std::string readAll(const std::wstring& path) {
+  Handle h = openRead(path);
+  if (h == invalidHandle) return "<cannot open>";
+  std::string out;
+  char buffer[256];
+  size_t got = 0;
+  while (read(h, buffer, sizeof buffer, &got) && got > 0) out.append(buffer, got);
+  close(h);
+  return out;
+}
+
+// Each file holds its own name's bytes, so a listed name that opened another
+// file (or a folder) shows.
+TEST(SysFiles, NamesThatAreNotUtf8ListAndReopenAsThemselves) {
+  test::TempFolder t;
+  const std::string dir = nativePath(t.path());
+  const std::string nihon = "\xE6\x97\xA5\xE6\x9C\xAC\xE2\x82\xAC";  // 日本€: three-byte characters
+  // Overlong forms of "/" and "..", stray Latin-1 bytes (one before ASCII
+  // that a lenient decoder would swallow), an encoded surrogate, a cut-off
+  // sequence, a backslash (a separator in wide paths), and valid UTF-8.
+  const std::set<std::string> names = {"a\xC0\xAF" "b", "\xC0\xAE\xC0\xAE", "caf\xE9", "\xE9" "ab", "\xED\xA0\x80",
+                                        "x\xE2\x82", "a\\b", nihon, "plain"};
+  std::filesystem::create_directory(dir + "/a");  // where "a\b" must not lead
+  for (const std::string& name : names) std::ofstream(dir + "/" + name) << name;
+  // Created through the layer: stored as UTF-8.
+  ASSERT_NE(createWrite(t.file(L"\u65E5\u672C\u20AC.2")), invalidHandle);
+  EXPECT_TRUE(std::filesystem::exists(dir + "/" + nihon + ".2"));
+
+  std::vector<FolderEntry> entries;
+  ASSERT_TRUE(listFolder(t.path(), &entries));
+  ASSERT_EQ(entries.size(), names.size() + 2);
+  std::set<std::string> listed;
+  for (const FolderEntry& e : entries) {
+    const std::string bytes = nativePath(e.name);
+    if (bytes == nihon + ".2" || bytes == "a") continue;
+    listed.insert(bytes);
+    EXPECT_FALSE(e.isFolder);
+    EXPECT_EQ(e.name.find_first_of(std::wstring(L"/\\.\0", 4)), std::wstring::npos) << bytes;
+    EXPECT_EQ(readAll(nx::joinPath(t.path(), e.name)), bytes);
+    // Only valid UTF-8 converts; any other name is the error text.
+    bool valid = bytes == nihon || bytes == "plain";
+    EXPECT_EQ(nx::toUtf8(e.name), valid ? bytes : "#utf8_error") << bytes;
+  }
+  EXPECT_EQ(listed, names);
+  EXPECT_EQ(posix::widePath(nihon), L"\u65E5\u672C\u20AC");
+}
+
+// Any bytes convert to a wide name and back unchanged, the characters that
+// give a path its meaning appear in the wide name exactly where they stood
+// in the bytes, and a backslash byte never becomes the wide separator.
+TEST(SysFiles, EveryByteStringRoundTripsThroughTheWideForm) {
+  std::mt19937 random(7);
+  const std::string alphabet = std::string("/.\\a\0", 5) + "\x80\xAE\xAF\xBF\xC0\xC1\xC3\xE0\xE2\xED\xEF\xF0\xF4\xF5\xFF";
+  for (int i = 0; i < 20000; ++i) {
+    std::string bytes(random() % 12, ' ');
+    for (char& c : bytes) c = alphabet[random() % alphabet.size()];
+    std::wstring wide = posix::widePath(bytes);
+    ASSERT_EQ(posix::narrow(wide), bytes);
+    ASSERT_EQ(nativePath(wide), bytes);
+    ASSERT_EQ(fromNativePath(bytes), wide);
+    for (wchar_t special : {L'/', L'.', L'\0'})
+      ASSERT_EQ(std::count(wide.begin(), wide.end(), special), std::count(bytes.begin(), bytes.end(), char(special)));
+    ASSERT_EQ(wide.find(L'\\'), std::wstring::npos);
+  }
+  // Wide text with no bytes of its own never becomes ASCII.
+  EXPECT_EQ(posix::narrow(std::wstring{wchar_t(0xD800), wchar_t(0x110000), wchar_t(0xDC2F)}),
+            "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+TEST(SysFiles, BackslashSeparatesLikeSlash) {
+  test::TempFolder t;
+  ASSERT_TRUE(createFolders(t.file(L"d\\e")));
+  Handle h = createWrite(t.file(L"d\\e\\f"));
+  ASSERT_NE(h, invalidHandle);
+  size_t written = 0;
+  EXPECT_TRUE(write(h, "x", 1, &written) && written == 1);
+  close(h);
+  EXPECT_EQ(t.read(L"d/e/f"), "x");
+  FileInfo info;
+  EXPECT_TRUE(fileInfo(t.file(L"d\\e"), &info) && info.isFolder);
+  std::vector<FolderEntry> entries;
+  ASSERT_TRUE(listFolder(t.file(L"d\\e"), &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, L"f");
+  EXPECT_TRUE(moveFile(t.file(L"d\\e\\f"), t.file(L"d\\g")));
+  EXPECT_EQ(readAll(t.file(L"d\\g")), "x");
+  std::wstring full;
+  EXPECT_TRUE(fullPath(t.file(L"d\\e\\..\\g"), &full) && full == t.file(L"d/g"));
+  EXPECT_TRUE(deleteFile(t.file(L"d\\g")) && removeFolder(t.file(L"d\\e")));
+  EXPECT_FALSE(exists(t.file(L"d/e")));
 }
 
 TEST(SysProcess, StartsProgramsWaitingOrDetached) {

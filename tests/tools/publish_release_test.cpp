@@ -214,10 +214,13 @@ TEST_F(PublishTest, FailuresGiveOneClearLineAndLeaveTheRepositoryAsItWas) {
   EXPECT_EQ(publish({"image", repo, "1.0", path("t"), "--colour", "red"}).status, 2);
   EXPECT_EQ(snapshot(repo), before);
 
-  // A failure at the very last step takes back the objects and database already written.
-  fs::create_directories(repo + "/update/stable.tmp");
-  EXPECT_EQ(publishSample(2, repo).status, 1);
-  fs::remove(repo + "/update/stable.tmp");
+  // A failure at the very last step takes back the objects and database
+  // already written: here the reply's temporary name is too long for the disk.
+  ToolRun last = publish({"release", kExamples + "/release-v2.json", kExamples + "/product-v2", repo, "--channel",
+                          std::string(250, 'c'), "--base-url", "file://" + repo, "--add",
+                          "bin/applier=" + path("applier"), "--add", "bin/autoupdate=" + path("applier")});
+  EXPECT_EQ(last.status, 1);
+  EXPECT_NE(last.err.find("File name too long"), std::string::npos) << last.err;
   EXPECT_EQ(snapshot(repo), before);
 
   // A reply file that is not a reply is never overwritten.
@@ -227,6 +230,92 @@ TEST_F(PublishTest, FailuresGiveOneClearLineAndLeaveTheRepositoryAsItWas) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("not a valid update reply"), std::string::npos) << run.err;
   EXPECT_EQ(snapshot(repo), damaged);
+}
+
+// Product folders and repositories that would publish something other than
+// what the user meant, or that fail part way.
+TEST_F(PublishTest, HostileProductsAndFailuresOnTheWayAreRefusedClearly) {
+  const std::string product = path("product"), repo = path("repo");
+  for (int i = 0; i < 40; ++i) writeAll(product + "/data/file" + std::to_string(i) + ".txt", std::to_string(i));
+  writeAll(product + "/run.sh", "#!/bin/sh\n");
+  writeAll(path("secret"), "outside the product\n");
+  writeAll(path("d.json"), R"({"version": "1", "tag": "beta", "main": "core", "modules": {"core": ["**"]},
+    "launch": "run.sh", "apply": "run.sh"})");
+  auto release = [&](std::vector<std::string> more = {}, const std::string& prefix = "") {
+    std::vector<std::string> words{"release", path("d.json"), product, repo, "--base-url", "https://host/repo/"};
+    words.insert(words.end(), more.begin(), more.end());
+    std::string command = prefix + quote(NX_BUILD_DIR "/publish");
+    for (const std::string& w : words) command += " " + quote(w);
+    return shell(command, path("stderr.txt"));
+  };
+  auto refused = [&](const ToolRun& run, const std::string& line) {
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "publish: " + line + "\n");
+    EXPECT_FALSE(fs::exists(repo));
+  };
+
+  // The installation's own state, in any letter case.
+  for (const std::string name : {"autoupdate.db", "AutoUpdate.cfg", "Config/lang.cfg", "config/Retail.cfg",
+                                 "Config/autoupdate.tag", "autoupdate.cache", "Logs/autoupdate.log"}) {
+    writeAll(product + "/" + name, "x");
+    refused(release(), "product file \"" + name +
+                           "\" cannot be published: the updater keeps the installation's own state under that name");
+    fs::remove(product + "/" + name);
+  }
+  // A name that is not UTF-8, or one with a backslash, which no installation can hold.
+  for (const std::string name : {"caf\xE9.txt", "a\\b.txt"}) {
+    writeAll(product + "/data/" + name, "x");
+    refused(release(), "file name is not valid UTF-8 (or holds a \"\\\") in \"" + product + "/data\"");
+    fs::remove(product + "/data/" + name);
+  }
+
+  // Links: within the product folder they are followed, out of it only on request.
+  fs::create_symlink("../run.sh", product + "/data/alias.sh");
+  fs::create_symlink(path("secret"), product + "/data/secret.txt");
+  refused(release(), "product file \"data/secret.txt\" is a symbolic link that leaves the product folder (to \"" +
+                         path("secret") + "\"); give --follow-links to publish what it points to");
+  fs::remove(product + "/data/secret.txt");
+  fs::create_directory_symlink(path(""), product + "/up");
+  refused(release(), "product folder \"up\" is a symbolic link that leaves the product folder (to \"" +
+                         toUtf8(dir.path()) + "\"); give --follow-links to publish what it points to");
+  fs::remove(product + "/up");
+  fs::create_symlink(path("secret"), product + "/data/secret.txt");
+  EXPECT_EQ(release({"--follow-links=yes"}).status, 2);
+
+  // A disk that takes the objects but not the database (files over 512 bytes
+  // are refused): the disk's own reason, and nothing is left behind.
+  ToolRun full = release({"--follow-links"}, "trap '' XFSZ; ulimit -f 1; ");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("publish: cannot write the update database"), std::string::npos) << full.err;
+  EXPECT_NE(full.err.find("File too large"), std::string::npos) << full.err;
+  EXPECT_EQ(std::count(full.err.begin(), full.err.end(), '\n'), 1) << full.err;
+  EXPECT_FALSE(fs::exists(repo)) << full.err;
+
+  // A base URL with a trailing "/" gives single slashes.
+  ToolRun run = release({"--follow-links"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  auto reply = readReply(repo + "/update/beta");
+  EXPECT_EQ(reply["download_url.0"], "https://host/repo/objects");
+  const std::string dbFile = objectFile(repo, reply["versions.0.database_id"]);
+  Database db;
+  loadMetadata(kInvalidStructure, db, fromUtf8(dbFile));
+  EXPECT_EQ(db.update_url, std::vector<std::string>{"https://host/repo/update/beta"});
+  db.modules["core"] = true;
+  loadFileLists(db, fromUtf8(dbFile));
+  EXPECT_EQ(gunzip(objectFile(repo, db.files.at("data/secret.txt").hash)), "outside the product\n");
+  EXPECT_EQ(db.files.at("data/alias.sh").hash, db.files.at("run.sh").hash);
+
+  // A database object that is an empty zip archive is called what it is.
+  const std::string emptyZip("PK\x05\x06" + std::string(18, '\0'));
+  writeAll(path("empty.zip"), emptyZip);
+  const std::string emptyId = sha256sum(path("empty.zip"));
+  writeAll(objectFile(repo, emptyId), emptyZip);
+  writeAll(repo + "/update/empty", R"({"download_url": "d", "versions": [{"timestamp": "T", "version": "9", "database_id": ")" +
+                                       emptyId + R"(", "database_size": 22}]})");
+  ToolRun image = publish({"image", repo, "9", path("target"), "--channel", "empty"});
+  EXPECT_EQ(image.status, 1);
+  EXPECT_EQ(image.err, "publish: database object " + emptyId + " is an empty zip archive: it holds no metadata.json\n");
+  EXPECT_FALSE(fs::exists(path("target")));
 }
 
 TEST_F(PublishTest, ArchListsLargeAndEmptyFilesAndDamagedObjects) {

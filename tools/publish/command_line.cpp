@@ -13,6 +13,7 @@ namespace {
 const char* const kUsage =
     "usage: publish release DESCRIPTION PRODUCT_FOLDER REPOSITORY\n"
     "                       [--channel CHANNEL] [--timestamp TIME] [--base-url URL] [--add PATH=FILE]...\n"
+    "                       [--follow-links]\n"
     "       publish image REPOSITORY VERSION TARGET_FOLDER\n"
     "                     [--channel CHANNEL] [--arch ARCH] [--lang LANG] [--module NAME]...\n";
 
@@ -20,13 +21,15 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Splits positional words from "--name value" options; every option takes a
-// value, given as the next word or after "=".
+// Splits positional words from "--name value" options and "--name" flags;
+// an option's value is given as the next word or after "=".
 struct Words {
   std::vector<std::string> positional;
   std::vector<std::pair<std::string, std::string>> options;
+  std::vector<std::string> flags;
 
-  Words(const std::vector<std::string>& words, size_t first, const std::vector<std::string>& known) {
+  Words(const std::vector<std::string>& words, size_t first, const std::vector<std::string>& known,
+        const std::vector<std::string>& knownFlags = {}) {
     for (size_t i = first; i < words.size(); ++i) {
       const std::string& word = words[i];
       if (!word.starts_with("--")) {
@@ -35,6 +38,13 @@ struct Words {
       }
       std::string name = word.substr(2), value;
       size_t eq = name.find('=');
+      bool isFlag = false;
+      for (const std::string& f : knownFlags) isFlag = isFlag || f == name.substr(0, eq);
+      if (isFlag) {
+        if (eq != std::string::npos) throw UsageError("option --" + name.substr(0, eq) + " takes no value");
+        flags.push_back(name);
+        continue;
+      }
       if (eq != std::string::npos) {
         value = name.substr(eq + 1);
         name.resize(eq);
@@ -62,6 +72,12 @@ struct Words {
     return value;
   }
 
+  bool flag(const std::string& name) const {
+    for (const std::string& f : flags)
+      if (f == name) return true;
+    return false;
+  }
+
   std::vector<std::string> all(const std::string& name) const {
     std::vector<std::string> values;
     for (const auto& [n, v] : options)
@@ -71,7 +87,7 @@ struct Words {
 };
 
 int release(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
-  Words w(words, 1, {"channel", "timestamp", "base-url", "add"});
+  Words w(words, 1, {"channel", "timestamp", "base-url", "add"}, {"follow-links"});
   if (w.positional.size() != 3) throw UsageError("release needs DESCRIPTION PRODUCT_FOLDER REPOSITORY");
   ReleaseOptions options;
   options.description = fromUtf8(w.positional[0]);
@@ -80,6 +96,7 @@ int release(const std::vector<std::string>& words, std::ostream& out, std::ostre
   options.channel = w.single("channel");
   options.timestamp = w.single("timestamp");
   options.baseUrl = w.single("base-url");
+  options.followLinks = w.flag("follow-links");
   for (const std::string& add : w.all("add")) {
     size_t eq = add.find('=');
     if (eq == std::string::npos || eq == 0 || eq + 1 == add.size()) throw UsageError("--add takes PATH=FILE");

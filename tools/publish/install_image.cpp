@@ -13,9 +13,11 @@
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/gunzip_writer.h"
+#include "io/io_error.h"
 #include "io/sha256_writer.h"
 #include "publish/path_pattern.h"
 #include "publish/publish_error.h"
+#include "publish/release_content.h"
 #include "publish/release_description.h"
 #include "publish/update_reply.h"
 #include "sys/errors.h"
@@ -76,6 +78,17 @@ void makeExecutable(const std::wstring& path) {
   namespace fs = std::filesystem;
   fs::permissions(sys::nativePath(path), fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
                   fs::perm_options::add, ec);
+}
+
+// A zip archive without a single member: nothing but its end record (and
+// perhaps a comment). The zip reader cannot tell it from other bytes.
+bool isEmptyZip(const std::wstring& path) {
+  const std::string bytes = readFileHead(path, 22 + 65535 + 1);
+  if (bytes.size() < 22 || bytes.compare(0, 4, "PK\x05\x06") != 0) return false;
+  auto u16 = [&](size_t at) { return static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8; };
+  for (size_t at = 4; at < 20; ++at)  // disk numbers, member counts, directory size and offset
+    if (bytes[at] != 0) return false;
+  return bytes.size() == 22u + u16(20);
 }
 
 void writeText(const std::wstring& path, const std::string& text) {
@@ -153,7 +166,13 @@ ImageResult makeImage(const ImageOptions& options) {
     extractObject(objectPath(result.databaseId), result.databaseId, chosen->database_size, dbPath);
 
     Database db;
-    loadMetadata(kInvalidStructure, db, dbPath);
+    try {
+      loadMetadata(kInvalidStructure, db, dbPath);
+    } catch (const IOError&) {
+      if (isEmptyZip(dbPath))
+        throw PublishError("database object " + result.databaseId + " is an empty zip archive: it holds no metadata.json");
+      throw;
+    }
     if (!options.arch.empty()) db.arch = options.arch;
     if (db.arch.empty()) db.arch = "x86_64";
     if (!options.lang.empty()) db.lang = options.lang;
@@ -175,7 +194,7 @@ ImageResult makeImage(const ImageOptions& options) {
     for (const FileRecord* record : records) {
       std::string problem = pathProblem(record->path);
       if (!problem.empty()) throw PublishError("database path \"" + record->path + "\" is refused: " + problem);
-      if (record->path == "autoupdate.db" || record->path == "autoupdate.cfg")
+      if (isStateFile(record->path))
         throw PublishError("database path \"" + record->path + "\" would overwrite the installation state");
       std::wstring target = joinPath(options.target, fromUtf8(record->path));
       size_t slash = record->path.rfind('/');

@@ -22,7 +22,7 @@ namespace nx::publish {
 namespace {
 
 std::vector<std::pair<std::string, std::wstring>> collectFiles(const ReleaseOptions& options) {
-  auto files = listProductFiles(options.product);
+  auto files = listProductFiles(options.product, options.followLinks);
   for (const auto& [path, source] : options.extraFiles) {
     std::string problem = pathProblem(path);
     if (!problem.empty()) throw PublishError("added path \"" + path + "\" is refused: " + problem);
@@ -38,18 +38,44 @@ std::vector<std::pair<std::string, std::wstring>> collectFiles(const ReleaseOpti
   return files;
 }
 
-// Reads the database back as the updater will, with every module selected.
-void checkDatabase(const std::wstring& path, size_t expectedFiles) {
-  Database db;
-  try {
-    loadMetadata(kInvalidStructure, db, path);
-    for (auto& [name, selected] : db.modules) selected = true;
-    loadFileLists(db, path);
-  } catch (const std::runtime_error& e) {
-    throw PublishError(std::string("the written update database does not read back: ") + e.what());
+// Reads the database back as the updater will, with every module selected,
+// once for each arch and language list, so every member written is read and
+// compared with what was meant to be written.
+void checkDatabase(const std::wstring& path, const ReleaseDescription& description, const ReleaseContent& content) {
+  std::vector<std::string> arches, langs;
+  for (const ModuleRule& module : description.modules) {
+    for (const auto& [arch, unused] : module.arch)
+      if (std::find(arches.begin(), arches.end(), arch) == arches.end()) arches.push_back(arch);
+    for (const auto& [lang, unused] : module.lang)
+      if (std::find(langs.begin(), langs.end(), lang) == langs.end()) langs.push_back(lang);
   }
-  if (expectedFiles > 0 && db.files.empty())
-    throw PublishError("the written update database does not read back: no files");
+  const size_t passes = std::max<size_t>({1, arches.size(), langs.size()});
+  for (size_t pass = 0; pass < passes; ++pass) {
+    Database db;
+    const std::string arch = pass < arches.size() ? arches[pass] : "", lang = pass < langs.size() ? langs[pass] : "";
+    try {
+      loadMetadata(kInvalidStructure, db, path);
+      for (auto& [name, selected] : db.modules) selected = true;
+      db.arch = arch;
+      db.lang = lang;
+      loadFileLists(db, path);
+    } catch (const std::runtime_error& e) {
+      throw PublishError(std::string("the written update database does not read back: ") + e.what());
+    }
+    size_t expected = 0;
+    for (const ReleaseFile& file : content.files) {
+      if (file.list != "common" && file.list != "arch_" + arch && file.list != "lang_" + lang) continue;
+      ++expected;
+      auto it = db.files.find(file.path);
+      if (it == db.files.end() || it->second.hash != file.hash || it->second.size != file.size ||
+          it->second.module != file.module)
+        throw PublishError("the written update database does not read back: \"" + file.path + "\" is missing or wrong");
+    }
+    if (db.files.size() != expected)
+      throw PublishError("the written update database does not read back: it lists " + std::to_string(db.files.size()) +
+                         " files for arch \"" + arch + "\" and language \"" + lang + "\", not " +
+                         std::to_string(expected));
+  }
 }
 
 }  // namespace
@@ -97,7 +123,7 @@ ReleaseResult publishRelease(const ReleaseOptions& options) {
     const std::wstring scratch = repo.scratchPath("database.partial");
     try {
       writeUpdateDatabase(scratch, description, result.timestamp, content);
-      checkDatabase(scratch, content.files.size());
+      checkDatabase(scratch, description, content);
     } catch (...) {
       sys::deleteFile(scratch);
       throw;

@@ -18,10 +18,14 @@ struct ReleaseOptions {
   std::string channel;    // empty: the description's tag
   std::string timestamp;  // empty: the description's, else now
   // When set, replaces the description's addresses by the repository's own:
-  // update URL baseUrl/update/<channel>, download URL baseUrl/objects.
+  // update URL baseUrl/update/<channel>, download URL baseUrl/objects (a
+  // trailing '/' of baseUrl is dropped).
   std::string baseUrl;
   // Files from outside the product folder: installed path -> source file.
   std::vector<std::pair<std::string, std::wstring>> extraFiles;
+  // Publish what symbolic links that leave the product folder point to
+  // (otherwise such a link is refused).
+  bool followLinks = false;
 };
 
 struct ReleaseResult {

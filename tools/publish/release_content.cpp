@@ -15,11 +15,21 @@ namespace nx::publish {
 
 namespace {
 
-// Symbolic links are followed; a loop of them ends here.
+// Links are followed (within the product folder, or everywhere with
+// --follow-links); a loop of them ends here.
 constexpr int kMaxDepth = 64;
 
-void listInto(const std::wstring& folder, const std::string& prefix, int depth,
-              std::vector<std::pair<std::string, std::wstring>>& out) {
+struct Listing {
+  std::wstring root;  // the product folder with its links resolved, ending in '/'
+  bool followLinks = false;
+  std::vector<std::pair<std::string, std::wstring>>& out;
+};
+
+bool isInside(const std::wstring& real, const std::wstring& root) {
+  return real.starts_with(root) || real + L"/" == root;
+}
+
+void listInto(const std::wstring& folder, const std::string& prefix, int depth, Listing& listing) {
   if (depth > kMaxDepth) throw PublishError("folder nesting too deep (a loop of links?) at \"" + toUtf8(folder) + "\"");
   std::vector<sys::FolderEntry> entries;
   if (!sys::listFolder(folder, &entries))
@@ -27,10 +37,18 @@ void listInto(const std::wstring& folder, const std::string& prefix, int depth,
   for (const sys::FolderEntry& entry : entries) {
     std::string name = toUtf8(entry.name);
     std::wstring full = folder + L"/" + entry.name;
-    if (name == "#utf8_error") throw PublishError("file name is not valid UTF-8 in \"" + toUtf8(folder) + "\"");
+    if (name == "#utf8_error")
+      throw PublishError("file name is not valid UTF-8 (or holds a \"\\\") in \"" + toUtf8(folder) + "\"");
     std::string relative = prefix.empty() ? name : prefix + "/" + name;
+    std::wstring real;
+    // A link that leads out of the product folder publishes whatever it
+    // points to: only on request.
+    if (!listing.followLinks && sys::realPath(full, &real) && !isInside(real, listing.root))
+      throw PublishError(std::string("product ") + (entry.isFolder ? "folder" : "file") + " \"" + relative +
+                         "\" is a symbolic link that leaves the product folder (to \"" + toUtf8(real) +
+                         "\"); give --follow-links to publish what it points to");
     if (entry.isFolder) {
-      listInto(full, relative, depth + 1, out);
+      listInto(full, relative, depth + 1, listing);
       continue;
     }
     std::string problem = pathProblem(relative);
@@ -38,9 +56,28 @@ void listInto(const std::wstring& folder, const std::string& prefix, int depth,
     sys::FileInfo info;
     if (!sys::fileInfo(full, &info)) throw PublishError("product file \"" + relative + "\" cannot be read (a broken link?)");
     if (info.isDevice) throw PublishError("product file \"" + relative + "\" is not a regular file");
-    out.emplace_back(relative, full);
+    listing.out.emplace_back(relative, full);
   }
 }
+
+}  // namespace
+
+bool isStateFile(const std::string& path) {
+  static const char* const kNames[] = {
+      // the base folder's
+      "autoupdate.db", "autoupdate.cfg", "config/lang.cfg", "config/autoupdate.tag", "config/retail.cfg",
+      // the write folder's
+      "autoupdate.cache", "autoupdate.lock", "config/autoupdate.settings", "logs/autoupdate.log",
+      "logs/autoupdate.log.old", "logs/uninstall.log"};
+  std::string lower = path;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (const char* name : kNames)
+    if (lower == name) return true;
+  return false;
+}
+
+namespace {
 
 struct Claim {
   std::string module;
@@ -49,12 +86,14 @@ struct Claim {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::wstring>> listProductFiles(const std::wstring& folder) {
+std::vector<std::pair<std::string, std::wstring>> listProductFiles(const std::wstring& folder, bool followLinks) {
   sys::FileInfo info;
-  if (!sys::fileInfo(folder, &info) || !info.isFolder)
+  std::wstring root;
+  if (!sys::fileInfo(folder, &info) || !info.isFolder || !sys::realPath(folder, &root))
     throw PublishError("product folder \"" + toUtf8(folder) + "\" does not exist or is not a folder");
   std::vector<std::pair<std::string, std::wstring>> out;
-  listInto(folder, "", 0, out);
+  Listing listing{root.ends_with(L"/") ? root : root + L"/", followLinks, out};
+  listInto(folder, "", 0, listing);
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -139,6 +178,9 @@ ReleaseContent buildReleaseContent(const ReleaseDescription& description,
     if (!claims.count(path)) content.warnings.push_back("\"" + path + "\" belongs to no module and is not published");
 
   for (const auto& [path, claim] : claims) {
+    if (isStateFile(path))
+      throw PublishError("product file \"" + path + "\" cannot be published: the updater keeps the installation's own "
+                         "state under that name");
     ReleaseFile file;
     file.path = path;
     file.source = sources[path];

@@ -26,17 +26,29 @@ struct ReleaseContent {
   std::vector<std::string> warnings;  // worth telling the user, not fatal
 };
 
-// Every regular file below folder, as sorted relative '/' paths. Throws
-// PublishError for an unreadable folder or a name that is not UTF-8.
-std::vector<std::pair<std::string, std::wstring>> listProductFiles(const std::wstring& folder);
+// Every regular file below folder, as sorted relative '/' paths. Symbolic
+// links are followed; one that leads out of the folder only with
+// followLinks. Throws PublishError for an unreadable folder, a name that is
+// not UTF-8, a link that leaves the folder, a broken link or a file that is
+// not regular.
+std::vector<std::pair<std::string, std::wstring>> listProductFiles(const std::wstring& folder, bool followLinks);
 
 // Assigns the product files (path -> source) to modules and lists, then
 // hashes them. Throws PublishError for a missing file, a pattern that matches
 // nothing, a path claimed by two modules or two lists, an applier file
-// outside the main module, and a module with arch or language files but no
-// common file (the updater reads those lists only beside a common one).
+// outside the main module, a module with arch or language files but no
+// common file (the updater reads those lists only beside a common one), and
+// a published path that names the installation's own state (autoupdate.db,
+// autoupdate.cfg, Config/lang.cfg, ..., in any letter case).
 ReleaseContent buildReleaseContent(const ReleaseDescription& description,
                                    const std::vector<std::pair<std::string, std::wstring>>& productFiles);
+
+// Whether a relative path names what an installation keeps its own state
+// under (autoupdate.db, autoupdate.cfg, Config/lang.cfg, ...; the base
+// folder's files and those of a write folder inside the installation), in
+// any letter case. An update that brought its own copy would overwrite the
+// installation's state.
+bool isStateFile(const std::string& path);
 
 // SHA-256 (lowercase hex) and size of a file's content.
 std::string hashFile(const std::wstring& path, uint64_t* size);

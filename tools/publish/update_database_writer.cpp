@@ -1,7 +1,13 @@
 #include "publish/update_database_writer.h"
 
+#include <cerrno>
+
+#include "app/text.h"
 #include "db/json.h"
+#include "io/io_error.h"
 #include "io/zip_archive.h"
+#include "publish/publish_error.h"
+#include "sys/errors.h"
 
 namespace nx::publish {
 
@@ -94,16 +100,28 @@ std::string generateFileList(const ReleaseContent& content, const std::string& m
 
 void writeUpdateDatabase(const std::wstring& path, const ReleaseDescription& d, const std::string& timestamp,
                          const ReleaseContent& content) {
-  ZipFile archive(path);
-  addMember(archive, "metadata.json", generateMetadata(d, timestamp));
-  for (const ModuleRule& m : d.modules) {
-    std::vector<std::string> lists{"common"};
-    for (const auto& [arch, unused] : m.arch) lists.push_back("arch_" + arch);
-    for (const auto& [lang, unused] : m.lang) lists.push_back("lang_" + lang);
-    for (const std::string& list : lists) {
-      std::string text = generateFileList(content, m.name, list);
-      if (!text.empty()) addMember(archive, "modules/" + m.name + "/" + list + ".json", text);
+  // The zip library writes through the C runtime, which leaves the system's
+  // reason for a failed write (a full disk) in errno.
+  errno = 0;
+  try {
+    ZipFile archive(path);
+    addMember(archive, "metadata.json", generateMetadata(d, timestamp));
+    for (const ModuleRule& m : d.modules) {
+      std::vector<std::string> lists{"common"};
+      for (const auto& [arch, unused] : m.arch) lists.push_back("arch_" + arch);
+      for (const auto& [lang, unused] : m.lang) lists.push_back("lang_" + lang);
+      for (const std::string& list : lists) {
+        std::string text = generateFileList(content, m.name, list);
+        if (!text.empty()) addMember(archive, "modules/" + m.name + "/" + list + ".json", text);
+      }
     }
+    archive.close();  // only an explicit close reports an incomplete archive
+  } catch (const IOError& e) {
+    const int error = errno;
+    std::string reason = e.what();
+    const std::string text = error != 0 ? sys::errorMessage(static_cast<uint32_t>(error)) : "";
+    if (!text.empty() && reason.find(text) == std::string::npos) reason += ": " + text;
+    throw PublishError("cannot write the update database \"" + toUtf8(path) + "\": " + reason);
   }
 }
 

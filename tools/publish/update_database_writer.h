@@ -10,7 +10,9 @@
 
 namespace nx::publish {
 
-// timestamp is the one the release is published with.
+// timestamp is the one the release is published with. writeUpdateDatabase
+// throws PublishError naming the system's reason when the archive cannot be
+// written whole (a full disk).
 std::string generateMetadata(const ReleaseDescription& description, const std::string& timestamp);
 // The file list of one module's list ("common", "arch_x", "lang_y"); empty
 // text when no file belongs to it.

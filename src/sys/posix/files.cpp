@@ -22,6 +22,7 @@ using posix::widePath;
 const wchar_t pathSeparator = L'/';
 
 std::string nativePath(const std::wstring& path) { return posix::nativePath(path); }
+std::wstring fromNativePath(const std::string& native) { return widePath(native); }
 
 namespace {
 
@@ -38,17 +39,30 @@ bool fail() {
   return false;
 }
 
-Handle openWith(const std::wstring& path, int flags) {
-  int fd = ::open(nativePath(path).c_str(), flags | O_CLOEXEC, 0644);
+// Opens without blocking: a FIFO where a file should be would otherwise hang
+// the open until a writer (or reader) comes along. Blocking is switched back
+// on once the handle is known to be usable.
+Handle openWith(const std::wstring& path, int flags, bool regularOnly) {
+  int fd = ::open(nativePath(path).c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) {
     fail();
     return invalidHandle;
   }
-  // Folders open fine for reading on POSIX; a file handle never names one.
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  int refused = 0;
+  if (::fstat(fd, &st) != 0) {
+    refused = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    refused = EISDIR;  // folders open fine for reading on POSIX; a file handle never names one
+  } else if (regularOnly && !S_ISREG(st.st_mode)) {
+    refused = EINVAL;  // a FIFO, socket or device is no file to read
+  } else {
+    int fl = ::fcntl(fd, F_GETFL);
+    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) refused = errno;
+  }
+  if (refused) {
     ::close(fd);
-    setLastError(EISDIR);
+    setLastError(static_cast<uint32_t>(refused));
     return invalidHandle;
   }
   setLastError(0);
@@ -57,22 +71,36 @@ Handle openWith(const std::wstring& path, int flags) {
 
 }  // namespace
 
-Handle openRead(const std::wstring& path) { return openWith(path, O_RDONLY); }
-Handle createWrite(const std::wstring& path) { return openWith(path, O_WRONLY | O_CREAT | O_TRUNC); }
-Handle openAlways(const std::wstring& path) { return openWith(path, O_WRONLY | O_CREAT); }
-Handle openAppend(const std::wstring& path) { return openWith(path, O_WRONLY | O_CREAT | O_APPEND); }
+Handle openRead(const std::wstring& path) { return openWith(path, O_RDONLY, true); }
+// Writers may aim at a device on purpose (/dev/null); a FIFO without a reader
+// fails at once (ENXIO) instead of waiting for one.
+Handle createWrite(const std::wstring& path) { return openWith(path, O_WRONLY | O_CREAT | O_TRUNC, false); }
+Handle openAlways(const std::wstring& path) { return openWith(path, O_WRONLY | O_CREAT, false); }
+Handle openAppend(const std::wstring& path) { return openWith(path, O_WRONLY | O_CREAT | O_APPEND, false); }
 
-Handle createUnique(const std::wstring& prefix, std::wstring* path) {
+Handle createUnique(const std::wstring& prefix, std::wstring* path, const std::wstring& modeOf) {
   static std::atomic<uint32_t> counter{0};
   std::string base = nativePath(prefix);
+  // Taking over a file's mode: the file starts private and is widened to
+  // that mode before anything is written, so no one who may not read the
+  // previous file can open the new one in between.
+  struct stat previous;
+  bool keepMode = !modeOf.empty() && ::stat(nativePath(modeOf).c_str(), &previous) == 0 && S_ISREG(previous.st_mode);
   for (int attempt = 0; attempt < 100; ++attempt) {
     uint64_t mix = (static_cast<uint64_t>(::getpid()) << 32) ^ counter.fetch_add(1) ^
                    static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     char suffix[24];
     std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<uint32_t>(mix ^ (mix >> 32)));
     std::string name = base + suffix;
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, keepMode ? 0600 : 0644);
     if (fd >= 0) {
+      if (keepMode && ::fchmod(fd, previous.st_mode & 0777) != 0) {
+        int error = errno;
+        ::close(fd);
+        ::unlink(name.c_str());
+        setLastError(static_cast<uint32_t>(error));
+        return invalidHandle;
+      }
       *path = widePath(name);
       setLastError(0);
       return fd;
@@ -98,8 +126,9 @@ bool read(Handle h, void* buffer, size_t size, size_t* got) {
 }
 
 bool write(Handle h, const void* data, size_t size, size_t* written) {
-  // Keep writing until the block is out; a write that makes no progress is
-  // the short write of a full disk.
+  // Keep writing until the block is out. When the room runs out part way (a
+  // full disk, a quota, a file-size limit) the part written is a short
+  // write, which callers report as a full disk.
   size_t done = 0;
   const char* p = static_cast<const char*>(data);
   while (done < size) {
@@ -107,7 +136,7 @@ bool write(Handle h, const void* data, size_t size, size_t* written) {
     if (n < 0) {
       if (errno == EINTR) continue;
       *written = done;
-      if (errno == ENOSPC && done > 0) return true;
+      if ((errno == ENOSPC || errno == EDQUOT || errno == EFBIG) && done > 0) return true;
       return fail();
     }
     if (n == 0) break;
@@ -178,18 +207,16 @@ bool replaceFile(const std::wstring& from, const std::wstring& to) {
   return ::rename(nativePath(from).c_str(), nativePath(to).c_str()) == 0 || fail();
 }
 
-bool createFolder(const std::wstring& path) {
-  return ::mkdir(nativePath(path).c_str(), 0755) == 0 || fail();
-}
+namespace {
 
-bool createFolders(const std::wstring& path) {
-  std::string p = nativePath(path);
+// Each missing level with the mode; existing levels are left as they are.
+bool createLevels(std::string p, mode_t mode) {
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   if (p.empty()) return true;
   for (size_t i = 1; i <= p.size(); ++i) {
     if (i != p.size() && p[i] != '/') continue;
     std::string part = p.substr(0, i);
-    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return fail();
+    if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return fail();
   }
   struct stat st;
   if (::stat(p.c_str(), &st) != 0) return fail();
@@ -198,6 +225,32 @@ bool createFolders(const std::wstring& path) {
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool createFolder(const std::wstring& path) {
+  return ::mkdir(nativePath(path).c_str(), 0755) == 0 || fail();
+}
+
+bool createFolders(const std::wstring& path) { return createLevels(nativePath(path), 0755); }
+
+bool createPrivateFolders(const std::wstring& path) { return createLevels(nativePath(path), 0700); }
+
+FolderTrust folderTrust(const std::wstring& path) {
+  std::string p = nativePath(path);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  struct stat st;
+  // lstat: the folder itself, not what a link there points to.
+  if (::lstat(p.c_str(), &st) != 0) {
+    fail();
+    return FolderTrust::Missing;
+  }
+  if (S_ISLNK(st.st_mode)) return FolderTrust::SymbolicLink;
+  if (!S_ISDIR(st.st_mode)) return FolderTrust::NotAFolder;
+  if (st.st_uid != ::geteuid()) return FolderTrust::OtherOwner;
+  if (st.st_mode & (S_IWGRP | S_IWOTH)) return FolderTrust::OthersCanWrite;
+  return FolderTrust::Private;
 }
 
 bool removeFolder(const std::wstring& path) { return ::rmdir(nativePath(path).c_str()) == 0 || fail(); }
@@ -263,6 +316,14 @@ bool currentFolder(std::wstring* folder) {
   return true;
 }
 
+bool realPath(const std::wstring& path, std::wstring* real) {
+  char* resolved = ::realpath(nativePath(path).c_str(), nullptr);
+  if (!resolved) return fail();
+  *real = widePath(resolved);
+  std::free(resolved);
+  return true;
+}
+
 bool executablePath(std::wstring* path) {
   char buf[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -289,9 +350,10 @@ bool tempPath(std::wstring* path) {
     }
     base = home + "/.cache";
   }
-  // Per user and private: the elevated applier runs from below this folder.
-  if (!createFolders(widePath(base))) return false;
-  ::chmod(base.c_str(), 0700);
+  // Levels we create are private; an existing folder keeps its mode (it may
+  // be shared on purpose). The folder the updater keeps below it is created
+  // private and checked before use (folderTrust).
+  if (!createPrivateFolders(widePath(base))) return false;
   *path = widePath(base + "/");
   return true;
 }

@@ -12,7 +12,8 @@
 namespace nx::sys {
 
 Handle tryLockFile(const std::wstring& path) {
-  int fd = ::open(posix::nativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  // Non-blocking: a FIFO at the lock's name fails at once instead of hanging.
+  int fd = ::open(posix::nativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
   if (fd < 0) {
     setLastError(static_cast<uint32_t>(errno));
     return invalidHandle;
