@@ -162,6 +162,11 @@ int runAutoupdate(const std::vector<std::wstring>& arguments) {
 
   sys::Handle namedLock = sys::invalidHandle;  // held until the process ends
   if (!line.lockName.empty()) {
+    // The named lock lives in the temp folder: never in one others can change.
+    if (std::string unsafe = unsafeFolderMessage(tempFolder); !unsafe.empty()) {
+      reportException(log, std::runtime_error(unsafe));
+      return 1;
+    }
     uint32_t error = acquireLockFile(joinPath(tempFolder, line.lockName), namedLock, kLockAttempts, kLockPeriodMs);
     if (error != 0) {
       reportException(log, std::runtime_error("Failed to acquire lock " + utf8(line.lockName) + ": " +
