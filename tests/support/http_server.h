@@ -77,6 +77,7 @@ class HttpServer {
 
   HttpServer() {
     server_.set_keep_alive_max_count(1000000);
+    server_.set_tcp_nodelay(true);  // no 40 ms wait between a response's head and body
     server_.set_keep_alive_timeout(1);
     server_.set_write_timeout(2, 0);
     server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
