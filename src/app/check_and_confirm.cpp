@@ -70,8 +70,8 @@ struct WorkerJoin {
   }
 };
 
-// Runs the check on a worker under the progress dialog; false when it failed
-// or was cancelled (result.failure then holds why).
+// Runs the check on a worker under the progress dialog (with Cancel) and
+// returns once the worker has ended; result says how the check went.
 void runCheck(Autoupdater& updater, const std::string& branch, CheckResult& result) {
   // Cleared here, before the worker exists, so a Cancel pressed at once is
   // never wiped out by a worker that starts late.
@@ -86,6 +86,8 @@ void runCheck(Autoupdater& updater, const std::string& branch, CheckResult& resu
       result.success.store(true, std::memory_order_relaxed);
     } catch (const std::runtime_error& e) {
       result.failure = e.what();
+    } catch (...) {
+      // Anything else keeps the general message; the dialog must still end.
     }
     result.done.store(true, std::memory_order_relaxed);
   });
