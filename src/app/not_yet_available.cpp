@@ -2,7 +2,6 @@
 // fails with one clear line.
 #include <stdexcept>
 
-#include "app/check_and_confirm.h"
 #include "app/download_and_hand_over.h"
 #include "app/string_resource.h"
 #include "apply/stages.h"
@@ -21,11 +20,6 @@ int notAvailable(const wchar_t* what) {
 }
 }  // namespace
 
-int32_t checkAndConfirm(Autoupdater&, MiniLog& log, UpdateMode, const std::string&) {
-  log.log(MiniLog::INFO, "Checking for updates...");
-  log.log(MiniLog::ERROR, "Caught an exception: %s", "The update check is not available in this build.");
-  return -1;
-}
 bool downloadAndHandOver(Autoupdater&, const std::wstring&, const std::wstring&, int32_t) {
   throw std::runtime_error("Download is not available in this build.");
 }

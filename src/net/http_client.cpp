@@ -55,7 +55,10 @@ HttpClient::~HttpClient() {
   curl_global_cleanup();
 }
 
-void HttpClient::followRedirects() { curl_easy_setopt(curl(handle), CURLOPT_FOLLOWLOCATION, 1L); }
+void HttpClient::followRedirects() {
+  curl_easy_setopt(curl(handle), CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl(handle), CURLOPT_MAXREDIRS, kMaxRedirects);
+}
 
 void HttpClient::setUserAgent(const std::string& agent) {
   curl_easy_setopt(curl(handle), CURLOPT_USERAGENT, agent.c_str());
@@ -72,9 +75,11 @@ int HttpClient::get(const std::string& url, TransferSink& sink, const std::vecto
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, transferInfo);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &sink);
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimit);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kLowSpeedTime);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, lowSpeedTimeSeconds);
+  // Time-outs must not use signals: transfers run on a worker thread.
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   int result = static_cast<int>(curl_easy_perform(h));
   // The header list dies with this call; the handle must not keep it.
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);

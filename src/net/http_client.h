@@ -40,6 +40,12 @@ class HttpClient {
   static constexpr long kConnectTimeoutSeconds = 30;
   static constexpr long kLowSpeedLimit = 1;
   static constexpr long kLowSpeedTime = 60;
+  // The limits in force; a test may shorten them.
+  long connectTimeoutSeconds = kConnectTimeoutSeconds;
+  long lowSpeedTimeSeconds = kLowSpeedTime;
+  // A chain of redirects longer than this ends as a transport failure, so a
+  // redirect loop cannot keep a transfer going for ever.
+  static constexpr long kMaxRedirects = 20;
 
   HttpClient();  // valid() is false when the library cannot start
   ~HttpClient();
@@ -47,6 +53,7 @@ class HttpClient {
   HttpClient& operator=(const HttpClient&) = delete;
 
   bool valid() const { return handle != nullptr; }
+  // Every later transfer follows up to kMaxRedirects redirects.
   void followRedirects();
   void setUserAgent(const std::string& agent);
 

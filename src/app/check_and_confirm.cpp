@@ -1,0 +1,149 @@
+#include "app/check_and_confirm.h"
+
+#include <atomic>
+#include <cctype>
+#include <stdexcept>
+#include <thread>
+
+#include "app/error_model.h"
+#include "app/string_resource.h"
+#include "app/text.h"
+#include "res/string_table.h"
+#include "ui/message_box.h"
+#include "ui/progress_dialog.h"
+
+namespace nx {
+
+namespace {
+
+struct Target {
+  std::string branch;
+  std::string version;
+};
+
+// "BRANCH:VERSION" (the last ":" splits; a version "=" is the installed one),
+// "VERSION" when it starts with a digit, else "BRANCH".
+Target parseTarget(const std::string& target, const std::string& installedVersion) {
+  Target t;
+  size_t colon = target.rfind(':');
+  if (colon != std::string::npos) {
+    t.branch = target.substr(0, colon);
+    t.version = target.substr(colon + 1);
+    if (t.version == "=") t.version = installedVersion;
+  } else if (!target.empty() && std::isdigit(static_cast<unsigned char>(target[0]))) {
+    t.version = target;
+  } else {
+    t.branch = target;
+  }
+  return t;
+}
+
+// A text of the string table with its first "%V" replaced by the version.
+std::wstring textWithVersion(uint32_t id, const std::string& version) {
+  std::wstring text = loadStringResource(id);
+  size_t at = text.find(L"%V");
+  if (at != std::wstring::npos) text.replace(at, 2, fromUtf8(version));
+  return text;
+}
+
+// What the check worker leaves behind. The flags are read by the dialog
+// while the worker runs; the message only after the join.
+struct CheckResult {
+  std::atomic<bool> success{false};
+  std::atomic<bool> done{false};
+  std::string failure = "Checking for updates failed";
+};
+
+// Joins the worker whatever happens on the main thread: a worker must never
+// outlive the operation that started it.
+struct WorkerJoin {
+  Autoupdater& updater;
+  std::thread& worker;
+  ~WorkerJoin() {
+    if (!worker.joinable()) return;
+    updater.cancelFlag.store(1, std::memory_order_relaxed);
+    try {
+      joinWorkerThread(worker);
+    } catch (const std::exception&) {
+      // Already failing: the original exception is the one that counts.
+    }
+  }
+};
+
+// Runs the check on a worker under the progress dialog (with Cancel) and
+// returns once the worker has ended; result says how the check went.
+void runCheck(Autoupdater& updater, const std::string& branch, CheckResult& result) {
+  // Cleared here, before the worker exists, so a Cancel pressed at once is
+  // never wiped out by a worker that starts late.
+  updater.cancelFlag.store(0, std::memory_order_relaxed);
+  updater.progress.store(-1.0f, std::memory_order_relaxed);
+  std::thread worker;
+  WorkerJoin join{updater, worker};
+  startWorkerThread(worker, [&updater, &branch, &result] {
+    try {
+      updater.checkForUpdates(branch);
+      updater.progress.store(1.0f, std::memory_order_relaxed);
+      result.success.store(true, std::memory_order_relaxed);
+    } catch (const std::runtime_error& e) {
+      result.failure = e.what();
+    } catch (...) {
+      // Anything else keeps the general message; the dialog must still end.
+    }
+    result.done.store(true, std::memory_order_relaxed);
+  });
+  const std::wstring text = loadStringResource(res::kCheckingForUpdates);
+  bool completed = ui::runInProgressDialog(
+      [&](float& progress, std::wstring& shown) {
+        progress = -1.0f;
+        shown = text;
+        return !result.done.load(std::memory_order_relaxed);
+      },
+      true, 100);
+  if (!completed) updater.cancelFlag.store(1, std::memory_order_relaxed);
+  joinWorkerThread(worker);
+}
+
+}  // namespace
+
+bool versionMatches(const std::string& offered, const std::string& wanted) {
+  if (offered.size() < wanted.size() || offered.compare(0, wanted.size(), wanted) != 0) return false;
+  return offered.size() == wanted.size() || offered[wanted.size()] == '.';
+}
+
+int32_t checkAndConfirm(Autoupdater& updater, MiniLog& log, UpdateMode mode, const std::string& target) {
+  const Target wanted = parseTarget(target, updater.database.version);
+  CheckResult result;
+  runCheck(updater, wanted.branch, result);
+  if (!result.success.load(std::memory_order_relaxed)) {
+    if (mode == UpdateMode::Check)
+      log.log(MiniLog::ERROR, "Caught an exception: %s", result.failure.c_str());
+    else
+      reportException(log, std::runtime_error(result.failure));
+    return -1;
+  }
+
+  const std::wstring caption = loadStringResource(res::kUpdateCaption);
+  if (mode == UpdateMode::Repair) {
+    if (updater.repairIndex != -1) return updater.repairIndex;
+    ui::messageBox(textWithVersion(res::kVersionNotAvailable, updater.database.version), caption,
+                   ui::Icon::Information, ui::Buttons::Ok);
+  } else if (mode == UpdateMode::Update && !wanted.version.empty()) {
+    int32_t found = -1;
+    for (size_t i = 0; i < updater.versions.size(); ++i)
+      if (versionMatches(updater.versions[i].version, wanted.version)) found = static_cast<int32_t>(i);
+    if (found != -1) return found;
+    ui::messageBox(fromUtf8("Update to version " + wanted.version + " is not available."), caption,
+                   ui::Icon::Warning, ui::Buttons::Ok);
+  }
+
+  // Without an installed database there is nothing to keep: take the latest.
+  if (updater.database.format == 0) return updater.latestIndex;
+  if (updater.latestIndex == -1) return -1;
+  const std::string& offered = updater.versions[static_cast<size_t>(updater.latestIndex)].version;
+  if (offered == updater.database.version) return -1;
+  ui::Button answer = ui::messageBox(textWithVersion(res::kNewVersionQuestion, offered), caption,
+                                     ui::Icon::Question, ui::Buttons::YesNo);
+  return answer == ui::Button::Yes ? updater.latestIndex : -1;
+}
+
+}  // namespace nx

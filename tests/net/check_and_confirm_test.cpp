@@ -1,0 +1,167 @@
+// The interactive check: the dialog over a real check, and what is offered,
+// asked and shown for each command and update target.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/check_and_confirm.h"
+#include "app/transfer_line.h"
+#include "check_test_util.h"
+#include "support/scripted_ui.h"
+
+namespace nx::test {
+namespace {
+
+const std::string kPath = "/update/stable";
+
+// The scripted UI, answering questions as told; its dialog steps are paced
+// like a timer so a long check does not pile up recorded steps.
+class Ui : public ScriptedUi {
+ public:
+  Ui() {
+    afterStep = [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+  }
+  ui::Button answer = ui::Button::Yes;
+  ui::Button messageBox(const std::wstring& text, const std::wstring& caption, ui::Icon icon,
+                        ui::Buttons buttons) override {
+    ScriptedUi::messageBox(text, caption, icon, buttons);
+    return buttons == ui::Buttons::YesNo ? answer : ui::Button::Ok;
+  }
+};
+
+class ConfirmTest : public CheckTest {
+ protected:
+  int32_t run(UpdateMode mode, const std::string& target = "") { return checkAndConfirm(*updater, log, mode, target); }
+  void offer(const std::vector<Offer>& offers) { server.serve(kPath, replyText(offers)); }
+
+  Ui ui;
+};
+
+const Offer kInstalled{"2026-01-01T00:00:00Z", "1.0"};
+
+TEST_F(ConfirmTest, ANewerVersionIsOfferedUnderTheDialogAndAskedFor) {
+  // The reply comes late, so the dialog steps while the worker transfers.
+  const std::string reply = replyText({kInstalled, {"2026-02-01", "2.0"}});
+  server.handle(kPath, [reply](const httplib::Request&, httplib::Response& res) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    res.set_content(reply, "application/json");
+  });
+  EXPECT_EQ(run(UpdateMode::Update), 1);
+  ASSERT_EQ(ui.dialogs.size(), 1u);
+  const ScriptedUi::Dialog& dialog = ui.dialogs[0];
+  EXPECT_TRUE(dialog.cancelAllowed);
+  EXPECT_EQ(dialog.periodMs, 100u);
+  EXPECT_GT(dialog.texts.size(), 2u);
+  EXPECT_EQ(dialog.texts[0], L"Checking for updates...");
+  for (float p : dialog.progress) EXPECT_EQ(p, -1.0f);
+  EXPECT_EQ(dialog.result, ui::DialogResult::Finished);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, L"New version 2.0 is available. Update?");
+  EXPECT_EQ(ui.boxes[0].caption, L"VELTRA UPDATE");
+  EXPECT_EQ(ui.boxes[0].icon, ui::Icon::Question);
+  EXPECT_EQ(ui.boxes[0].buttons, ui::Buttons::YesNo);
+  EXPECT_EQ(updater->progress.load(), 1.0f);
+
+  ui.answer = ui::Button::No;
+  EXPECT_EQ(run(UpdateMode::Check), -1);
+  EXPECT_EQ(ui.boxes.size(), 2u);
+}
+
+TEST_F(ConfirmTest, NothingNewerMeansNoQuestion) {
+  offer({kInstalled});
+  EXPECT_EQ(run(UpdateMode::Update), -1);
+  offer({kInstalled, {"2026-02-01", "1.0"}});  // newer, but the same version
+  EXPECT_EQ(run(UpdateMode::Update), -1);
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(ConfirmTest, RepairTakesTheInstalledEntryOrSaysItIsGone) {
+  offer({kInstalled, {"2026-02-01", "2.0"}});
+  EXPECT_EQ(run(UpdateMode::Repair), 0);
+  EXPECT_TRUE(ui.boxes.empty());
+
+  offer({{"2026-02-01", "2.0"}});
+  EXPECT_EQ(run(UpdateMode::Repair), 0);  // then the offer of the latest, accepted
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_EQ(ui.boxes[0].text, L"Version 1.0 is not available.");
+  EXPECT_EQ(ui.boxes[0].icon, ui::Icon::Information);
+  EXPECT_EQ(ui.boxes[0].buttons, ui::Buttons::Ok);
+  EXPECT_EQ(ui.boxes[1].icon, ui::Icon::Question);
+}
+
+TEST_F(ConfirmTest, TargetsPickBranchAndVersion) {
+  const std::vector<Offer> offers = {kInstalled, {"2026-02-01", "1.20"}, {"2026-03-01", "2.0"},
+                                     {"2026-04-01", "2.0.1"}, {"2026-05-01", "3.0"}};
+  offer(offers);
+  EXPECT_EQ(run(UpdateMode::Update, "2.0"), 3);  // the last entry that matches
+  EXPECT_EQ(run(UpdateMode::Update, "2"), 3);
+  EXPECT_TRUE(ui.boxes.empty());
+
+  EXPECT_EQ(run(UpdateMode::Update, "1.2"), 4);  // not 1.20: warned, then offered the latest
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_EQ(ui.boxes[0].text, L"Update to version 1.2 is not available.");
+  EXPECT_EQ(ui.boxes[0].caption, L"VELTRA UPDATE");
+  EXPECT_EQ(ui.boxes[0].icon, ui::Icon::Warning);
+  EXPECT_EQ(ui.boxes[1].text, L"New version 3.0 is available. Update?");
+  ui.boxes.clear();
+
+  server.serve("/update/beta", replyText(offers));
+  EXPECT_EQ(run(UpdateMode::Update, "beta:="), 0);  // the installed version on that branch
+  EXPECT_EQ(run(UpdateMode::Update, "beta:2.0"), 3);
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ(run(UpdateMode::Update, "beta"), 4);  // the branch alone: the usual question
+  EXPECT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(server.requestsFor("/update/beta").size(), 3u);
+
+  EXPECT_TRUE(versionMatches("1.2", "1.2"));
+  EXPECT_TRUE(versionMatches("1.2.5", "1.2"));
+  EXPECT_FALSE(versionMatches("1.20", "1.2"));
+  EXPECT_FALSE(versionMatches("1", "1.2"));
+}
+
+TEST_F(ConfirmTest, WithoutAnInstalledDatabaseTheLatestIsTakenUnasked) {
+  updater->database.format = 0;
+  offer({kInstalled, {"2026-02-01", "2.0"}});
+  EXPECT_EQ(run(UpdateMode::Update), 1);
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(ConfirmTest, AFailedCheckIsShownExceptInCheckMode) {
+  server.serve(kPath, "", 404);
+  EXPECT_EQ(run(UpdateMode::Check), -1);
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_TRUE(log.contains("ERROR  : Caught an exception: Update server error: Not Found (404)"));
+
+  EXPECT_EQ(run(UpdateMode::Update), -1);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, L"Update server error: Not Found (404)");
+  EXPECT_EQ(ui.boxes[0].caption, L"Error");
+  EXPECT_EQ(ui.boxes[0].icon, ui::Icon::Error);
+}
+
+TEST_F(ConfirmTest, CancelInTheDialogEndsAStalledCheck) {
+  server.stall(kPath);
+  ui.stepsBeforeUserEnd = 3;
+  EXPECT_EQ(run(UpdateMode::Repair), -1);  // returns only once the worker has ended
+  EXPECT_EQ(ui.dialogs.at(0).result, ui::DialogResult::Cancelled);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, L"");  // a cancelled transfer has no message
+  EXPECT_EQ(ui.boxes[0].icon, ui::Icon::Error);
+  EXPECT_EQ(updater->cancelFlag.load(), 1u);
+
+  // Enter is not Cancel: the check goes on to its end.
+  offer({kInstalled, {"2026-02-01", "2.0"}});
+  ui.stepsBeforeUserEnd = 1;
+  ui.userEnd = ui::DialogResult::Accepted;
+  EXPECT_EQ(run(UpdateMode::Update), 1);
+}
+
+TEST(TransferLine, DoneTotalAndRate) {
+  EXPECT_EQ(transferLine(12345678, 100000000, 250000.0f), "12.3/100.0 MB @  250.0 KB/s");
+  EXPECT_EQ(transferLine(12345678, 0, 0.0f), "12.3 MB");
+  EXPECT_EQ(transferLine(0, 5000000, 1234567.0f), "0.0/5.0 MB @ 1234.6 KB/s");
+}
+
+}  // namespace
+}  // namespace nx::test

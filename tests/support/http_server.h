@@ -1,0 +1,282 @@
+#pragma once
+// Loopback servers for transfer tests, started and stopped by the test.
+//
+// HttpServer: a real HTTP/1.1 server (cpp-httplib) on 127.0.0.1 at a port the
+// system picks, serving on its own threads for the life of the object. Each
+// path answers as told (plain or gzip bodies, any status, a redirect, a
+// stalled, short or endless response, or a folder served as files); any
+// other path is 404. Connections are kept alive, so a client can fetch many
+// objects over one. Every request is recorded as received.
+//
+// RawServer: a plain socket that answers every connection with fixed bytes
+// and closes it, for responses no HTTP server would send.
+//
+//   HttpServer server;
+//   server.serve("/update/stable", reply);
+//   server.serveGzip("/objects/ab/ab12...", content);
+//   ... updater fetches server.url("/update/stable") ...
+//   EXPECT_EQ(server.requests().at(0).header("Pragma"), "no-cache");
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace nx::test {
+
+// The bytes as one gzip member, as the publisher stores objects.
+inline std::string gzipBytes(const std::string& data) {
+  z_stream z{};
+  if (deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflateInit2");
+  std::string out(deflateBound(&z, data.size()) + 32, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  int status = deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  if (status != Z_STREAM_END) throw std::runtime_error("deflate");
+  return out;
+}
+
+// One request as the server received it.
+struct ReceivedRequest {
+  std::string method;
+  std::string target;  // path and query exactly as sent: "/update/stable?mods=a,b"
+  std::string path;    // the path alone
+  httplib::Headers headers;
+  int remotePort = -1;  // the client's port: one per connection
+
+  // The first value of a header (names ignore case); empty when absent.
+  std::string header(const std::string& name) const {
+    auto it = headers.find(name);
+    return it == headers.end() ? std::string() : it->second;
+  }
+  bool hasHeader(const std::string& name) const { return headers.count(name) != 0; }
+};
+
+class HttpServer {
+ public:
+  using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+
+  HttpServer() {
+    server_.set_keep_alive_max_count(1000000);
+    server_.set_tcp_nodelay(true);  // no 40 ms wait between a response's head and body
+    server_.set_keep_alive_timeout(1);
+    server_.set_write_timeout(2, 0);
+    server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+      Handler handler;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(ReceivedRequest{req.method, req.target, req.path, req.headers, req.remote_port});
+        auto it = routes_.find(req.path);
+        if (it != routes_.end()) handler = it->second;
+      }
+      if (!handler) return httplib::Server::HandlerResponse::Unhandled;
+      handler(req, res);
+      return httplib::Server::HandlerResponse::Handled;
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) throw std::runtime_error("test server: cannot bind 127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+  // Releases stalled responses, stops listening and waits for every thread.
+  ~HttpServer() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    released_.notify_all();
+    server_.stop();
+    thread_.join();
+  }
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  int port() const { return port_; }
+  // "http://127.0.0.1:<port>" followed by path (which should start with "/").
+  std::string url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+  // ---- what a path answers; a later call for the same path replaces it ----
+
+  // The body as it stands, with the status.
+  void serve(const std::string& path, const std::string& body, int status = 200) {
+    handle(path, [body, status](const httplib::Request&, httplib::Response& res) {
+      res.status = status;
+      if (status != 204 && status != 304) res.set_content(body, "application/octet-stream");
+    });
+  }
+  // The body gzip-compressed (no Content-Encoding: the client decides by the bytes).
+  void serveGzip(const std::string& path, const std::string& body, int status = 200) {
+    serve(path, gzipBytes(body), status);
+  }
+  // A redirect to location (another server's url(), say).
+  void redirect(const std::string& path, const std::string& location, int status = 302) {
+    handle(path, [location, status](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect(location, status);
+    });
+  }
+  // Reads the request and sends nothing at all until the server is stopped.
+  void stall(const std::string& path) {
+    handle(path, [this](const httplib::Request&, httplib::Response& res) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      released_.wait(lock, [this] { return stopping_; });
+      res.status = 503;
+    });
+  }
+  // Announces `announced` bytes, sends the body (shorter) and drops the connection.
+  void serveShort(const std::string& path, const std::string& body, size_t announced) {
+    handle(path, [body, announced](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(announced, "application/octet-stream",
+                               [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 if (offset >= body.size()) return false;  // cut: the connection is dropped
+                                 return sink.write(body.data() + offset, std::min(length, body.size() - offset));
+                               });
+    });
+  }
+  // A 200 whose body never ends (chunked, `filler` bytes over and over) until
+  // the client leaves or the server stops.
+  void serveEndless(const std::string& path, char filler = 'x') {
+    handle(path, [this, filler](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("application/octet-stream", [this, filler](size_t, httplib::DataSink& sink) {
+        if (isStopping()) return false;
+        const std::string block(16384, filler);
+        return sink.write(block.data(), block.size());
+      });
+    });
+  }
+  // The files below folder under the URL prefix ("/repo" -> folder/...).
+  void serveFolder(const std::string& prefix, const std::string& folder) {
+    if (!server_.set_mount_point(prefix, folder)) throw std::runtime_error("test server: no folder " + folder);
+  }
+  // Anything else.
+  void handle(const std::string& path, Handler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    routes_[path] = std::move(handler);
+  }
+
+  // ---- what arrived ----
+  std::vector<ReceivedRequest> requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+  // The requests for one path, in order.
+  std::vector<ReceivedRequest> requestsFor(const std::string& path) const {
+    std::vector<ReceivedRequest> found;
+    for (const ReceivedRequest& r : requests())
+      if (r.path == path) found.push_back(r);
+    return found;
+  }
+  // How many connections the requests came over.
+  size_t connections() const {
+    std::set<int> ports;
+    for (const ReceivedRequest& r : requests()) ports.insert(r.remotePort);
+    return ports.size();
+  }
+
+ private:
+  bool isStopping() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stopping_;
+  }
+
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+  mutable std::mutex mutex_;
+  std::condition_variable released_;
+  bool stopping_ = false;
+  std::map<std::string, Handler> routes_;
+  std::vector<ReceivedRequest> requests_;
+};
+
+// Answers every connection with the same bytes, verbatim, once it has read
+// the request head (or the client went quiet), then closes it.
+class RawServer {
+ public:
+  explicit RawServer(std::string response) : response_(std::move(response)) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 16) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("raw test server: cannot listen on 127.0.0.1");
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~RawServer() {
+    stopping_ = true;
+    thread_.join();
+    ::close(listener_);
+  }
+  RawServer(const RawServer&) = delete;
+  RawServer& operator=(const RawServer&) = delete;
+
+  int port() const { return port_; }
+  std::string url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  // Connections answered so far.
+  int answered() const { return answered_; }
+
+ private:
+  // Waits up to 50 ms for fd to become readable.
+  static bool readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 50) > 0;
+  }
+
+  void run() {
+    while (!stopping_) {
+      if (!readable(listener_)) continue;
+      int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      std::string head;
+      char buffer[4096];
+      for (int quiet = 0; head.find("\r\n\r\n") == std::string::npos && quiet < 20 && !stopping_;) {
+        if (!readable(client)) {
+          ++quiet;
+          continue;
+        }
+        ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        head.append(buffer, static_cast<size_t>(got));
+      }
+      for (size_t sent = 0; sent < response_.size();) {
+        ssize_t n = ::send(client, response_.data() + sent, response_.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<size_t>(n);
+      }
+      ::shutdown(client, SHUT_WR);
+      ::close(client);
+      ++answered_;
+    }
+  }
+
+  std::string response_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> answered_{0};
+  std::thread thread_;
+};
+
+}  // namespace nx::test
