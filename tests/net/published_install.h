@@ -4,6 +4,7 @@
 // its image command.
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,17 @@ inline std::string shellQuote(const std::wstring& path) { return "'" + toUtf8(pa
 inline int runShell(const std::string& command) {
   int raw = std::system(command.c_str());
   return raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// Standard output of a shell command line.
+inline std::string shellOutput(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
 }
 
 // Publishes sample version v (1 or 2) into repo; the applier files are a
