@@ -6,7 +6,6 @@
 #include "app/string_resource.h"
 #include "apply/stages.h"
 #include "apply/uninstall.h"
-#include "db/maintenance.h"
 #include "res/string_table.h"
 #include "ui/message_box.h"
 
@@ -29,11 +28,4 @@ int uninstall(const std::vector<std::wstring>&, const std::wstring&, const std::
               bool, std::vector<std::wstring>) {
   return notAvailable(L"Uninstall");
 }
-int init(const std::vector<std::wstring>&, const std::wstring&, const std::wstring&, MiniLog&) {
-  return notAvailable(L"Init");
-}
-int modconfig(const std::vector<std::wstring>&, const std::wstring&, const std::wstring&) {
-  return notAvailable(L"Modconfig");
-}
-
 }  // namespace nx

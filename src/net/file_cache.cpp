@@ -71,7 +71,9 @@ void writeRows(ZipFile& archive, const Database& db) {
   member.close();
 }
 
-// filecache.json: an array of [path, hash, size, time] rows.
+// filecache.json: an array of [path, hash, size, time] rows. A row is
+// applied when it is complete, so a row that breaks off never leaves a
+// digest paired with another row's size and time.
 class CacheRowParser : public JsonEventParser {
  public:
   explicit CacheRowParser(Database& db) : db_(db) {
@@ -88,20 +90,25 @@ class CacheRowParser : public JsonEventParser {
       return go(hash_);
     };
     hash_.string = [this](const char* text, size_t length) {
-      if (record_) record_->local_hash.assign(text, length);
+      if (record_) hash_text_.assign(text, length);
       return go(size_);
     };
     size_.integer = [this](int64_t value) {
-      if (value < 0) return false;
-      if (record_) record_->local_size = static_cast<uint64_t>(value);
-      return go(time_);
+      size_value_ = static_cast<uint64_t>(value);
+      return value >= 0 && go(time_);
     };
     time_.integer = [this](int64_t value) {
-      if (value < 0) return false;
-      if (record_) record_->local_time = static_cast<uint64_t>(value);
-      return go(close_);
+      time_value_ = static_cast<uint64_t>(value);
+      return value >= 0 && go(close_);
     };
-    close_.endArray = [this] { return go(rows_); };
+    close_.endArray = [this] {
+      if (record_) {
+        record_->local_hash.swap(hash_text_);
+        record_->local_size = size_value_;
+        record_->local_time = time_value_;
+      }
+      return go(rows_);
+    };
     current = &start_;
   }
 
@@ -112,9 +119,41 @@ class CacheRowParser : public JsonEventParser {
   }
 
   Database& db_;
-  FileRecord* record_ = nullptr;
+  FileRecord* record_ = nullptr;  // of the row being read; null for an unknown path
+  std::string hash_text_;
+  uint64_t size_value_ = 0;
+  uint64_t time_value_ = 0;
   JsonHandlerSet start_, rows_, path_, hash_, size_, time_, close_;
 };
+
+// cacheinfo.json is one small object. It is read with a bound, so a member
+// that claims or inflates to gigabytes costs nothing, and its nesting stays
+// shallow enough for the tree parser.
+constexpr size_t kInfoLimit = 16384;
+
+std::string readInfo(UnzipFile& archive) {
+  UnzipReader reader(archive, "cacheinfo.json");
+  std::string text(kInfoLimit + 1, '\0');
+  size_t filled = 0;
+  while (filled < text.size()) {
+    size_t got = reader.read(text.data() + filled, text.size() - filled);
+    if (got == 0) break;
+    filled += got;
+  }
+  if (filled > kInfoLimit) throw std::runtime_error(kInvalidStructure);
+  text.resize(filled);
+  return text;
+}
+
+// Pushes the finished archive to the disk before it replaces the old one.
+void syncToDisk(const std::wstring& temp, const std::wstring& path) {
+  sys::Handle h = sys::openAlways(temp);
+  if (h == sys::invalidHandle) throw IOError(L"write", path, 0u);
+  bool synced = sys::flush(h);
+  uint32_t error = sys::lastError();
+  sys::close(h);
+  if (!synced) throw IOError(L"write", path, error);
+}
 
 }  // namespace
 
@@ -124,28 +163,30 @@ void saveFileCache(const std::wstring& path, const Database& db) {
   if (h == sys::invalidHandle) throw IOError(L"create", path, 0u);
   sys::close(h);
   try {
-    ZipFile archive(temp);
-    writeInfo(archive, db);
-    writeRows(archive, db);
-    archive.close();
+    try {
+      ZipFile archive(temp);
+      writeInfo(archive, db);
+      writeRows(archive, db);
+      archive.close();
+    } catch (const std::runtime_error& e) {
+      // The zip layer names no file, or the temporary one: say which cache failed.
+      throw IOError(L"write", path, fromUtf8(e.what()));
+    }
+    syncToDisk(temp, path);
+    if (!sys::replaceFile(temp, path)) throw IOError(L"create", path, 0u);
   } catch (...) {
     sys::deleteFile(temp);
     throw;
-  }
-  if (!sys::replaceFile(temp, path)) {
-    uint32_t error = sys::lastError();
-    sys::deleteFile(temp);
-    throw IOError(L"create", path, error);
   }
 }
 
 bool readFileCache(const std::wstring& path, Database& db) {
   try {
-    JsonTree info = parseJsonMember(path, "cacheinfo.json");
+    UnzipFile archive(path);
+    JsonTree info = parseJsonText(readInfo(archive));
     yajl_val version = findKey(info.get(), "version", yajl_t_string);
     if (!version) throw std::runtime_error(kInvalidStructure);
     if (db.version != version->u.string) return false;
-    UnzipFile archive(path);
     UnzipReader rows(archive, "filecache.json");
     CacheRowParser parser(db);
     runEventParser(parser, rows);

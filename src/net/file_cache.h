@@ -11,13 +11,15 @@
 namespace nx {
 
 // Writes the cache of every record with a known local_hash, in file-table
-// order. The archive is written beside path and renamed into place only when
-// complete, so a failure (a full disk) leaves the previous cache as it was.
-// Throws IOError.
+// order. The archive is written beside path, flushed to the disk and renamed
+// into place only when complete, so neither a failure (a full disk) nor a
+// crash leaves anything but the previous cache or the new one. Throws
+// IOError ("create" or "write" naming path).
 void saveFileCache(const std::wstring& path, const Database& db);
 
-// Applies the cache at path to the local fields of db's file table; rows for
-// paths the table lacks are skipped. Returns false, applying nothing, when
+// Applies the cache at path to the local fields of db's file table, row by
+// complete row; rows for paths the table lacks are skipped, a later row for
+// a path overrides an earlier one. Returns false, applying nothing, when
 // the cache belongs to another version than db.version. Any other failure
 // throws IOError "parse_cache" naming path; rows applied before it stay.
 bool readFileCache(const std::wstring& path, Database& db);
