@@ -47,8 +47,13 @@ class TmuxSession {
           "main", command},
          &status);
     if (status != 0) throw std::runtime_error("tmux could not start: " + command);
+    socketPath_ = format("#{socket_path}");
   }
-  ~TmuxSession() { tmux({"kill-server"}); }
+  ~TmuxSession() {
+    tmux({"kill-server"});
+    // The server leaves its socket file behind.
+    if (!socketPath_.empty()) ::unlink(socketPath_.c_str());
+  }
   TmuxSession(const TmuxSession&) = delete;
   TmuxSession& operator=(const TmuxSession&) = delete;
 
@@ -156,6 +161,7 @@ class TmuxSession {
   TempFolder folder_;
   std::string socket_;
   std::string config_;
+  std::string socketPath_;
   std::string last_;
 };
 
