@@ -2,8 +2,9 @@
 
 #include <atomic>
 
-#include "ui/plain_backend.h"
 #include "sys/process.h"
+#include "ui/plain_backend.h"
+#include "ui/terminal_backend.h"
 
 namespace nx::ui {
 
@@ -19,9 +20,10 @@ Backend& environmentBackend() {
 }  // namespace
 
 std::unique_ptr<Backend> makeBackend(const std::string& setting) {
-  // The terminal backend will serve "terminal", and "auto" when stdin and
-  // stderr are terminals; until it exists the plain one serves them all.
-  (void)setting;
+  std::string word = lowered(setting);
+  if (word == "terminal") return std::make_unique<TerminalBackend>();
+  if ((word.empty() || word == "auto") && TerminalBackend::available()) return std::make_unique<TerminalBackend>();
+  // Logs, pipes, "plain", and words we do not know: plain lines are safe everywhere.
   return std::make_unique<PlainBackend>();
 }
 

@@ -18,8 +18,10 @@ class Backend {
   virtual Button messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons) = 0;
 };
 
-// The backend a setting of AUTOUPDATE_UI asks for ("plain", "terminal",
-// "auto" or empty, which means auto).
+// The backend a setting of AUTOUPDATE_UI asks for, in any case: "plain",
+// "terminal", or "auto" (also empty), which takes the terminal backend when
+// stdin and stderr are terminals and the plain one otherwise. Other words
+// get the plain backend.
 std::unique_ptr<Backend> makeBackend(const std::string& setting);
 
 // Installs a backend (not owned; it must outlive its use) and returns the one

@@ -10,30 +10,37 @@ namespace nx::ui {
 
 namespace {
 
-// One line of output for a text that may have several.
+std::wstring firstLine(const std::wstring& text) { return text.substr(0, text.find(L'\n')); }
+
+}  // namespace
+
 std::string oneLine(const std::wstring& text) {
-  std::string s = toUtf8(text);
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-  std::string out;
-  for (char c : s) {
-    if (c == '\r') continue;
-    if (c == '\n')
-      out += ' ';
+  size_t end = text.size();
+  while (end > 0 && (text[end - 1] == L'\n' || text[end - 1] == L'\r')) --end;
+  std::wstring out;
+  out.reserve(end);
+  for (size_t i = 0; i < end; ++i) {
+    wchar_t c = text[i];
+    if (c == L'\r') continue;
+    if (c == L'\n' || c == L'\t')
+      out += L' ';
+    else if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
+      out += L'?';
     else
       out += c;
   }
-  return out;
+  return toUtf8(out);
 }
 
-std::wstring firstLine(const std::wstring& text) { return text.substr(0, text.find(L'\n')); }
+std::string boxLine(const std::wstring& text, const std::wstring& caption, Icon icon) {
+  return std::string("[") + iconWord(icon) + "] " + oneLine(caption) + ": " + oneLine(text);
+}
 
 std::string lowered(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return s;
 }
-
-}  // namespace
 
 PlainBackend::PlainBackend(std::ostream& out, uint32_t detailIntervalMs)
     : out_(out), detailIntervalMs_(detailIntervalMs) {}
@@ -65,7 +72,7 @@ DialogResult PlainBackend::runProgressDialog(const ProgressStep& step, bool, uin
 }
 
 Button PlainBackend::messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons) {
-  out_ << '[' << iconWord(icon) << "] " << oneLine(caption) << ": " << oneLine(text) << '\n';
+  out_ << boxLine(text, caption, icon) << '\n';
   out_.flush();
   if (buttons == Buttons::Ok) return Button::Ok;
   std::string answer = lowered(sys::environment("AUTOUPDATE_ANSWER"));

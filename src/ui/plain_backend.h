@@ -4,10 +4,24 @@
 // takes its answer from AUTOUPDATE_ANSWER ("yes" or "no"), else the default
 // button. Its dialog never cancels.
 #include <ostream>
+#include <string>
 
 #include "ui/backend.h"
 
 namespace nx::ui {
+
+// Helpers the text backends share.
+
+// The text as one line of UTF-8: line breaks and tabs become spaces (trailing
+// line breaks go), other control characters "?", so that a text from a server
+// cannot move the cursor or steer the terminal.
+std::string oneLine(const std::wstring& text);
+
+// A message box as one line: "[<icon>] <caption>: <text>" (no line end).
+std::string boxLine(const std::wstring& text, const std::wstring& caption, Icon icon);
+
+// ASCII letters in lower case.
+std::string lowered(std::string s);
 
 class PlainBackend : public Backend {
  public:

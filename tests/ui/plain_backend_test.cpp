@@ -31,11 +31,16 @@ TEST(PlainBackend, PrintsStatusChangesThrottlesDetailChangesAndShowsBoxesOnOneLi
   EXPECT_EQ(plain.messageBox(L"a\nb", L"VELTRA UPDATE", Icon::Warning, Buttons::Ok), Button::Ok);
   EXPECT_EQ(plain.messageBox(L"No version 1.", L"VELTRA UPDATE", Icon::Information, Buttons::Ok), Button::Ok);
   EXPECT_EQ(plain.messageBox(L"Update?", L"VELTRA UPDATE", Icon::Question, Buttons::YesNo), Button::Yes);
+  // A text from a server cannot steer the terminal.
+  EXPECT_EQ(plain.messageBox(L"New version 1\x1b]0;x\x07\x9b" L"2J\tis available.", L"c", Icon::Question,
+                             Buttons::Ok),
+            Button::Ok);
   EXPECT_EQ(out.str(),
             "[error] Error: Disk full\n"
             "[warning] VELTRA UPDATE: a b\n"
             "[information] VELTRA UPDATE: No version 1.\n"
-            "[question] VELTRA UPDATE: Update?\n");
+            "[question] VELTRA UPDATE: Update?\n"
+            "[question] c: New version 1?]0;x??2J is available.\n");
   {
     nx::test::ScopedEnv no("AUTOUPDATE_ANSWER", "NO");
     EXPECT_EQ(plain.messageBox(L"Update?", L"c", Icon::Question, Buttons::YesNo), Button::No);

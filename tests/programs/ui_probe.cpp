@@ -1,0 +1,97 @@
+// Runs one progress dialog and then (optionally) a question through the user
+// interface that AUTOUPDATE_UI and the terminal choose, and prints what came
+// back on stdout, for tests that drive it as a person would.
+//
+//   ui_probe [--steps N] [--period MS] [--unknown] [--transfer] [--hold]
+//            [--no-cancel] [--throw-at N] [--status TEXT] [--question]
+//
+// The step's progress goes from 0 to 1 over N calls (default 20) every MS
+// milliseconds (default 50), or stays unknown with --unknown; --hold keeps the
+// dialog open until the user ends it. --transfer adds a transfer line under
+// the status text, --throw-at makes call N throw.
+//
+// Prints "ui_probe pid <pid>" first, then "dialog: finished|accepted|cancelled"
+// (or "caught: <message>"), "answer: yes|no" after --question, an information
+// box "Probe done." and "end".
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+
+#include "app/text.h"
+#include "ui/message_box.h"
+#include "ui/progress_dialog.h"
+
+int main(int argc, char** argv) {
+  int steps = 20;
+  uint32_t period = 50;
+  int throwAt = -1;
+  bool unknown = false, transfer = false, hold = false, cancelAllowed = true, question = false;
+  std::string status;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (a == "--steps" && hasValue)
+      steps = std::max(1, std::atoi(argv[++i]));
+    else if (a == "--period" && hasValue)
+      period = static_cast<uint32_t>(std::atoi(argv[++i]));
+    else if (a == "--throw-at" && hasValue)
+      throwAt = std::atoi(argv[++i]);
+    else if (a == "--status" && hasValue)
+      status = argv[++i];
+    else if (a == "--unknown")
+      unknown = true;
+    else if (a == "--transfer")
+      transfer = true;
+    else if (a == "--hold")
+      hold = true;
+    else if (a == "--no-cancel")
+      cancelAllowed = false;
+    else if (a == "--question")
+      question = true;
+    else {
+      std::cerr << "ui_probe: unknown argument " << a << "\n";
+      return 2;
+    }
+  }
+  if (status.empty()) status = transfer ? "Downloading updates..." : "Checking for updates...";
+
+  std::cout << "ui_probe pid " << ::getpid() << std::endl;
+  int call = 0;
+  nx::ui::ProgressStep step = [&](float& progress, std::wstring& text) {
+    if (call == throwAt) throw std::runtime_error("step failed");
+    float fraction = std::min(1.0f, static_cast<float>(call) / static_cast<float>(steps));
+    progress = unknown ? -1.0f : fraction;
+    std::string line = status;
+    if (transfer) {
+      char detail[128];
+      std::snprintf(detail, sizeof detail, "\n%.1f/%.1f MB @ %6.1f KB/s", fraction * 100.0, 100.0, 250.0);
+      line += detail;
+    }
+    text = nx::fromUtf8(line);
+    ++call;
+    return hold || call <= steps;
+  };
+  try {
+    nx::ui::DialogResult result = nx::ui::runProgressDialog(step, cancelAllowed, period);
+    const char* word = result == nx::ui::DialogResult::Finished   ? "finished"
+                       : result == nx::ui::DialogResult::Accepted ? "accepted"
+                                                                  : "cancelled";
+    std::cout << "dialog: " << word << std::endl;
+  } catch (const std::exception& e) {
+    std::cout << "caught: " << e.what() << std::endl;
+  }
+  if (question) {
+    nx::ui::Button answer = nx::ui::messageBox(L"New version 2.0 is available. Update?", L"VELTRA UPDATE",
+                                               nx::ui::Icon::Question, nx::ui::Buttons::YesNo);
+    std::cout << "answer: " << (answer == nx::ui::Button::Yes ? "yes" : "no") << std::endl;
+  }
+  nx::ui::messageBox(L"Probe done.", L"VELTRA UPDATE", nx::ui::Icon::Information, nx::ui::Buttons::Ok);
+  std::cout << "end" << std::endl;
+  return 0;
+}

@@ -1,0 +1,97 @@
+#include "ui/status_line.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/text.h"
+#include "ui/plain_backend.h"
+#include "ui/terminal_backend.h"
+
+namespace {
+using namespace nx::ui;
+
+int columnsOf(const std::string& line) {
+  int width = 0;
+  for (wchar_t c : nx::fromUtf8(line)) width += displayWidth(c);
+  return width;
+}
+
+TEST(StatusLine, BarAndPercentFollowTheFractionAndTheBarGivesWayToText) {
+  EXPECT_EQ(renderStatusLine(0.29f, L"Verifying installation...", L"", 80, 0),
+            "[#####---------------]  29% Verifying installation...");
+  EXPECT_EQ(renderStatusLine(0.9996f, L"a", L"", 80, 0), "[###################-]  99% a");
+  EXPECT_EQ(renderStatusLine(1.0f, L"a", L"", 80, 0), "[####################] 100% a");
+  EXPECT_EQ(renderStatusLine(1.7f, L"a", L"", 80, 0), "[####################] 100% a");
+  // The download line keeps its transfer numbers and time left on 80 columns.
+  std::string line =
+      renderStatusLine(0.123f, L"Downloading updates...", L"12.3/100.0 MB @  250.0 KB/s, 2m05s left", 80, 0);
+  EXPECT_EQ(line, "[--------]  12% Downloading updates...  12.3/100.0 MB @  250.0 KB/s, 2m05s left");
+}
+
+TEST(StatusLine, NeverWiderThanTheTerminalAndHarmlessToIt) {
+  for (int columns : {1, 12, 30, 41}) {
+    for (float progress : {-1.0f, 0.5f}) {
+      std::string line = renderStatusLine(progress, L"\u66F4\u65B0\u3092\u78BA\u8A8D\u3057\u3066\u3044\u307E\u3059",
+                                          L"12.3/100.0 MB, 1s left", columns, 7);
+      EXPECT_LE(columnsOf(line), std::max(columns - 1, 1)) << line;
+      EXPECT_NE(line.back(), ' ');
+      EXPECT_NE(line.back(), ',');
+    }
+  }
+  std::string line = renderStatusLine(-1, L"a\x1b[2J\x9b" L"b\tc", L"", 80, 0);
+  EXPECT_EQ(line.find('\x1b'), std::string::npos);
+  EXPECT_NE(line.find("a?[2J?b c"), std::string::npos) << line;
+}
+
+TEST(StatusLine, MarqueeMovesToAndFroWithinItsBar) {
+  std::string first = renderStatusLine(-1, L"Checking for updates...", L"", 80, 0);
+  EXPECT_EQ(first, "[<=>                 ] Checking for updates...");
+  size_t last = first.find("<=>");
+  bool returned = false;
+  for (uint64_t frame = 1; frame < 60; ++frame) {
+    std::string line = renderStatusLine(-1, L"Checking for updates...", L"", 80, frame);
+    ASSERT_EQ(line.size(), first.size()) << line;
+    size_t at = line.find("<=>");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(at > last ? at - last : last - at, 1u) << frame;
+    returned |= at < last;
+    last = at;
+  }
+  EXPECT_TRUE(returned);
+}
+
+TEST(StatusLine, TimeLeftFollowsTheRecentPace) {
+  TimeLeft left;
+  left.observe(0, 0.1f);
+  left.observe(0.5, 0.15f);
+  EXPECT_FALSE(left.secondsLeft());  // too soon to tell
+  left.observe(2, 0.3f);
+  ASSERT_TRUE(left.secondsLeft());
+  EXPECT_NEAR(*left.secondsLeft(), 7.0, 1e-3);
+  // Older samples drop out: the pace is that of the last ten seconds.
+  left.observe(20, 0.4f);
+  left.observe(30, 0.5f);
+  EXPECT_NEAR(*left.secondsLeft(), 50.0, 1e-3);
+  left.observe(41, 0.5f);
+  EXPECT_FALSE(left.secondsLeft());  // stalled
+  left.observe(42, 0.2f);            // a new stage starts over
+  left.observe(43, 0.9f);
+  EXPECT_NEAR(*left.secondsLeft(), 1 / 7.0, 1e-3);
+  left.observe(44, -1);
+  left.observe(45, 0.95f);
+  EXPECT_FALSE(left.secondsLeft());
+  left.observe(46, 1.0f);
+  EXPECT_FALSE(left.secondsLeft());  // done
+  EXPECT_EQ(timeLeftText(7.4), "7s left");
+  EXPECT_EQ(timeLeftText(125), "2m05s left");
+  EXPECT_EQ(timeLeftText(7620), "2h07m left");
+}
+
+TEST(UiBackend, SettingChoosesTheBackend) {
+  EXPECT_TRUE(dynamic_cast<PlainBackend*>(makeBackend("plain").get()));
+  EXPECT_TRUE(dynamic_cast<TerminalBackend*>(makeBackend("Terminal").get()));
+  EXPECT_TRUE(dynamic_cast<PlainBackend*>(makeBackend("windows").get()));
+}
+
+}  // namespace
