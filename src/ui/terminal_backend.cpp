@@ -445,6 +445,13 @@ Button TerminalBackend::messageBox(const std::wstring& text, const std::wstring&
     writeAll(out_, line + "\n");
     return Button::Ok;
   }
+  // A scripted run (the demo, a test) answers through the environment as
+  // the plain backend does; the prompt still shows what was asked and answered.
+  std::string preset = lowered(sys::environment("AUTOUPDATE_ANSWER"));
+  if (preset == "yes" || preset == "no") {
+    writeAll(out_, line + " [Y/n] " + (preset == "yes" ? "y" : "n") + "\n");
+    return preset == "yes" ? Button::Yes : Button::No;
+  }
   const bool echoes = ::isatty(in_);
   for (;;) {
     writeAll(out_, line + " [Y/n] ");

@@ -186,6 +186,11 @@ TEST(TerminalUi, QuestionIsAPromptWithTheDefaultOnEnter) {
     EXPECT_NE(rowWith(screen, prompt).rfind(prompt, 0), std::string::npos) << screen;
     EXPECT_TRUE(hasRow(screen, "[information] VELTRA UPDATE: Probe done.")) << screen;
   }
+  // A scripted run answers through the environment; the prompt shows it.
+  TmuxSession s(probeCommand("AUTOUPDATE_UI=auto AUTOUPDATE_ANSWER=no", "--steps 2 --question"));
+  expectCleanEnd(s, "exit=0 tty=same");
+  EXPECT_TRUE(hasRow(s.screen(), prompt + " n")) << s.screen();
+  EXPECT_TRUE(hasRow(s.screen(), "answer: no")) << s.screen();
 }
 
 TEST(TerminalUi, PlainLinesWhenNotATerminalOrAskedFor) {
