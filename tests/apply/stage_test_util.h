@@ -7,7 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <map>
 #include <string>
 #include <thread>
@@ -23,7 +23,9 @@ namespace fs = std::filesystem;
 
 inline std::string fileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
 }
 
 inline void putFile(const std::string& path, const std::string& bytes, fs::perms mode = fs::perms(0644)) {
