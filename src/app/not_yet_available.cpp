@@ -3,29 +3,11 @@
 #include <stdexcept>
 
 #include "app/download_and_hand_over.h"
-#include "app/string_resource.h"
-#include "apply/stages.h"
-#include "apply/uninstall.h"
-#include "res/string_table.h"
-#include "ui/message_box.h"
 
 namespace nx {
-
-namespace {
-int notAvailable(const wchar_t* what) {
-  ui::messageBox(std::wstring(what) + L" is not available in this build.", loadStringResource(res::kErrorCaption),
-                 ui::Icon::Error, ui::Buttons::Ok);
-  return 1;
-}
-}  // namespace
 
 bool downloadAndHandOver(Autoupdater&, const std::wstring&, const std::wstring&, int32_t) {
   throw std::runtime_error("Download is not available in this build.");
 }
-int bootstrapStage(const std::vector<std::wstring>&, size_t) { return notAvailable(L"The bootstrap stage"); }
-int continueStage(const std::vector<std::wstring>&, size_t) { return notAvailable(L"The continue stage"); }
-int uninstall(const std::vector<std::wstring>&, const std::wstring&, const std::wstring&, const std::wstring&, MiniLog&,
-              bool, std::vector<std::wstring>) {
-  return notAvailable(L"Uninstall");
-}
+
 }  // namespace nx

@@ -12,7 +12,10 @@ bool startProcess(const std::vector<std::wstring>& argv, bool wait, uint32_t* ex
 
 // Runs the program with administrator rights and waits for its exit code.
 // On POSIX it runs directly, or behind the helper named by the environment
-// variable AUTOUPDATE_ELEVATE (for example pkexec) when that is set.
+// variable AUTOUPDATE_ELEVATE (for example pkexec) when that is set. A
+// helper that ends with 126 (the user dismissed its prompt) or 127 (not
+// allowed, or the program could not be run) counts as a refused elevation:
+// false, with lastError() cancelled or permission denied.
 bool runElevated(const std::vector<std::wstring>& argv, uint32_t* exitCode);
 
 // Value of an environment variable; empty when unset.

@@ -78,8 +78,19 @@ bool runElevated(const std::vector<std::wstring>& argv, uint32_t* exitCode) {
     return false;
   }
   std::string helper = environment("AUTOUPDATE_ELEVATE");
-  if (!helper.empty()) args.insert(args.begin(), helper);
-  return spawn(args, true, exitCode);
+  if (helper.empty()) return spawn(args, true, exitCode);
+  args.insert(args.begin(), helper);
+  uint32_t code = 0;
+  if (!spawn(args, true, &code)) return false;
+  // The helper's own codes for "the program was not run": pkexec ends with
+  // 126 when the user dismisses its prompt and 127 when it is not allowed;
+  // a wrapper shell uses the same two for a program it cannot run.
+  if (code == 126 || code == 127) {
+    setLastError(code == 126 ? cancelled : static_cast<uint32_t>(EACCES));
+    return false;
+  }
+  if (exitCode) *exitCode = code;
+  return true;
 }
 
 std::string environment(const char* name) {

@@ -1,0 +1,22 @@
+#include "apply/run_elevated.h"
+
+#include <stdexcept>
+
+#include "app/system_error_text.h"
+#include "app/text.h"
+#include "sys/errors.h"
+#include "sys/process.h"
+
+namespace nx {
+
+int runElevated(const std::vector<std::wstring>& arguments) {
+  uint32_t code = 0;
+  if (arguments.empty() || !sys::runElevated(arguments, &code)) {
+    const uint32_t error = arguments.empty() ? sys::fileNotFound : sys::lastError();
+    throw std::runtime_error("RunAs: " + (arguments.empty() ? std::string() : toUtf8(arguments[0])) +
+                             "\nFAILED: " + systemErrorText(error));
+  }
+  return static_cast<int>(code);
+}
+
+}  // namespace nx

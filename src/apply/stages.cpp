@@ -1,0 +1,153 @@
+// The stages that finish an update in processes of their own: "continue"
+// downloads the rest of an update with the new updater program, "bootstrap"
+// runs the applier with administrator rights and starts the product.
+#include "apply/stages.h"
+
+#include <exception>
+#include <optional>
+#include <stdexcept>
+
+#include "app/autoupdater.h"
+#include "app/download_and_hand_over.h"
+#include "app/error_model.h"
+#include "app/folders.h"
+#include "app/lock_file.h"
+#include "app/mini_log_file.h"
+#include "app/paths.h"
+#include "app/string_resource.h"
+#include "app/text.h"
+#include "apply/launch_commands.h"
+#include "apply/run_elevated.h"
+#include "apply/stage_arguments.h"
+#include "apply/staging_folder.h"
+#include "db/install_state.h"
+#include "db/object_id.h"
+#include "db/settings.h"
+#include "net/object_store.h"
+#include "res/string_table.h"
+#include "sys/files.h"
+#include "ui/message_box.h"
+
+namespace nx {
+
+namespace {
+
+constexpr int kBootstrapFailed = 111;
+constexpr int kContinueFailedLogged = 112;
+constexpr int kContinueFailedEarly = 113;
+constexpr uint32_t kLockAttempts = 60;
+constexpr uint32_t kLockPeriodMs = 1000;
+
+std::wstring logPath(const std::wstring& writeFolder) { return joinPath(writeFolder, L"Logs/autoupdate.log"); }
+
+// The folder without a trailing separator, so a link is seen as a link.
+std::wstring withoutTrailingSeparator(std::wstring folder) {
+  while (folder.size() > 1 && (folder.back() == L'/' || folder.back() == L'\\')) folder.pop_back();
+  return folder;
+}
+
+// Nothing runs elevated from a folder that someone else could change.
+void refuseUnsafeFolder(const std::wstring& folder) {
+  if (std::string unsafe = unsafeFolderMessage(withoutTrailingSeparator(folder)); !unsafe.empty())
+    throw std::runtime_error(unsafe);
+}
+
+// Holds a lock file until the stage ends (and with it the process).
+struct HeldLock {
+  sys::Handle handle = sys::invalidHandle;
+  ~HeldLock() {
+    if (handle != sys::invalidHandle) sys::close(handle);
+  }
+};
+
+int bootstrap(const std::vector<std::wstring>& arguments, size_t at) {
+  const StageArguments stage = readStageArguments(arguments, at);
+  refuseUnsafeFolder(stage.stagingFolder);
+  Database database;
+  loadMetadata(kInvalidStructure, database, objectPath(stage.stagingFolder, stage.databaseId));
+  // The applier's name becomes a path below, and that program runs elevated.
+  const std::string applierName = database.apply.empty() ? std::string() : fileNamePart(database.apply[0]);
+  if (!isSafeRelativePath(applierName)) throw std::runtime_error("Database error: bad apply list.");
+  // This program runs from the staging folder, beside the extracted applier.
+  const std::wstring folder = executableFolder();
+  refuseUnsafeFolder(folder);
+
+  std::vector<std::wstring> command{joinPath(folder, applierName)};
+  command.insert(command.end(), arguments.begin() + static_cast<std::ptrdiff_t>(at) + 1, arguments.end());
+  const int code = runElevated(command);
+  if (code != 0) return code;
+
+  if (database.format != 0)
+    ui::messageBox(loadStringResource(res::kUpdateApplied), L"VELTRA Update", ui::Icon::Information, ui::Buttons::Ok);
+  MiniLogFile log(logPath(stage.writeFolder), true);
+  if (launchCommands(database, stage.baseFolder, log, {}) == 0) throw std::runtime_error("Can't launch VELTRA.");
+  return 0;
+}
+
+int continueWithLog(const StageArguments& stage, MiniLog& log) {
+  // The settings file is not read here: every debug switch stays off.
+  UpdaterSettings settings(UpdaterSettings::pathIn(stage.writeFolder), log);
+  Autoupdater updater(log, settings);
+  updater.loadInstallation(stage.baseFolder);
+  updater.writeFolder = stage.writeFolder;
+  updater.stagingFolder = stage.stagingFolder;
+  updater.readHandOverFile(joinPath(stage.stagingFolder, L"_update_info"));
+  updater.selfUpdateStage = 2;
+
+  int32_t index = -1;
+  for (size_t i = 0; i < updater.versions.size(); ++i)
+    if (updater.versions[i].database_id == stage.databaseId) index = static_cast<int32_t>(i);
+  if (index < 0) throw std::runtime_error("Can't find selected update.");
+
+  updater.installList = modulesToInstall(stage.installModules, updater.database);
+  // Finished or cancelled by the user, the stage has done its part.
+  downloadAndHandOver(updater, stage.writeFolder, stage.stagingFolder, index);
+  return 0;
+}
+
+}  // namespace
+
+void Autoupdater::startNewUpdater() {
+  log().log(MiniLog::INFO, "Starting new updater...");
+  const std::wstring folder = makeStagingFolder(*this);
+  if (applyList.empty()) failWith(*this, ErrorCode::DatabaseError, "applier is not prepared");
+  // With the applier alone in the "apply" list, the program that runs this
+  // continue stage is the first process's copy of itself in the staging
+  // folder; that copy goes on as the bootstrap stage.
+  const std::wstring program = applyList.size() >= 2 ? joinPath(folder, applyList[1].name)
+                                                     : joinPath(folder, fileNamePart(executablePath()));
+  startUpdateApplier(program, L"bootstrap", folder);
+}
+
+int bootstrapStage(const std::vector<std::wstring>& arguments, size_t at) {
+  try {
+    return bootstrap(arguments, at);
+  } catch (const std::exception& e) {
+    ui::messageBox(fromUtf8(e.what()), L"VELTRA Update Bootstrap", ui::Icon::Error, ui::Buttons::Ok);
+    return kBootstrapFailed;
+  }
+}
+
+int continueStage(const std::vector<std::wstring>& arguments, size_t at) {
+  StageArguments stage;
+  HeldLock lock;
+  try {
+    stage = readStageArguments(arguments, at);
+    if (acquireLockFile(joinPath(stage.writeFolder, L"autoupdate.lock"), lock.handle, kLockAttempts,
+                        kLockPeriodMs) != 0)
+      throw std::runtime_error("Failed to acquire db lock.");
+  } catch (const std::exception& e) {
+    ui::messageBox(fromUtf8(e.what()), L"VELTRA Update Continue", ui::Icon::Error, ui::Buttons::Ok);
+    return kContinueFailedEarly;
+  }
+
+  MiniLogFile log(logPath(stage.writeFolder), true);
+  try {
+    return continueWithLog(stage, log);
+  } catch (const std::exception& e) {
+    reportException(log, e);
+    return kContinueFailedLogged;
+  }
+}
+
+}  // namespace nx

@@ -1,0 +1,184 @@
+// The applier files and the start of the next stage, with real files, real
+// gzip objects and real processes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "app/autoupdater.h"
+#include "app/paths.h"
+#include "apply/stage_arguments.h"
+#include "db/settings.h"
+#include "io/io_error.h"
+#include "net/object_store.h"
+#include "stage_test_util.h"
+#include "support/memory_log.h"
+#include "support/scoped_env.h"
+#include "support/temp_folder.h"
+
+namespace nx {
+namespace {
+
+using namespace test;
+
+bool executable(const std::string& path) {
+  return (fs::status(path).permissions() & fs::perms::owner_exec) != fs::perms::none;
+}
+
+class ApplyTest : public ::testing::Test {
+ protected:
+  ApplyTest() : settings(L"", log), updater(log, settings) {
+    updater.baseFolder = fromUtf8(base);
+    updater.writeFolder = fromUtf8(root + "/write");
+    updater.stagingFolder = fromUtf8(staging);
+    updater.selectedVersion.database_id = std::string(64, 'd');
+  }
+  // Puts content into the object store as a gzip object; returns its path.
+  std::wstring object(const std::string& content) {
+    const std::wstring path = objectPath(fromUtf8(staging), sha256Of(content));
+    putFile(toUtf8(path), gzipped(content));
+    return path;
+  }
+  std::wstring installed(const std::string& rel, const std::string& content) {
+    putFile(base + "/" + rel, content);
+    return fromUtf8(base + "/" + rel);
+  }
+  // The stage arguments after the program, one a line.
+  std::string stageLines(const std::string& word, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> words{word, base, root + "/write", staging, std::string(64, 'd')};
+    words.insert(words.end(), more.begin(), more.end());
+    return lines(words);
+  }
+
+  TempFolder dir;
+  const std::string root = toUtf8(dir.path());
+  const std::string base = root + "/base";
+  const std::string staging = privateFolder(root + "/update");
+  MemoryLog log;
+  UpdaterSettings settings;
+  Autoupdater updater;
+};
+
+TEST_F(ApplyTest, ObjectsAreGunzippedAndInstalledFilesCopiedByteForByte) {
+  const std::string applier = "#!/bin/sh\necho new applier\n";
+  // An installed program that is itself gzip data must not be unpacked.
+  const std::string gzipLooking = gzipped("this is what gunzip would make of it");
+  updater.applyList = {{"applier", object(applier)}, {"autoupdate", installed("bin/autoupdate", gzipLooking)}};
+  updater.extractApplyFiles(fromUtf8(staging));
+  EXPECT_EQ(fileBytes(staging + "/applier"), applier);
+  EXPECT_EQ(fileBytes(staging + "/autoupdate"), gzipLooking);
+  EXPECT_TRUE(executable(staging + "/applier"));
+  EXPECT_TRUE(executable(staging + "/autoupdate"));
+
+  // Two entries with one file name: both land on one target, the later wins.
+  updater.applyList = {{"applier", installed("old/applier", "old")}, {"applier", object("new")}};
+  updater.extractApplyFiles(fromUtf8(staging));
+  EXPECT_EQ(fileBytes(staging + "/applier"), "new");
+}
+
+TEST_F(ApplyTest, ExtractionFailuresLeaveNoPartialFile) {
+  updater.applyList.clear();
+  try {
+    updater.extractApplyFiles(fromUtf8(staging));
+    FAIL();
+  } catch (const Autoupdater::Fail& e) {
+    EXPECT_EQ(e.code, ErrorCode::DatabaseError);
+    EXPECT_STREQ(e.what(), "applier is not prepared");
+  }
+
+  // An object whose content is not what its name says is not extracted.
+  const std::wstring good = object("good");
+  const std::wstring bad = objectPath(fromUtf8(staging), sha256Of("expected"));
+  putFile(toUtf8(bad), gzipped("tampered"));
+  updater.applyList = {{"first", good}, {"second", bad}};
+  EXPECT_THROW(updater.extractApplyFiles(fromUtf8(staging)), IOError);
+  EXPECT_EQ(fileBytes(staging + "/first"), "good");
+  EXPECT_FALSE(fs::exists(staging + "/second"));
+
+  // A name from the database never leaves the staging folder.
+  for (const std::string name : {"..", "", "a/b"}) {
+    updater.applyList = {{name, good}};
+    EXPECT_THROW(updater.extractApplyFiles(fromUtf8(staging)), Autoupdater::Fail) << name;
+  }
+  updater.applyList = {{"missing", fromUtf8(base + "/bin/none")}};
+  EXPECT_THROW(updater.extractApplyFiles(fromUtf8(staging)), OpenFileError);
+}
+
+TEST_F(ApplyTest, TheStageCommandLineCarriesTheInstallModulesOnly) {
+  const std::string record = root + "/args.txt";
+  recorder(root + "/next", record);
+  updater.startUpdateApplier(fromUtf8(root + "/next"), L"bootstrap", fromUtf8(staging));
+  EXPECT_EQ(waitForFile(record), stageLines("bootstrap"));  // six arguments with the program
+
+  fs::remove(record);
+  updater.installList = {"maps", "music"};
+  updater.startUpdateApplier(fromUtf8(root + "/next"), L"continue", fromUtf8(staging));
+  EXPECT_EQ(waitForFile(record), stageLines("continue", {"install", "maps", "music"}));  // nine
+
+  try {
+    updater.startUpdateApplier(fromUtf8(root + "/none"), L"bootstrap", fromUtf8(staging));
+    FAIL();
+  } catch (const Autoupdater::Fail& e) {
+    EXPECT_EQ(e.code, ErrorCode::SystemError);
+    EXPECT_STREQ(e.what(), "Can't start update applier");
+  }
+}
+
+TEST_F(ApplyTest, TheSecondApplyEntryRunsTheNextStage) {
+  const std::string record = root + "/args.txt";
+  recorder(base + "/bin/autoupdate", record);
+  updater.applyList = {{"applier", object("applier")},
+                       {"autoupdate", fromUtf8(base + "/bin/autoupdate")},
+                       {"extra", object("extra")}};
+  for (uint32_t stage : {0u, 1u}) {
+    fs::remove(record);
+    updater.selfUpdateStage = stage;
+    updater.applyUpdate();
+    EXPECT_EQ(waitForFile(record), stageLines(stage == 0 ? "bootstrap" : "continue"));
+  }
+  EXPECT_EQ(fileBytes(staging + "/extra"), "extra");  // extracted, never started
+  EXPECT_TRUE(log.contains("INFO   : Applying updates..."));
+}
+
+// Runs only as the copy of this program that applyUpdate starts (see below):
+// records the program's path and its arguments.
+TEST(StageChild, RecordsHowItWasStarted) {
+  const char* record = std::getenv("NX_STAGE_CHILD_RECORD");
+  if (!record) GTEST_SKIP() << "runs only as a started stage";
+  std::string args = fileBytes("/proc/self/cmdline");
+  std::string out = fs::read_symlink("/proc/self/exe").string() + "\n";
+  size_t start = args.find('\0') + 1;  // argument 0
+  for (size_t end; start < args.size() && (end = args.find('\0', start)) != std::string::npos; start = end + 1)
+    out += args.substr(start, end - start) + "\n";
+  std::ofstream(std::string(record) + ".part") << out;
+  fs::rename(std::string(record) + ".part", record);
+}
+
+TEST_F(ApplyTest, WithTheApplierAloneACopyOfThisProgramRunsTheNextStage) {
+  const std::string record = root + "/child.txt";
+  ScopedEnv filter("GTEST_FILTER", "StageChild.RecordsHowItWasStarted");
+  ScopedEnv where("NX_STAGE_CHILD_RECORD", record.c_str());
+  updater.applyList = {{"applier", object("applier")}};
+  updater.applyUpdate();
+  const std::string self = toUtf8(executablePath());
+  const std::string copy = staging + "/" + toUtf8(fileNamePart(executablePath()));
+  EXPECT_EQ(waitForFile(record), copy + "\n" + stageLines("bootstrap"));
+  EXPECT_TRUE(executable(copy));
+  EXPECT_EQ(fileBytes(copy), fileBytes(self));
+}
+
+TEST_F(ApplyTest, AnUnsafeStagingFolderIsRefused) {
+  fs::permissions(staging, fs::perms(0777));
+  updater.applyList = {{"applier", object("applier")}};
+  try {
+    updater.applyUpdate();
+    FAIL();
+  } catch (const Autoupdater::Fail& e) {
+    EXPECT_EQ(e.code, ErrorCode::DiskAccessError);
+    EXPECT_NE(std::string(e.what()).find("other users can write to it"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(staging + "/applier"));
+}
+
+}  // namespace
+}  // namespace nx

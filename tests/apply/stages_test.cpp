@@ -1,0 +1,241 @@
+// The stages: their arguments, the bootstrap stage through the real program
+// with a real (fake) applier, the continue stage with a scripted user.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "app/autoupdater.h"
+#include "app/text.h"
+#include "apply/stage_arguments.h"
+#include "apply/stages.h"
+#include "net/object_store.h"
+#include "stage_test_util.h"
+#include "support/program_run.h"
+#include "support/scripted_ui.h"
+#include "support/temp_folder.h"
+
+namespace nx {
+namespace {
+
+using namespace test;
+using Words = std::vector<std::wstring>;
+
+const std::string kId = sha256Of("the new database");
+const std::wstring kIdW = fromUtf8(kId);
+
+std::string errorOf(const Words& words) try {
+  readStageArguments(words, 1);
+  return "";
+} catch (const std::runtime_error& e) {
+  return e.what();
+}
+
+TEST(StageArguments, SixWordsAreEnoughAndInstallNeedsAModule) {
+  const Words six{L"p", L"continue", L"/b", L"/w", L"/s", kIdW};
+  StageArguments a = readStageArguments(six, 1);
+  EXPECT_EQ(a.baseFolder + a.writeFolder + a.stagingFolder, L"/b/w/s");
+  EXPECT_EQ(a.databaseId, kId);
+  EXPECT_EQ(errorOf({six.begin(), six.end() - 1}), "Invalid arguments.");
+  // The id names a file in the staging folder: only a real object id passes.
+  for (const std::wstring& id : Words{L"../../../etc/passwd", std::wstring(64, L'A'), std::wstring(63, L'a'), L""}) {
+    Words words = six;
+    words[5] = id;
+    EXPECT_EQ(errorOf(words), "Invalid arguments.") << toUtf8(id);
+  }
+
+  Words words = six;
+  words.push_back(L"install");
+  EXPECT_TRUE(readStageArguments(words, 1).installModules.empty());
+  words.insert(words.end(), {L"maps", L"music"});
+  EXPECT_EQ(readStageArguments(words, 1).installModules, (std::vector<std::string>{"maps", "music"}));
+  words[6] = L"instal";
+  EXPECT_TRUE(readStageArguments(words, 1).installModules.empty());
+
+  // Only modules the installation lacks are installed.
+  Database installed;
+  installed.modules = {{"main", true}, {"maps", false}};
+  EXPECT_EQ(modulesToInstall({"main", "maps", "music"}, installed), (std::vector<std::string>{"maps", "music"}));
+}
+
+TEST(StageArguments, TooFewWordsEndEachStageWithItsCode) {
+  ScriptedUi ui;
+  const Words five{L"p", L"x", L"/b", L"/w", L"/s"};
+  EXPECT_EQ(bootstrapStage(five, 1), 111);
+  EXPECT_EQ(continueStage(five, 1), 113);
+  Words badId{L"p", L"x", L"/b", L"/w", L"/s", L"../id"};
+  EXPECT_EQ(bootstrapStage(badId, 1), 111);
+  EXPECT_EQ(continueStage(badId, 1), 113);
+  ASSERT_EQ(ui.boxes.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(ui.boxes[i].text, L"Invalid arguments.");
+    EXPECT_EQ(ui.boxes[i].caption, i % 2 ? L"VELTRA Update Continue" : L"VELTRA Update Bootstrap");
+    EXPECT_EQ(ui.boxes[i].icon, ui::Icon::Error);
+  }
+}
+
+// A staging folder as the first process leaves it: a copy of the updater,
+// the extracted applier and the new database; an installation whose launch
+// entry records its start; a write folder with an earlier log.
+class BootstrapTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::copy_file(NX_BUILD_DIR "/autoupdate", staging + "/autoupdate");
+    recorder(staging + "/fake_applier", root + "/applier.txt");
+    recorder(base + "/run.sh", root + "/launched.txt");
+    putFile(write + "/Logs/autoupdate.log", "earlier run\n");
+  }
+  void database(std::map<std::string, std::string> keys = {}) {
+    writeDatabase(toUtf8(objectPath(fromUtf8(staging), kId)), std::move(keys));
+  }
+  ProgramResult bootstrap(const std::vector<std::string>& more = {}, const Environment& env = {}) {
+    std::vector<std::string> words{"bootstrap", base, write, staging, kId};
+    words.insert(words.end(), more.begin(), more.end());
+    Environment all{{"AUTOUPDATE_UI", "plain"}};
+    all.insert(all.end(), env.begin(), env.end());
+    return runProgram(staging + "/autoupdate", words, all);
+  }
+
+  TempFolder dir;
+  const std::string root = toUtf8(dir.path());
+  const std::string base = root + "/base";
+  const std::string write = root + "/data/VELTRA";
+  const std::string staging = privateFolder(root + "/cache/VELTRA/update");
+};
+
+TEST_F(BootstrapTest, TheApplierRunsElevatedThenTheProductStarts) {
+  database();
+  // An elevation helper is put in front of the applier.
+  putFile(root + "/elevate", "#!/bin/sh\necho elevated > '" + root + "/elevated.txt'\nexec \"$@\"\n",
+          fs::perms(0755));
+  ProgramResult r = bootstrap({"install", "maps", "music"}, {{"AUTOUPDATE_ELEVATE", root + "/elevate"}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "[information] VELTRA Update: Update was applied successfully.\n");
+  EXPECT_EQ(fileBytes(root + "/elevated.txt"), "elevated\n");
+  EXPECT_EQ(fileBytes(root + "/applier.txt"), lines({base, write, staging, kId, "install", "maps", "music"}));
+  ASSERT_TRUE(appears(root + "/launched.txt"));
+  EXPECT_EQ(fileBytes(root + "/launched.txt"), "\n");  // printf's one empty line: no arguments
+  // The stage appends to the log of the update.
+  const std::string log = fileBytes(write + "/Logs/autoupdate.log");
+  EXPECT_EQ(log.rfind("earlier run\n", 0), 0u) << log;
+  EXPECT_NE(log.find("LAUNCH started \"" + base + "/run.sh\""), std::string::npos) << log;
+  EXPECT_NE(log.find("=== MiniLog closed."), std::string::npos) << log;
+}
+
+TEST_F(BootstrapTest, ExitCodesAndMessages) {
+  const std::string ok = "[information] VELTRA Update: Update was applied successfully.\n";
+  const std::string box = "[error] VELTRA Update Bootstrap: ";
+  const std::string applier = staging + "/fake_applier";
+  const Environment refuse{{"AUTOUPDATE_ELEVATE", root + "/refuse"}};  // as a dismissed pkexec prompt
+  putFile(root + "/refuse", "#!/bin/sh\nexit 126\n", fs::perms(0755));
+  struct Row {
+    std::map<std::string, std::string> keys;
+    int applierCode;
+    Environment env;
+    int status;
+    std::string err;
+    bool applierRuns, launched;
+  };
+  const std::vector<Row> rows = {
+      {{{"format", "0"}}, 0, {}, 0, "", true, true},  // no success message, but the launch
+      {{}, 3, {}, 3, "", true, false},
+      {{{"launch", "[\"missing.sh\"]"}}, 0, {}, 111, ok + box + "Can't launch VELTRA.\n", true, false},
+      {{}, 0, refuse, 111, box + "RunAs: " + applier + " FAILED: Operation canceled\n", false, false},
+      {{{"apply", "[]"}}, 0, {}, 111, box + "Database error: bad apply list.\n", false, false},
+      {{{"apply", "[\"bin/..\"]"}}, 0, {}, 111, box + "Database error: bad apply list.\n", false, false},
+  };
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Row& row = rows[i];
+    fs::remove(root + "/applier.txt");
+    fs::remove(root + "/launched.txt");
+    database(row.keys);
+    recorder(applier, root + "/applier.txt", row.applierCode);
+    ProgramResult r = bootstrap({}, row.env);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(fs::exists(root + "/applier.txt"), row.applierRuns);
+    // The stage has ended: a launch that was to come has been started.
+    EXPECT_EQ(row.launched ? appears(root + "/launched.txt") : fs::exists(root + "/launched.txt"), row.launched);
+  }
+}
+
+TEST_F(BootstrapTest, NothingRunsFromAStagingFolderOthersCanChange) {
+  database();
+  fs::permissions(staging, fs::perms(0777));
+  ProgramResult r = bootstrap();
+  EXPECT_EQ(r.status, 111);
+  EXPECT_EQ(r.err.rfind("[error] VELTRA Update Bootstrap: Unsafe temp directory \"" + staging + "\"", 0), 0u)
+      << r.err;
+  EXPECT_FALSE(fs::exists(root + "/applier.txt"));
+
+  fs::permissions(staging, fs::perms::owner_all);
+  fs::remove(objectPath(fromUtf8(staging), kId));
+  r = bootstrap();
+  EXPECT_EQ(r.status, 111);
+  EXPECT_NE(r.err.find("parse_db_core"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(root + "/applier.txt"));
+}
+
+// An installation, a hand-over file naming one version and a write folder
+// with an earlier log, for the continue stage run as a function.
+class ContinueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writeDatabase(base + "/autoupdate.db", {{"version", "\"1.0\""}});
+    putFile(base + "/autoupdate.cfg", "{\"arch\": \"x86_64\", \"lang\": \"en\", \"modules\": [\"main\"]}");
+    putFile(staging + "/_update_info", "{\"download_url\": [\"file:///nowhere\"], \"versions\": [{\"version\": "
+                                       "\"2.0\", \"timestamp\": \"t2\", \"database_id\": \"" +
+                                           kId + "\", \"database_size\": 100}]}");
+    putFile(write + "/Logs/autoupdate.log", "earlier run\n");
+  }
+  int run(const std::string& id) {
+    return continueStage({L"p", L"continue", fromUtf8(base), fromUtf8(write), fromUtf8(staging), fromUtf8(id)}, 1);
+  }
+
+  TempFolder dir;
+  const std::string root = toUtf8(dir.path());
+  const std::string base = root + "/base";
+  const std::string write = root + "/data/VELTRA";
+  const std::string staging = privateFolder(root + "/cache/VELTRA/update");
+  ScriptedUi ui;
+};
+
+TEST_F(ContinueTest, ABusyLockIsWaitedForUntilTheUserCancels) {
+  // Another updater holds the write folder's lock.
+  FILE* holder = popen((std::string(NX_BUILD_DIR "/hold_lock '") + write + "/autoupdate.lock' 2").c_str(), "r");
+  char line[16] = "";
+  ASSERT_TRUE(fgets(line, sizeof line, holder));
+  ASSERT_STREQ(line, "locked\n");
+  ui.stepsBeforeUserEnd = 2;
+  EXPECT_EQ(run(kId), 113);
+  pclose(holder);
+  ASSERT_EQ(ui.dialogs.size(), 1u);
+  EXPECT_TRUE(ui.dialogs[0].cancelAllowed);
+  EXPECT_EQ(ui.dialogs[0].periodMs, 1000u);
+  EXPECT_EQ(ui.dialogs[0].texts[0], L"Waiting for DB lock...");
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, L"Failed to acquire db lock.");
+  EXPECT_EQ(ui.boxes[0].caption, L"VELTRA Update Continue");
+  EXPECT_EQ(fileBytes(write + "/Logs/autoupdate.log"), "earlier run\n");  // the log was not opened yet
+}
+
+TEST_F(ContinueTest, FailuresAfterTheLogOpenedAreLoggedAndShown) {
+  EXPECT_EQ(run(sha256Of("another version")), 112);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, L"Can't find selected update.");
+  EXPECT_EQ(ui.boxes[0].caption, L"Error");
+  std::string log = fileBytes(write + "/Logs/autoupdate.log");
+  EXPECT_EQ(log.rfind("earlier run\n", 0), 0u) << log;
+  EXPECT_NE(log.find("ERROR  : Caught an exception: Can't find selected update.\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("=== MiniLog closed."), std::string::npos) << log;
+
+  fs::remove(staging + "/_update_info");
+  EXPECT_EQ(run(kId), 112);
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_NE(toUtf8(ui.boxes[1].text).find("_update_info"), std::string::npos);
+  // The lock went with the stage: the next one takes it at once.
+  EXPECT_TRUE(ui.dialogs.empty());
+}
+
+}  // namespace
+}  // namespace nx

@@ -1,0 +1,110 @@
+// The uninstall command on a real installation with a real (fake) applier.
+#include <gtest/gtest.h>
+
+#include "app/text.h"
+#include "apply/uninstall.h"
+#include "stage_test_util.h"
+#include "support/memory_log.h"
+#include "support/scoped_env.h"
+#include "support/scripted_ui.h"
+#include "support/temp_folder.h"
+
+namespace nx {
+namespace {
+
+using namespace test;
+using Words = std::vector<std::wstring>;
+
+class UninstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    installation();
+    putFile(write + "/Logs/uninstall.log", "report of an earlier run\n");
+  }
+  void installation(std::map<std::string, std::string> keys = {}) {
+    writeDatabase(base + "/autoupdate.db", std::move(keys));
+    putFile(base + "/autoupdate.cfg", "{\"arch\": \"x86_64\", \"lang\": \"en\", \"modules\": [\"main\", \"maps\"]}");
+  }
+  int run(const Words& words, bool runFlag = false, int applierCode = 0) {
+    recorder(base + "/bin/fake_applier", root + "/applier.txt", applierCode);
+    return uninstall(words, fromUtf8(base), fromUtf8(write), fromUtf8(temp), log, runFlag, {L"-w", L"W"});
+  }
+  std::string shown() const { return ui.boxes.empty() ? "" : toUtf8(ui.boxes.back().text); }
+  bool applierRan() const { return fs::exists(root + "/applier.txt"); }
+
+  TempFolder dir;
+  const std::string root = toUtf8(dir.path());
+  const std::string base = root + "/base";
+  const std::string write = root + "/data/VELTRA";
+  const std::string temp = root + "/cache/VELTRA";
+  MemoryLog log;
+  ScriptedUi ui;
+  ScopedEnv direct{"AUTOUPDATE_ELEVATE", nullptr};
+};
+
+TEST_F(UninstallTest, RequestsAreCheckedBeforeTheApplierRuns) {
+  struct Row {
+    Words words;
+    std::string message;
+  };
+  const std::vector<Row> rows = {
+      {{L"uninstall"}, "uninstall *|(modname)+"},
+      {{L"uninstall", L"maps", L"nope"}, "Unknown module to uninstall: nope"},
+      {{L"uninstall", L"maps", L"*"}, "Unknown module to uninstall: *"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    EXPECT_EQ(run(row.words), 2);
+    EXPECT_EQ(shown(), row.message);
+    EXPECT_TRUE(log.contains("ERROR  : Caught an exception: " + row.message));
+  }
+  // An "apply" list with nothing to run, or with a path out of the installation.
+  for (const std::string apply : {"[]", "[\"../outside\"]", "[\"/bin/sh\"]"}) {
+    installation({{"apply", apply}});
+    EXPECT_EQ(run({L"uninstall", L"maps"}), 2) << apply;
+    EXPECT_EQ(shown(), "Database error: bad apply list.");
+  }
+  EXPECT_FALSE(applierRan());
+  EXPECT_EQ(fileBytes(write + "/Logs/uninstall.log"), "report of an earlier run\n");
+
+  // Before the installation is read the code is 1.
+  fs::remove(base + "/autoupdate.cfg");
+  EXPECT_EQ(run({L"uninstall", L"*"}), 1);
+  EXPECT_NE(shown().find("autoupdate.cfg"), std::string::npos) << shown();
+  fs::remove(base + "/autoupdate.db");
+  EXPECT_EQ(run({L"uninstall", L"*"}), 1);
+  EXPECT_EQ(shown().rfind("parse_db_core(", 0), 0u) << shown();
+  EXPECT_FALSE(applierRan());
+}
+
+TEST_F(UninstallTest, TheApplierGetsTheRequestAndDecidesTheExitCode) {
+  EXPECT_EQ(run({L"uninstall", L"*"}), 0);
+  EXPECT_EQ(fileBytes(root + "/applier.txt"), lines({base, write, temp, "uninstall"}));
+  EXPECT_EQ(fileBytes(write + "/Logs/uninstall.log"), "");  // emptied for the applier's report
+
+  // Known modules, selected or not, in the given order, repeats kept.
+  EXPECT_EQ(run({L"uninstall", L"music", L"maps", L"maps"}, false, 7), 7);
+  EXPECT_EQ(fileBytes(root + "/applier.txt"), lines({base, write, temp, "uninstall", "music", "maps", "maps"}));
+  EXPECT_TRUE(ui.boxes.empty());
+
+  // An applier that cannot be started.
+  fs::remove(base + "/bin/fake_applier");
+  EXPECT_EQ(uninstall({L"uninstall", L"*"}, fromUtf8(base), fromUtf8(write), fromUtf8(temp), log, false, {}), 2);
+  EXPECT_EQ(shown(), "RunAs: " + base + "/bin/fake_applier\nFAILED: No such file or directory");
+}
+
+TEST_F(UninstallTest, WithRunTheProductStartsAfterwardsAndALaunchFailureKeepsTheApplierCode) {
+  recorder(base + "/run.sh", root + "/launched.txt");
+  EXPECT_EQ(run({L"uninstall", L"maps"}, true, 0), 0);
+  ASSERT_TRUE(appears(root + "/launched.txt"));
+  EXPECT_EQ(fileBytes(root + "/launched.txt"), lines({"-w", "W"}));  // the forwarded options
+  EXPECT_TRUE(ui.boxes.empty());
+
+  fs::remove(base + "/run.sh");
+  EXPECT_EQ(run({L"uninstall", L"maps"}, true, 5), 5);
+  EXPECT_EQ(shown(), "Can't start VELTRA!");
+  EXPECT_TRUE(log.contains("ERROR  : Caught an exception: Can't start VELTRA!"));
+}
+
+}  // namespace
+}  // namespace nx
