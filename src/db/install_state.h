@@ -17,7 +17,7 @@ inline const std::string kInvalidStructure = "invalid database structure";
 // defaults to "x86_64", the language comes from Config/lang.cfg beside the
 // cfg when neither has one. A missing file throws OpenFileError unchanged,
 // other failures IOError "parse_config" (a file that inflates to more than
-// kMaxStateFileSize is a "JSON error" there).
+// kMaxJsonDocument is a "JSON error" there).
 void loadInstallState(const std::string& errorText, Database& db, const std::wstring& cfgPath);
 // Sets db.lang to the lower-cased run of letters at the start of the file
 // (first 64 bytes); empty when the file is missing or unreadable.

@@ -64,6 +64,7 @@ class BoundedStringWriter : public Writer {
  public:
   BoundedStringWriter(std::string& target, size_t limit) : target_(target), limit_(limit) {}
   void write(const void* data, size_t size) override {
+    if (size == 0) return;
     if (size > limit_ - target_.size()) tooLarge(limit_);
     target_.append(static_cast<const char*>(data), size);
   }

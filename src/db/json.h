@@ -27,11 +27,12 @@ struct JsonTreeDeleter {
 using JsonTree = std::unique_ptr<std::remove_pointer_t<yajl_val>, JsonTreeDeleter>;
 
 // Limits on hostile documents. Freeing a tree recurses once per level, so
-// nesting is bounded before a tree is built; whole documents are read into
-// memory, so their size is bounded while they are read.
+// nesting is bounded before a tree is built. A tree document is read whole
+// and its tree takes up to ~50 times its size, so what a file or archive
+// member may hold (after gunzip) is bounded while it is read; the updater's
+// own tree documents are a few KiB.
 inline constexpr size_t kMaxJsonDepth = 1000;
-inline constexpr size_t kMaxStateFileSize = size_t{1} << 20;   // after gunzip
-inline constexpr size_t kMaxJsonMemberSize = size_t{4} << 20;  // a tree member of an archive
+inline constexpr size_t kMaxJsonDocument = size_t{1} << 20;
 // A string or number of a streamed document (yajl buffers it whole).
 inline constexpr size_t kMaxJsonToken = size_t{1} << 20;
 
@@ -43,11 +44,11 @@ JsonTree parseJsonText(const std::string& text);
 // OpenFileError; a member of more than limit bytes is a "JSON error". The
 // member's claimed size is only a hint for the buffer.
 JsonTree parseJsonMember(const std::wstring& archivePath, const std::string& member,
-                         size_t limit = kMaxJsonMemberSize);
+                         size_t limit = kMaxJsonDocument);
 // Parses a plain or gzip-compressed file. A missing file throws OpenFileError;
 // a file that holds (or inflates to) more than limit bytes is a "JSON error",
 // found without reading further.
-JsonTree parseJsonFile(const std::wstring& path, size_t limit = kMaxStateFileSize);
+JsonTree parseJsonFile(const std::wstring& path, size_t limit = kMaxJsonDocument);
 
 // One-level lookup of key in object; type is yajl_t_string, yajl_t_number,
 // yajl_t_array or yajl_t_any. A value of another type, or a null object,

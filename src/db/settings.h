@@ -2,7 +2,7 @@
 // Per-user updater settings (Config/autoupdate.settings in the write folder).
 // Loading and saving never throw: a failure is one ERROR line in the log and
 // the run goes on with what is in memory (a file that inflates to more than
-// kMaxStateFileSize is such a failure). The object saves itself when it goes
+// kMaxJsonDocument is such a failure). The object saves itself when it goes
 // away with `changed` set.
 #include <cstdint>
 #include <string>
