@@ -96,11 +96,11 @@ TEST(StateFileLimitsTest, BombsAndOversizedDocuments) {
   const std::wstring path = dir.file(L"settings");
   UpdaterSettings s(path, log);
   const std::string fits = R"({"update_period": 3, "last_update": 4})";
-  dir.write(L"settings", fits + std::string(kMaxStateFileSize - fits.size(), ' '));
+  dir.write(L"settings", fits + std::string(kMaxJsonDocument - fits.size(), ' '));
   loadSettings(s);
   EXPECT_TRUE(log.lines().empty() && s.update_period == 3);
   const std::string tooLarge = "ERROR  : Can't load autoupdate settings: JSON error: document larger than 1048576 bytes";
-  dir.write(L"settings", fits + std::string(kMaxStateFileSize - fits.size() + 1, ' '));
+  dir.write(L"settings", fits + std::string(kMaxJsonDocument - fits.size() + 1, ' '));
   loadSettings(s);
   EXPECT_TRUE(log.contains(tooLarge));
   log.clear();
@@ -117,9 +117,9 @@ TEST(StateFileLimitsTest, BombsAndOversizedDocuments) {
   const std::wstring dbPath = dir.file(L"autoupdate.db");
   const std::string head = "parse_db_core(\"" + toUtf8(dbPath) + "\"): ";
   dir.write(L"autoupdate.db", test::handmadeZip({test::deflatedMember("metadata.json", kMetadata +
-                                                                       std::string(kMaxJsonMemberSize, ' '))}));
+                                                                       std::string(kMaxJsonDocument, ' '))}));
   EXPECT_EQ(errorOf([&] { loadMetadata(kInvalidStructure, db, dbPath); }),
-            head + "JSON error: document larger than 4194304 bytes");
+            head + "JSON error: document larger than 1048576 bytes");
   test::HandmadeMember liar = test::deflatedMember("metadata.json", kMetadata);
   liar.declaredSize = 0xFFFFFFFEu;
   dir.write(L"autoupdate.db", test::handmadeZip({liar}));
