@@ -107,6 +107,10 @@ TEST(StateFileLimitsTest, BombsAndOversizedDocuments) {
   dir.write(L"settings", gzipBomb());
   loadSettings(s);
   EXPECT_TRUE(log.contains(tooLarge)) << log.lines().size();
+  log.clear();
+  dir.write(L"settings", std::string(1000000, '['));  // a million levels within the size limit
+  loadSettings(s);
+  EXPECT_TRUE(log.contains("Can't load autoupdate settings: JSON error: nested deeper than 1000 levels (at offset 1000)"));
 
   Database db;
   dir.write(L"autoupdate.cfg", gzipBomb());
