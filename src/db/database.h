@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "io/writer.h"
+
 namespace nx {
 
 struct FileRecord {
@@ -41,14 +43,20 @@ struct Database {
 };
 
 // Reads metadata.json of the archive at dbPath. Any failure throws IOError
-// "parse_db_core" with dbPath; a structural mismatch carries errorText.
+// "parse_db_core" with dbPath (running out of memory included); a structural
+// mismatch carries errorText.
 void loadMetadata(const std::string& errorText, Database& db, const std::wstring& dbPath);
 
 // Reads the file lists of every selected module (common, then arch, then
 // language; filelist.json for a module without common.json) into db.files,
 // later entries replacing earlier ones. Any failure throws IOError
-// "parse_db_files" with dbPath.
+// "parse_db_files" with dbPath: "invalid format" for a list that breaks the
+// grammar, "invalid database structure" for a path that could leave the base
+// folder (isSafeRelativePath) or a hash that is not an object id.
 void loadFileLists(Database& db, const std::wstring& dbPath);
+// One file list from source into db.files, its entries tagged with module.
+// Throws runtime_error with the texts above (or a syntax error's).
+void readFileList(Database& db, const std::string& module, Reader& source);
 
 // Names of the selected modules, in table order.
 std::vector<std::string> selectedModules(const Database& db);

@@ -1,10 +1,14 @@
+#include <algorithm>
 #include <cstdint>
+#include <new>
 #include <stdexcept>
 #include <vector>
 
 #include "app/text.h"
 #include "db/database.h"
+#include "db/install_state.h"
 #include "db/json.h"
+#include "db/object_id.h"
 #include "io/io_error.h"
 #include "io/zip_archive.h"
 
@@ -20,10 +24,10 @@ class FileListParser : public JsonEventParser {
     start_.startArray = [this] { return go(entries_); };
     entries_.startArray = [this] {
       record_ = FileRecord();
-      committed_ = false;
       return go(path_);
     };
-    entries_.endArray = [this] { return commit(); };
+    // The end of the list; a list without entries breaks the grammar.
+    entries_.endArray = [this] { return stored_ && go(finished); };
     path_.string = [this](const char* text, size_t length) {
       record_.path.assign(text, length);
       return go(hash_);
@@ -35,8 +39,10 @@ class FileListParser : public JsonEventParser {
     size_.integer = [this](int64_t value) {
       if (value < 0) return false;
       record_.size = static_cast<uint64_t>(value);
-      return go(entries_);
+      return go(end_);
     };
+    // Exactly three values: a fourth is rejected, not read as the next entry.
+    end_.endArray = [this] { return commit() && go(entries_); };
     current = &start_;
   }
 
@@ -46,26 +52,27 @@ class FileListParser : public JsonEventParser {
     return true;
   }
 
-  // Called at the end of every entry and once more at the end of the list;
-  // the second call finds the last entry already stored and changes nothing.
-  // The record is moved into the table, so `committed_` stands for it.
+  // Every later step appends the path to the base folder and names a file in
+  // the object store by the hash: both are checked here, once, before they
+  // reach the table.
   bool commit() {
-    if (committed_) return true;
     if (record_.path.empty() || record_.hash.empty()) return false;
+    if (!isSafeRelativePath(record_.path) || !isObjectId(record_.hash)) return reject(kInvalidStructure);
     record_.module = module_;
-    db_.files.try_emplace(record_.path).first->second = std::move(record_);
-    committed_ = true;
+    std::string key = record_.path;
+    db_.files.insert_or_assign(std::move(key), std::move(record_));
+    stored_ = true;
     return true;
   }
 
   Database& db_;
   const std::string& module_;
   FileRecord record_;
-  bool committed_ = false;
-  JsonHandlerSet start_, entries_, path_, hash_, size_;
+  bool stored_ = false;
+  JsonHandlerSet start_, entries_, path_, hash_, size_, end_;
 };
 
-// One file-list member to read, with its uncompressed size.
+// One file-list member to read, with its claimed uncompressed size.
 struct PlannedList {
   std::string member;
   const std::string* module;
@@ -83,13 +90,16 @@ bool plan(UnzipFile& archive, std::string member, const std::string& module, std
   }
 }
 
-void readList(UnzipFile& archive, const PlannedList& list, Database& db) {
-  UnzipReader reader(archive, list.member);
-  FileListParser parser(db, *list.module);
-  runEventParser(parser, reader);
-}
+// At most this many table entries are made ahead from the sizes the archive
+// claims (a few MiB of buckets); a larger real list grows the table itself.
+constexpr uint64_t kMaxReservedFiles = 1 << 20;
 
 }  // namespace
+
+void readFileList(Database& db, const std::string& module, Reader& source) {
+  FileListParser parser(db, module);
+  runEventParser(parser, source);
+}
 
 void loadFileLists(Database& db, const std::wstring& dbPath) {
   try {
@@ -107,13 +117,19 @@ void loadFileLists(Database& db, const std::wstring& dbPath) {
     }
     // Size the table once for every list: an entry takes at least ~72 bytes
     // of text with its 64-digit hash, and growing a large table on the way
-    // costs more than the whole parse.
+    // costs more than the whole parse. The sizes are only claimed, so what
+    // they may reserve is bounded.
     uint64_t text = 0;
-    for (const PlannedList& list : lists) text += list.size;
-    db.files.reserve(db.files.size() + static_cast<size_t>(text / 72));
-    for (const PlannedList& list : lists) readList(archive, list, db);
+    for (const PlannedList& list : lists) text += std::min<uint64_t>(list.size, kMaxReservedFiles * 72);
+    db.files.reserve(db.files.size() + static_cast<size_t>(std::min(text / 72, kMaxReservedFiles)));
+    for (const PlannedList& list : lists) {
+      UnzipReader reader(archive, list.member);
+      readFileList(db, *list.module, reader);
+    }
   } catch (const std::runtime_error& e) {
     throw IOError(L"parse_db_files", dbPath, fromUtf8(e.what()));
+  } catch (const std::bad_alloc&) {
+    throw IOError(L"parse_db_files", dbPath, L"out of memory");
   }
 }
 

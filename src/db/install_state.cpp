@@ -1,5 +1,6 @@
 #include "db/install_state.h"
 
+#include <new>
 #include <stdexcept>
 
 #include "app/paths.h"
@@ -36,6 +37,8 @@ void loadInstallState(const std::string& errorText, Database& db, const std::wst
     throw;
   } catch (const std::runtime_error& e) {
     throw IOError(L"parse_config", cfgPath, fromUtf8(e.what()));
+  } catch (const std::bad_alloc&) {
+    throw IOError(L"parse_config", cfgPath, L"out of memory");
   }
   if (db.lang.empty()) readLanguageFile(db, joinPath(parentFolder(cfgPath), L"Config/lang.cfg"));
 }

@@ -16,7 +16,8 @@ inline const std::string kInvalidStructure = "invalid database structure";
 // Applies autoupdate.cfg to a database whose metadata is loaded; arch
 // defaults to "x86_64", the language comes from Config/lang.cfg beside the
 // cfg when neither has one. A missing file throws OpenFileError unchanged,
-// other failures IOError "parse_config".
+// other failures IOError "parse_config" (a file that inflates to more than
+// kMaxJsonDocument is a "JSON error" there).
 void loadInstallState(const std::string& errorText, Database& db, const std::wstring& cfgPath);
 // Sets db.lang to the lower-cased run of letters at the start of the file
 // (first 64 bytes); empty when the file is missing or unreadable.

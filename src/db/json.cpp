@@ -1,7 +1,11 @@
 #include "db/json.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <exception>
 #include <stdexcept>
+#include <utility>
 
 #include "db/atomic_file.h"
 #include "io/file_reader.h"
@@ -10,7 +14,70 @@
 
 namespace nx {
 
+namespace {
+
+[[noreturn]] void tooLarge(size_t limit) {
+  throw std::runtime_error("JSON error: document larger than " + std::to_string(limit) + " bytes");
+}
+
+// Refuses what the tree parser must never see: a NUL byte (the parser would
+// stop there and accept what came before) and nesting deeper than
+// kMaxJsonDepth. Strings and comments are skipped as the parser reads them;
+// anything malformed is left for the parser to report.
+void checkTreeText(const std::string& text) {
+  const size_t nul = text.find('\0');
+  if (nul != std::string::npos) throw std::runtime_error("JSON error: NUL byte at offset " + std::to_string(nul));
+  const size_t n = text.size();
+  size_t depth = 0;
+  for (size_t i = 0; i < n; ++i) {
+    switch (text[i]) {
+      case '"':
+        for (++i; i < n && text[i] != '"'; ++i)
+          if (text[i] == '\\') ++i;
+        break;
+      case '/':
+        if (i + 1 < n && text[i + 1] == '/') {
+          i = text.find('\n', i + 2);
+        } else if (i + 1 < n && text[i + 1] == '*') {
+          i = text.find("*/", i + 2);
+          if (i != std::string::npos) ++i;
+        }
+        if (i == std::string::npos) return;
+        break;
+      case '[':
+      case '{':
+        if (++depth > kMaxJsonDepth)
+          throw std::runtime_error("JSON error: nested deeper than " + std::to_string(kMaxJsonDepth) +
+                                   " levels (at offset " + std::to_string(i) + ")");
+        break;
+      case ']':
+      case '}':
+        if (depth) --depth;
+        break;
+    }
+  }
+}
+
+// Collects text up to a limit; more is an error at once, so a gzip bomb is
+// never inflated further than the limit.
+class BoundedStringWriter : public Writer {
+ public:
+  BoundedStringWriter(std::string& target, size_t limit) : target_(target), limit_(limit) {}
+  void write(const void* data, size_t size) override {
+    if (size == 0) return;
+    if (size > limit_ - target_.size()) tooLarge(limit_);
+    target_.append(static_cast<const char*>(data), size);
+  }
+
+ private:
+  std::string& target_;
+  size_t limit_;
+};
+
+}  // namespace
+
 JsonTree parseJsonText(const std::string& text) {
+  checkTreeText(text);
   char error[512];
   error[0] = 0;
   yajl_val tree = yajl_tree_parse(text.c_str(), error, sizeof error);
@@ -18,25 +85,27 @@ JsonTree parseJsonText(const std::string& text) {
   return JsonTree(tree);
 }
 
-JsonTree parseJsonMember(const std::wstring& archivePath, const std::string& member) {
+JsonTree parseJsonMember(const std::wstring& archivePath, const std::string& member, size_t limit) {
   UnzipFile archive(archivePath);
   std::string text;
   {
     UnzipReader reader(archive, member);
-    text.reserve(reader.size());
+    // The claimed size only saves regrowing the buffer; real data decides.
+    text.reserve(static_cast<size_t>(std::min<uint64_t>(reader.size(), limit)));
+    BoundedStringWriter collect(text, limit);
     char buffer[kChunkSize];
     for (;;) {
       size_t got = reader.read(buffer, kChunkSize);
-      text.append(buffer, got);
+      if (got) collect.write(buffer, got);
       if (got < kChunkSize) break;
     }
   }
   return parseJsonText(text);
 }
 
-JsonTree parseJsonFile(const std::wstring& path) {
+JsonTree parseJsonFile(const std::wstring& path, size_t limit) {
   std::string text;
-  StringWriter collect(text);
+  BoundedStringWriter collect(text, limit);
   GunzipWriter gunzip(collect);
   readFileToWriter(path, gunzip, neverCancelled);
   return parseJsonText(text);
@@ -51,7 +120,15 @@ yajl_val findKey(yajl_val object, const char* key, yajl_type type) {
 bool getUnsigned(yajl_val value, uint64_t& out) {
   if (!value) return false;
   if (YAJL_IS_NUMBER(value)) {
-    if (!(value->u.number.flags & YAJL_NUMBER_INT_VALID)) return false;
+    if (!(value->u.number.flags & YAJL_NUMBER_INT_VALID)) {
+      // The library calls -2^63 out of range, yet it is what the generator
+      // writes for an unsigned 2^63: read it back as that.
+      if (value->u.number.r && std::strcmp(value->u.number.r, "-9223372036854775808") == 0) {
+        out = uint64_t{1} << 63;
+        return true;
+      }
+      return false;
+    }
     out = static_cast<uint64_t>(value->u.number.i);
     return true;
   }
@@ -92,74 +169,131 @@ void getStringList(yajl_val value, std::vector<std::string>& out, const std::str
 
 namespace {
 
-// Each callback copies the slot first, so a handler may replace the set (or
-// the slot) it was called from while it runs.
-JsonHandlerSet& handlers(void* context) { return *static_cast<JsonEventParser*>(context)->current; }
-
-int onNull(void* context) {
-  auto handler = handlers(context).null;
-  return handler ? handler() : 0;
+// Calls the current set's handler for one event. The slot is copied first,
+// so a handler may replace the set (or the slot) it was called from while it
+// runs. Nothing may unwind through the library's C frames: an exception is
+// kept and rethrown once the library has returned.
+template <class Slot, class... Args>
+int dispatch(void* context, Slot JsonHandlerSet::*slot, Args... args) {
+  auto* parser = static_cast<JsonEventParser*>(context);
+  try {
+    auto handler = parser->current->*slot;
+    return handler && handler(args...) ? 1 : 0;
+  } catch (...) {
+    parser->pending = std::current_exception();
+    return 0;
+  }
 }
 
-int onBoolean(void* context, int value) {
-  auto handler = handlers(context).boolean;
-  return handler ? handler(value != 0) : 0;
-}
+int onNull(void* context) { return dispatch(context, &JsonHandlerSet::null); }
+
+int onBoolean(void* context, int value) { return dispatch(context, &JsonHandlerSet::boolean, value != 0); }
 
 int onInteger(void* context, long long value) {
-  auto handler = handlers(context).integer;
-  return handler ? handler(static_cast<int64_t>(value)) : 0;
+  return dispatch(context, &JsonHandlerSet::integer, static_cast<int64_t>(value));
 }
 
 int onDouble(void* context, double value) {
   // Truncated toward zero; a value no int64_t can hold is rejected rather
   // than converted with undefined results.
   if (!(value >= -9223372036854775808.0 && value < 9223372036854775808.0)) return 0;
-  auto handler = handlers(context).integer;
-  return handler ? handler(static_cast<int64_t>(value)) : 0;
+  return dispatch(context, &JsonHandlerSet::integer, static_cast<int64_t>(value));
 }
 
 int onString(void* context, const unsigned char* text, size_t length) {
-  auto handler = handlers(context).string;
-  return handler ? handler(reinterpret_cast<const char*>(text), length) : 0;
+  return dispatch(context, &JsonHandlerSet::string, reinterpret_cast<const char*>(text), length);
 }
 
-int onStartMap(void* context) {
-  auto handler = handlers(context).startMap;
-  return handler ? handler() : 0;
-}
+int onStartMap(void* context) { return dispatch(context, &JsonHandlerSet::startMap); }
 
 int onMapKey(void* context, const unsigned char* text, size_t length) {
-  auto handler = handlers(context).mapKey;
-  return handler ? handler(reinterpret_cast<const char*>(text), length) : 0;
+  return dispatch(context, &JsonHandlerSet::mapKey, reinterpret_cast<const char*>(text), length);
 }
 
-int onEndMap(void* context) {
-  auto handler = handlers(context).endMap;
-  return handler ? handler() : 0;
-}
+int onEndMap(void* context) { return dispatch(context, &JsonHandlerSet::endMap); }
 
-int onStartArray(void* context) {
-  auto handler = handlers(context).startArray;
-  return handler ? handler() : 0;
-}
+int onStartArray(void* context) { return dispatch(context, &JsonHandlerSet::startArray); }
 
-int onEndArray(void* context) {
-  auto handler = handlers(context).endArray;
-  return handler ? handler() : 0;
-}
+int onEndArray(void* context) { return dispatch(context, &JsonHandlerSet::endArray); }
 
 const yajl_callbacks kCallbacks = {onNull,     onBoolean, onInteger, onDouble,     nullptr,   onString,
                                    onStartMap, onMapKey,  onEndMap,  onStartArray, onEndArray};
 
 void checkStatus(JsonEventParser& parser, yajl_status status, const unsigned char* text, size_t length) {
   if (status == yajl_status_ok) return;
-  if (status == yajl_status_client_canceled) throw std::runtime_error("invalid format");
+  if (status == yajl_status_client_canceled) {
+    if (parser.pending) std::rethrow_exception(std::exchange(parser.pending, nullptr));
+    throw std::runtime_error(parser.rejection.empty() ? "invalid format" : parser.rejection);
+  }
   unsigned char* message = yajl_get_error(parser.handle, 0, text, length);
   std::string copy(reinterpret_cast<const char*>(message));
   yajl_free_error(parser.handle, message);
   throw std::runtime_error(copy);
 }
+
+// Watches the raw text for what the library would buffer without bound
+// before any handler sees it: a string or number that runs on, and nesting.
+// Keeps its place across chunks.
+class StreamGuard {
+ public:
+  void scan(const unsigned char* text, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+      const unsigned char c = text[i];
+      if (inString_) {
+        if (escape_) {
+          escape_ = false;
+        } else if (c == '\\') {
+          escape_ = true;
+        } else if (c == '"') {
+          inString_ = false;
+          token_ = 0;
+          continue;
+        }
+        grow();
+        continue;
+      }
+      switch (c) {
+        case '"':
+          inString_ = true;
+          token_ = 0;
+          break;
+        case '[':
+        case '{':
+          if (++depth_ > kMaxJsonDepth)
+            throw std::runtime_error("parse error: nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+          token_ = 0;
+          break;
+        case ']':
+        case '}':
+          if (depth_) --depth_;
+          token_ = 0;
+          break;
+        case ',':
+        case ':':
+        case ' ':
+        case '\t':
+        case '\n':
+        case '\r':
+          token_ = 0;
+          break;
+        default:
+          grow();
+      }
+    }
+  }
+
+ private:
+  void grow() {
+    if (++token_ > kMaxJsonToken)
+      throw std::runtime_error("lexical error: a string or number longer than " + std::to_string(kMaxJsonToken) +
+                               " bytes");
+  }
+
+  bool inString_ = false;
+  bool escape_ = false;
+  size_t token_ = 0;
+  size_t depth_ = 0;
+};
 
 }  // namespace
 
@@ -171,9 +305,13 @@ JsonEventParser::~JsonEventParser() { yajl_free(handle); }
 
 void runEventParser(JsonEventParser& parser, Reader& source) {
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[kChunkSize]);
+  StreamGuard guard;
   for (;;) {
     size_t got = source.read(buffer.get(), kChunkSize);
-    if (got) checkStatus(parser, yajl_parse(parser.handle, buffer.get(), got), buffer.get(), got);
+    if (got) {
+      guard.scan(buffer.get(), got);
+      checkStatus(parser, yajl_parse(parser.handle, buffer.get(), got), buffer.get(), got);
+    }
     if (got < kChunkSize) break;
   }
   checkStatus(parser, yajl_complete_parse(parser.handle), nullptr, 0);

@@ -1,3 +1,4 @@
+#include <new>
 #include <stdexcept>
 
 #include "app/text.h"
@@ -86,6 +87,8 @@ void loadMetadata(const std::string& errorText, Database& db, const std::wstring
     readMetadata(errorText, db, root.get());
   } catch (const std::runtime_error& e) {
     throw IOError(L"parse_db_core", dbPath, fromUtf8(e.what()));
+  } catch (const std::bad_alloc&) {
+    throw IOError(L"parse_db_core", dbPath, L"out of memory");
   }
 }
 

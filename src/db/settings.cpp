@@ -1,5 +1,6 @@
 #include "db/settings.h"
 
+#include <new>
 #include <stdexcept>
 
 #include "app/paths.h"
@@ -44,6 +45,8 @@ void loadSettings(UpdaterSettings& settings) {
     readSettings(settings);
   } catch (const std::runtime_error& e) {
     settings.log.log(MiniLog::ERROR, "Can't load autoupdate settings: %s", e.what());
+  } catch (const std::bad_alloc&) {
+    settings.log.log(MiniLog::ERROR, "Can't load autoupdate settings: %s", "out of memory");
   }
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // Per-user updater settings (Config/autoupdate.settings in the write folder).
 // Loading and saving never throw: a failure is one ERROR line in the log and
-// the run goes on with what is in memory. The object saves itself when it
-// goes away with `changed` set.
+// the run goes on with what is in memory (a file that inflates to more than
+// kMaxJsonDocument is such a failure). The object saves itself when it goes
+// away with `changed` set.
 #include <cstdint>
 #include <string>
 

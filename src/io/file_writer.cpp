@@ -23,7 +23,7 @@ FileWriter::~FileWriter() {
 }
 
 void FileWriter::write(const void* data, size_t size) {
-  if (handle == sys::invalidHandle) return;
+  if (handle == sys::invalidHandle || size == 0) return;
   size_t done = 0;
   bool ok = sys::write(handle, data, size, &done);
   written += done;

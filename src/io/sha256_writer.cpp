@@ -5,6 +5,12 @@
 
 #include "io/sha256_compress.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+// The compiler's own CPUID helper (not an operating-system header): clang
+// does not know __builtin_cpu_supports("sha"), and both compilers ship this.
+#include <cpuid.h>
+#endif
+
 namespace nx {
 
 namespace sha256 {
@@ -69,7 +75,15 @@ void compressPortable(uint32_t state[8], const unsigned char* blocks, size_t cou
 
 bool cpuHasShaExtensions() {
 #if defined(__x86_64__) || defined(__i386__)
-  static const bool has = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+  // Leaf 1: SSSE3 (ECX bit 9) and SSE4.1 (ECX bit 19); leaf 7: SHA (EBX bit 29).
+  static const bool has = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    const bool sse = (c & (1u << 9)) && (c & (1u << 19));
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    return sse && (b & (1u << 29)) != 0;
+  }();
   return has;
 #else
   return false;
@@ -97,6 +111,7 @@ constexpr uint32_t kInitial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a
 Sha256Writer::Sha256Writer(Writer& next) : next(&next) { std::memcpy(state_, kInitial, sizeof state_); }
 
 void Sha256Writer::write(const void* data, size_t size) {
+  if (size == 0) return;  // data may be null: memcpy must not see it
   const auto* bytes = static_cast<const unsigned char*>(data);
   size_t rest = size;
   if (waiting_ + rest < 64) {

@@ -1,7 +1,8 @@
 #pragma once
 // Byte sinks and sources. A processing pipeline is a chain of Writers fed
 // from one source in chunks of kChunkSize bytes. No Writer owns its
-// downstream: the code that builds a chain owns every element.
+// downstream: the code that builds a chain owns every element. Every Writer
+// accepts an empty write, also write(nullptr, 0).
 #include <cstddef>
 #include <string>
 
@@ -46,8 +47,21 @@ class SplitWriter : public Writer {
 class StringWriter : public Writer {
  public:
   explicit StringWriter(std::string& target) : target(&target) {}
-  void write(const void* data, size_t size) override { target->append(static_cast<const char*>(data), size); }
+  void write(const void* data, size_t size) override {
+    if (size) target->append(static_cast<const char*>(data), size);
+  }
   std::string* target;
+};
+
+// Hands out the bytes of a block it does not own.
+class MemoryReader : public Reader {
+ public:
+  MemoryReader(const void* data, size_t size) : data_(static_cast<const char*>(data)), rest_(size) {}
+  size_t read(void* buffer, size_t size) override;
+
+ private:
+  const char* data_;
+  size_t rest_;
 };
 
 }  // namespace nx

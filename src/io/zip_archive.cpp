@@ -72,6 +72,7 @@ ZipWriter::~ZipWriter() {
 void ZipWriter::write(const void* data, size_t size) {
   // A closed writer must not write into a member another writer has opened.
   if (!open_) throw IOError("zipWriteInFileInZip failed", static_cast<uint32_t>(ZIP_PARAMERROR));
+  if (size == 0) return;
   const char* bytes = static_cast<const char*>(data);
   do {
     size_t piece = size < UINT_MAX ? size : UINT_MAX;
@@ -107,7 +108,7 @@ UnzipReader::UnzipReader(UnzipFile& archive, const std::string& name, int caseSe
   // compare without regard to case everywhere.
   int mode = caseSensitivity == 0 ? 2 : caseSensitivity;
   // Looking up a name moves the archive's current entry; while another reader
-  // is active, put it back so that reader's size() stays its own.
+  // is active, put it back so that reader's member stays the current one.
   unz64_file_pos saved{};
   bool busy = archive.inUse;
   if (busy) unzGetFilePos64(h, &saved);
@@ -115,8 +116,18 @@ UnzipReader::UnzipReader(UnzipFile& archive, const std::string& name, int caseSe
   if (busy && found == UNZ_OK) unzGoToFilePos64(h, &saved);
   if (found != UNZ_OK) throw OpenFileError(fromUtf8(name), std::wstring(L"File not found"));
   if (busy) throw IOError("only one UnzipReader can use UnzipFile at a time", IOError::kNoCode);
-  int status = unzOpenCurrentFile(h);
+  unz_file_info64 info;
+  int status = unzGetCurrentFileInfo64(h, &info, nullptr, 0, nullptr, 0, nullptr, 0);
   if (status != UNZ_OK) throw IOError("unzOpenCurrentFile failed", static_cast<uint32_t>(status));
+  // The system's library does not take a member's sizes from the zip64 extra
+  // field: it would report 4 GiB - 1 and read past the member's data. Such
+  // members (4 GiB or more) are refused rather than read wrong.
+  if (info.uncompressed_size == 0xFFFFFFFFu || info.compressed_size == 0xFFFFFFFFu)
+    throw IOError(L"open", fromUtf8(name), L"zip64 sizes (a member of 4 GiB or more) are not supported");
+  status = unzOpenCurrentFile(h);
+  if (status != UNZ_OK) throw IOError("unzOpenCurrentFile failed", static_cast<uint32_t>(status));
+  size_ = info.uncompressed_size;
+  expectedCrc_ = info.crc;
   crc_ = crc32(0L, Z_NULL, 0);
   archive.inUse = true;
 }
@@ -132,21 +143,19 @@ size_t UnzipReader::read(void* buffer, size_t size) {
   int got = unzReadCurrentFile(h, buffer, ask);
   if (got < 0) throw IOError("unzReadCurrentFile failed", static_cast<uint32_t>(got));
   crc_ = crc32(crc_, static_cast<const Bytef*>(buffer), static_cast<uInt>(got));
+  done_ += static_cast<unsigned>(got);
   // The library checks the CRC only when the member is closed, and a
-  // destructor cannot report it: check it as soon as the end is read.
-  if (!checked_ && static_cast<unsigned>(got) < ask && unzeof(h)) {
+  // destructor cannot report it: check it as soon as the end is read. A
+  // member whose data ends before the size its header claims (a broken or
+  // hostile archive) ends there too, and is just as wrong.
+  if (!checked_ && static_cast<unsigned>(got) < ask) {
     checked_ = true;
-    unz_file_info64 info;
-    if (unzGetCurrentFileInfo64(h, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK && info.crc != crc_)
-      throw IOError("unzReadCurrentFile failed", static_cast<uint32_t>(UNZ_CRCERROR));
+    if (done_ != size_) throw IOError("unzReadCurrentFile failed", static_cast<uint32_t>(UNZ_BADZIPFILE));
+    if (expectedCrc_ != crc_) throw IOError("unzReadCurrentFile failed", static_cast<uint32_t>(UNZ_CRCERROR));
   }
   return static_cast<size_t>(got);
 }
 
-uint64_t UnzipReader::size() {
-  unz_file_info64 info;
-  if (unzGetCurrentFileInfo64(unzHandle(archive), &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return 0;
-  return info.uncompressed_size;
-}
+uint64_t UnzipReader::size() { return size_; }
 
 }  // namespace nx

@@ -65,9 +65,11 @@ class UnzipFile {
 
 // Reads one member. Throws OpenFileError ending in "File not found" for a
 // missing member, IOError "only one UnzipReader can use UnzipFile at a time",
-// IOError "unzOpenCurrentFile failed" / "unzReadCurrentFile failed". The
-// member's CRC-32 is checked when its end is read: a mismatch is a read error.
-// caseSensitivity 0 (the default) compares names without regard to case.
+// IOError "open(<name>): zip64 sizes ... are not supported" for a member of
+// 4 GiB or more, IOError "unzOpenCurrentFile failed" / "unzReadCurrentFile
+// failed". The member's length and CRC-32 are checked when its end is read:
+// data shorter than the size the archive claims, or a CRC mismatch, is a read
+// error. caseSensitivity 0 (the default) compares names without regard to case.
 class UnzipReader : public Reader {
  public:
   UnzipReader(UnzipFile& archive, const std::string& name, int caseSensitivity = 0);
@@ -76,14 +78,18 @@ class UnzipReader : public Reader {
   UnzipReader& operator=(const UnzipReader&) = delete;
 
   size_t read(void* buffer, size_t size) override;
-  // Uncompressed size of the member; 0 when unknown.
+  // Uncompressed size of the member as the archive claims it: a hint, never
+  // a bound to allocate by (the data is checked against it at its end).
   uint64_t size();
 
   UnzipFile* archive;
 
  private:
-  unsigned long crc_ = 0;  // CRC-32 of the bytes read so far
-  bool checked_ = false;   // the end of the member was reached and verified
+  uint64_t size_ = 0;              // claimed uncompressed size
+  uint64_t done_ = 0;              // bytes read so far
+  unsigned long expectedCrc_ = 0;  // claimed CRC-32
+  unsigned long crc_ = 0;          // CRC-32 of the bytes read so far
+  bool checked_ = false;           // the end of the member was reached and verified
 };
 
 }  // namespace nx

@@ -7,6 +7,9 @@
 #include "app/system_error_text.h"
 #include "io/file_reader.h"
 #include "io/file_writer.h"
+#include "io/gunzip_writer.h"
+#include "io/sha256_writer.h"
+#include "io/zip_archive.h"
 #include "io_test_util.h"
 #include "support/temp_folder.h"
 #include "sys/errors.h"
@@ -102,6 +105,32 @@ TEST(ReadFileToWriterTest, ChunksCancelAndFailures) {
             systemForm("open", missing, sys::fileNotFound) + " #" + std::to_string(sys::fileNotFound));
   EXPECT_THROW(FileReader{dir.path()}, OpenFileError);  // a folder is not a file
   EXPECT_EQ(openDescriptors(), before);
+}
+
+// An empty write, null pointer included, is no write at all, for every writer
+// (the sanitizer build aborts on a null pointer handed to memcpy).
+TEST(WritersTest, EveryWriterTakesAnEmptyWrite) {
+  test::TempFolder dir;
+  std::string text;
+  StringWriter string(text);
+  Sha256Writer sha(string);
+  GunzipWriter gunzip(sha);
+  SplitWriter split(gunzip, nullWriter);
+  FileWriter file(dir.file(L"empty.bin"));
+  ZipFile archive(dir.file(L"empty.zip"));
+  ZipWriter member(archive, "m");
+  for (Writer* w : std::initializer_list<Writer*>{&split, &gunzip, &sha, &string, &file, &member, &nullWriter})
+    w->write(nullptr, 0);
+  std::string digest;
+  EXPECT_EQ(sha.finish(digest), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_TRUE(text.empty() && file.written == 0);
+  member.close();
+  archive.close();
+  MemoryReader source("ab", 2);
+  char buffer[4];
+  EXPECT_EQ(source.read(buffer, 0), 0u);
+  EXPECT_EQ(source.read(buffer, 4), 2u);
+  EXPECT_EQ(source.read(buffer, 4), 0u);
 }
 
 }  // namespace

@@ -49,6 +49,10 @@ TEST_F(GunzipTest, DecodesPassesThroughDropsTrailingBytes) {
   EXPECT_EQ(gunzip({gz}, 1), gz);
   std::string plain = "{\"json\": true}\x1f\x8b";
   EXPECT_EQ(gunzip({plain, gz}), plain + gz);
+  // Only both magic bytes make gzip: plain data may start with the first.
+  const std::string oneMagic = "\x1f" + original.substr(0, 1000), otherSecond = "\x1f\x8c" + original.substr(0, 10);
+  EXPECT_EQ(gunzip({oneMagic}), oneMagic);
+  EXPECT_EQ(gunzip({otherSecond, gz}), otherSecond + gz);
   EXPECT_EQ(gunzip({gz + gz + "trailing garbage", "more"}), original);  // only the first member
   std::string cut;  // a truncated stream is quietly shorter
   EXPECT_NO_THROW(cut = gunzip({gz.substr(0, gz.size() / 2)}));

@@ -56,7 +56,14 @@ inline std::string runCommand(const std::string& command) {
   return out;
 }
 
-inline std::string quoted(const std::wstring& path) { return "'" + toUtf8(path) + "'"; }
+// Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) about
+// "'" + std::string, inside std::string itself.
+inline std::string quoted(const std::wstring& path) {
+  std::string text = "'";
+  text += toUtf8(path);
+  text += '\'';
+  return text;
+}
 
 // The digest the system's tool gives; openssl is much faster on large files.
 inline std::string toolDigestOf(const std::wstring& path, const char* tool = "sha256sum") {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <minizip/unzip.h>
 
+#include "handmade_zip.h"
 #include "io_test_util.h"
 #include "support/temp_folder.h"
 
@@ -118,6 +119,42 @@ TEST_F(ZipTest, DamagedMemberIsAReadError) {
   UnzipFile archive(path);
   EXPECT_EQ(test::caught([&] { readMember(archive, "stored.json"); }),
             "unzReadCurrentFile failed #" + std::to_string(static_cast<uint32_t>(UNZ_CRCERROR)));
+}
+
+// Sizes an archive claims are hints: a member whose data ends early is a read
+// error at its end. The system's library cannot take sizes from a zip64
+// extra field, so a member of 4 GiB or more is refused before any read, with
+// an error that is not "File not found" (callers skip missing members).
+TEST_F(ZipTest, ClaimedSizesAndMembersOver4GiB) {
+  test::HandmadeMember liar = test::deflatedMember("liar.json", small);
+  liar.declaredSize = 0xFFFFFFFEu;
+  test::HandmadeMember huge = test::zeroMember("huge.bin", 4097);  // 4 GiB + 1 MiB of zeros
+  ASSERT_TRUE(huge.zip64 && huge.deflated.size() < (32u << 20));
+  test::writeWholeFile(path, test::handmadeZip({liar, huge, test::deflatedMember("fine.json", big)}));
+  // Python's zipfile (another implementation) agrees that the archive is sound.
+  EXPECT_EQ(test::runCommand("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]);"
+                             " print(z.getinfo('huge.bin').file_size)\" " + test::quoted(path)),
+            std::to_string(4097ull << 20) + "\n");
+
+  UnzipFile archive(path);
+  EXPECT_EQ(readMember(archive, "fine.json"), big);
+  {
+    UnzipReader reader(archive, "liar.json");
+    EXPECT_EQ(reader.size(), 0xFFFFFFFEu);
+    char buffer[100];
+    EXPECT_EQ(test::caught([&] { reader.read(buffer, sizeof buffer); }),
+              "unzReadCurrentFile failed #" + std::to_string(static_cast<uint32_t>(UNZ_BADZIPFILE)));
+  }
+  std::string refused;
+  try {
+    UnzipReader reader(archive, "huge.bin");
+  } catch (const OpenFileError&) {
+    ADD_FAILURE() << "reported as missing";
+  } catch (const IOError& e) {
+    refused = test::described(e);
+  }
+  EXPECT_EQ(refused, "open(\"huge.bin\"): zip64 sizes (a member of 4 GiB or more) are not supported #4294967295");
+  EXPECT_EQ(readMember(archive, "fine.json"), big);  // the archive is idle again
 }
 
 }  // namespace
