@@ -81,7 +81,7 @@ class PublishTest : public ::testing::Test {
 
   ToolRun publish(const std::vector<std::string>& words) {
     std::string command = quote(NX_BUILD_DIR "/publish");
-    for (const std::string& w : words) command += " " + quote(w);
+    for (const std::string& w : words) command.append(" ").append(quote(w));
     return shell(command, path("stderr.txt"));
   }
 
@@ -245,7 +245,7 @@ TEST_F(PublishTest, HostileProductsAndFailuresOnTheWayAreRefusedClearly) {
     std::vector<std::string> words{"release", path("d.json"), product, repo, "--base-url", "https://host/repo/"};
     words.insert(words.end(), more.begin(), more.end());
     std::string command = prefix + quote(NX_BUILD_DIR "/publish");
-    for (const std::string& w : words) command += " " + quote(w);
+    for (const std::string& w : words) command.append(" ").append(quote(w));
     return shell(command, path("stderr.txt"));
   };
   auto refused = [&](const ToolRun& run, const std::string& line) {
