@@ -23,7 +23,11 @@ size_t depth(const std::string& folder) { return static_cast<size_t>(std::count(
 
 }  // namespace
 
-void ChangePlan::dropLeftovers(sys::Handle folder, const TreePath& path) {
+void ChangePlan::dropLeftovers(const TreePath& path) {
+  BaseTree::Reach reach;
+  std::string where;
+  sys::Handle folder = tree_.folder(path.folder, &reach, &where);
+  if (folder == sys::invalidHandle) return;  // a folder still to be made holds nothing
   for (const std::wstring& work : {Transaction::stagedName(path.name), Transaction::asideName(path.name)}) {
     sys::EntryInfo entry;
     if (!sys::entryInfo(folder, work, &entry) || entry.type == sys::EntryType::missing) continue;
@@ -54,7 +58,6 @@ sys::EntryInfo ChangePlan::placeForWrite(const TreePath& path) {
     failWithCode(kReplaceFailed, "cannot read the attributes of \"" + path.full() + "\": " +
                                      sys::errorMessage(sys::lastError()));
   if (entry.type != sys::EntryType::missing && entry.type != sys::EntryType::file) refuseEntry(entry, path.full());
-  dropLeftovers(folder, path);
   return entry;
 }
 
@@ -77,7 +80,6 @@ bool ChangePlan::placeForRemove(const TreePath& path) {
     case sys::EntryType::link:
       failWithCode(kPathRefused, "path \"" + path.full() + "\" is a symbolic link; refused");
     case sys::EntryType::file:
-      dropLeftovers(folder, path);
       return true;
     default:
       log_.log(MiniLog::WARNING, "\"%s\" is no longer listed but is not a file; left alone", path.full().c_str());
@@ -93,6 +95,7 @@ void ChangePlan::write(const TreePath& path, const std::string& digest, uint64_t
   op.size = size;
   op.hadOld = hadOld;
   ops_.push_back(std::move(op));
+  dropLeftovers(path);
 }
 
 void ChangePlan::remove(const TreePath& path) {
@@ -100,6 +103,7 @@ void ChangePlan::remove(const TreePath& path) {
   op.kind = JournalOp::Kind::remove;
   op.path = path.full();
   ops_.push_back(std::move(op));
+  dropLeftovers(path);
   for (std::string f = path.folder; !f.empty(); f = parentOf(f)) emptied_.insert(f);
 }
 

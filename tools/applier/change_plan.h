@@ -3,7 +3,7 @@
 // touches: no symbolic link on the way to a file or at it, no folder where a
 // file goes, no file where a folder goes. Nothing on the disk changes while
 // a plan is built, except that leftovers of this program's own work names
-// (from a run whose journal was lost) are removed.
+// beside the files it changes (from a run whose journal was lost) are removed.
 #include <set>
 #include <string>
 #include <vector>
@@ -38,7 +38,7 @@ class ChangePlan {
   Journal journal(const std::wstring& base, CacheFate cache) const;
 
  private:
-  void dropLeftovers(sys::Handle folder, const TreePath& path);
+  void dropLeftovers(const TreePath& path);
 
   BaseTree& tree_;
   MiniLog& log_;

@@ -117,8 +117,7 @@ Handle openFileAt(Handle folder, const std::wstring& name) {
     ::close(f);
     return failHandle(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
   }
-  int flags = ::fcntl(f, F_GETFL);
-  if (flags >= 0) ::fcntl(f, F_SETFL, flags & ~O_NONBLOCK);
+  // O_NONBLOCK stays: it changes nothing for a regular file.
   setLastError(0);
   return f;
 }
