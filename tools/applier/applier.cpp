@@ -43,6 +43,19 @@ void takeLock(const std::wstring& writeFolder, uint32_t attempts, MiniLog& log) 
   }
 }
 
+// Scratch files that a killed run left in the write folder. Only this
+// program makes these names, and the lock says no other applier runs.
+void dropScratchFiles(const std::wstring& writeFolder) {
+  std::vector<sys::FolderEntry> entries;
+  if (!sys::listFolder(writeFolder, &entries)) return;
+  for (const auto& entry : entries) {
+    std::string name = toUtf8(entry.name);
+    if (entry.isFolder || !name.ends_with(".tmp")) continue;
+    if (name.starts_with("applier-new.db.") || name.starts_with("applier.cache.") || name.starts_with("applier.journal."))
+      sys::deleteFile(joinPath(writeFolder, entry.name));
+  }
+}
+
 std::string joinWords(const std::vector<std::wstring>& words) {
   std::string line;
   for (const auto& word : words) line += (line.empty() ? "" : " ") + ("\"" + toUtf8(word) + "\"");
@@ -77,6 +90,7 @@ int runApplier(const std::vector<std::wstring>& words, std::ostream& err) {
     if (!isFolder(request.base))
       failWithCode(kBadArguments, "the base folder \"" + toUtf8(request.base) + "\" does not exist");
     takeLock(request.write, hook.lockAttempts(), log);
+    dropScratchFiles(request.write);
     Transaction::recover(request.write, log, hook);
     if (request.kind == Request::Kind::update)
       applyUpdate(request, log, hook);

@@ -48,46 +48,42 @@ std::string describeReach(BaseTree::Reach reach, const std::string& path, const 
   }
 }
 
-BaseTree::BaseTree(const std::wstring& root) : root_(root), rootHandle_(sys::openFolder(root)) {
-  if (rootHandle_ == sys::invalidHandle)
+BaseTree::BaseTree(const std::wstring& root) : root_(root) {
+  sys::Handle handle = sys::openFolder(root);
+  if (handle == sys::invalidHandle)
     failWithCode(kBadArguments, "base folder \"" + toUtf8(root) + "\" cannot be opened: " +
                                     sys::errorMessage(sys::lastError()));
+  rootFolder_ = Folder(std::make_shared<Folder::Open>(handle));
 }
 
-BaseTree::~BaseTree() {
-  for (auto& [rel, handle] : open_) sys::close(handle);
-  sys::close(rootHandle_);
-}
+BaseTree::~BaseTree() = default;
 
-sys::Handle BaseTree::folder(const std::string& rel, Reach* reach, std::string* where) {
+BaseTree::Folder BaseTree::folder(const std::string& rel, Reach* reach, std::string* where) {
   if (rel.empty()) {
     *reach = Reach::ok;
-    return rootHandle_;
+    return rootFolder_;
   }
   auto found = open_.find(rel);
   if (found != open_.end()) {
     *reach = Reach::ok;
     return found->second;
   }
-  // Only here, at the top, can handles be dropped: none is in use by a caller.
-  if (open_.size() >= kMaxOpenFolders) {
-    for (auto& [path, handle] : open_) sys::close(handle);
-    open_.clear();
-  }
+  // Folders a caller still holds stay open through their copies.
+  if (open_.size() >= kMaxOpenFolders) open_.clear();
   return open(rel, reach, where);
 }
 
-sys::Handle BaseTree::open(const std::string& rel, Reach* reach, std::string* where) {
+BaseTree::Folder BaseTree::open(const std::string& rel, Reach* reach, std::string* where) {
   if (rel.empty()) {
     *reach = Reach::ok;
-    return rootHandle_;
+    return rootFolder_;
   }
   auto found = open_.find(rel);
   if (found != open_.end()) {
     *reach = Reach::ok;
     return found->second;
   }
-  sys::Handle parent = open(parentOf(rel), reach, where);
+  Folder parent = open(parentOf(rel), reach, where);
   if (parent == sys::invalidHandle) return parent;
   size_t slash = rel.rfind('/');
   std::string name = slash == std::string::npos ? rel : rel.substr(slash + 1);
@@ -100,17 +96,18 @@ sys::Handle BaseTree::open(const std::string& rel, Reach* reach, std::string* wh
              : error == sys::fileNotFound ? Reach::missing
                                           : Reach::error;
     sys::setLastError(error);
-    return sys::invalidHandle;
+    return Folder();
   }
-  open_.emplace(rel, handle);
+  Folder opened(std::make_shared<Folder::Open>(handle));
+  open_.emplace(rel, opened);
   *reach = Reach::ok;
-  return handle;
+  return opened;
 }
 
-sys::Handle BaseTree::requireFolder(const std::string& rel) {
+BaseTree::Folder BaseTree::requireFolder(const std::string& rel) {
   Reach reach;
   std::string where;
-  sys::Handle handle = folder(rel, &reach, &where);
+  Folder handle = folder(rel, &reach, &where);
   if (handle == sys::invalidHandle)
     failWithCode(reach == Reach::link ? kPathRefused : kReplaceFailed, describeReach(reach, rel, where));
   return handle;
@@ -120,7 +117,7 @@ sys::EntryInfo BaseTree::info(const TreePath& path) {
   Reach reach;
   std::string where;
   sys::EntryInfo entry;
-  sys::Handle handle = folder(path.folder, &reach, &where);
+  Folder handle = folder(path.folder, &reach, &where);
   if (handle == sys::invalidHandle) {
     if (reach == Reach::missing) return entry;
     if (reach == Reach::file) {
@@ -140,7 +137,6 @@ void BaseTree::forget(const std::string& rel) {
   for (auto it = open_.begin(); it != open_.end();) {
     if (it->first == rel || (it->first.size() > rel.size() && it->first.compare(0, rel.size(), rel) == 0 &&
                              it->first[rel.size()] == '/')) {
-      sys::close(it->second);
       it = open_.erase(it);
     } else {
       ++it;
@@ -152,7 +148,7 @@ bool BaseTree::removeFolderIfEmpty(const std::string& rel) {
   if (rel.empty()) return false;
   Reach reach;
   std::string where;
-  sys::Handle parent = folder(parentOf(rel), &reach, &where);
+  Folder parent = folder(parentOf(rel), &reach, &where);
   if (parent == sys::invalidHandle) return false;
   forget(rel);
   size_t slash = rel.rfind('/');
@@ -160,7 +156,7 @@ bool BaseTree::removeFolderIfEmpty(const std::string& rel) {
 }
 
 void BaseTree::createFolder(const std::string& rel) {
-  sys::Handle parent = requireFolder(parentOf(rel));
+  Folder parent = requireFolder(parentOf(rel));
   size_t slash = rel.rfind('/');
   if (!sys::createSubfolder(parent, wide(slash == std::string::npos ? rel : rel.substr(slash + 1))) &&
       sys::lastError() != sys::alreadyExists)

@@ -3,6 +3,7 @@
 // downwards and never through a symbolic link (see sys/no_follow.h). Every
 // path the applier touches goes through here; folder handles are kept open
 // while the applier works, so each file costs one call on its folder.
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -28,6 +29,27 @@ std::string parentOf(const std::string& folder);
 
 class BaseTree {
  public:
+  // An open folder of the tree. It stays open as long as a copy exists, even
+  // when the tree drops it from its cache meanwhile; an empty one converts
+  // to invalidHandle.
+  class Folder {
+   public:
+    Folder() = default;
+    operator sys::Handle() const { return open_ ? open_->handle : sys::invalidHandle; }
+
+   private:
+    friend class BaseTree;
+    struct Open {
+      explicit Open(sys::Handle handle) : handle(handle) {}
+      ~Open() { sys::close(handle); }
+      Open(const Open&) = delete;
+      Open& operator=(const Open&) = delete;
+      sys::Handle handle;
+    };
+    explicit Folder(std::shared_ptr<Open> open) : open_(std::move(open)) {}
+    std::shared_ptr<Open> open_;
+  };
+
   // Opens the base folder; throws ApplierError kBadArguments when it is not one.
   explicit BaseTree(const std::wstring& root);
   ~BaseTree();
@@ -37,12 +59,12 @@ class BaseTree {
   const std::wstring& root() const { return root_; }
 
   enum class Reach { ok, missing, link, file, error };
-  // The handle of a folder below the base folder (cached; owned by the tree).
-  // On failure invalidHandle, *reach says why and *where names the piece.
-  sys::Handle folder(const std::string& rel, Reach* reach, std::string* where);
+  // A folder below the base folder (cached). On failure an empty Folder,
+  // *reach says why and *where names the piece.
+  Folder folder(const std::string& rel, Reach* reach, std::string* where);
   // The same, for folders that must be there: throws ApplierError
   // (kPathRefused for a link, kReplaceFailed otherwise).
-  sys::Handle requireFolder(const std::string& rel);
+  Folder requireFolder(const std::string& rel);
 
   // What the entry is; missing when its folder is missing. Throws
   // ApplierError kPathRefused when a folder on the way is a link.
@@ -53,12 +75,12 @@ class BaseTree {
   void createFolder(const std::string& rel);
 
  private:
-  sys::Handle open(const std::string& rel, Reach* reach, std::string* where);
+  Folder open(const std::string& rel, Reach* reach, std::string* where);
   void forget(const std::string& rel);
 
   std::wstring root_;
-  sys::Handle rootHandle_;
-  std::unordered_map<std::string, sys::Handle> open_;
+  Folder rootFolder_;
+  std::unordered_map<std::string, Folder> open_;
 };
 
 // "path \"x\"" with a reason, for the refusal messages.

@@ -26,7 +26,7 @@ size_t depth(const std::string& folder) { return static_cast<size_t>(std::count(
 void ChangePlan::dropLeftovers(const TreePath& path) {
   BaseTree::Reach reach;
   std::string where;
-  sys::Handle folder = tree_.folder(path.folder, &reach, &where);
+  BaseTree::Folder folder = tree_.folder(path.folder, &reach, &where);
   if (folder == sys::invalidHandle) return;  // a folder still to be made holds nothing
   for (const std::wstring& work : {Transaction::stagedName(path.name), Transaction::asideName(path.name)}) {
     sys::EntryInfo entry;
@@ -42,7 +42,7 @@ sys::EntryInfo ChangePlan::placeForWrite(const TreePath& path) {
   BaseTree::Reach reach;
   std::string where;
   sys::EntryInfo entry;
-  sys::Handle folder = tree_.folder(path.folder, &reach, &where);
+  BaseTree::Folder folder = tree_.folder(path.folder, &reach, &where);
   if (folder == sys::invalidHandle) {
     if (reach != BaseTree::Reach::missing)
       failWithCode(reach == BaseTree::Reach::link ? kPathRefused : kReplaceFailed,
@@ -64,7 +64,7 @@ sys::EntryInfo ChangePlan::placeForWrite(const TreePath& path) {
 bool ChangePlan::placeForRemove(const TreePath& path) {
   BaseTree::Reach reach;
   std::string where;
-  sys::Handle folder = tree_.folder(path.folder, &reach, &where);
+  BaseTree::Folder folder = tree_.folder(path.folder, &reach, &where);
   if (folder == sys::invalidHandle) {
     if (reach == BaseTree::Reach::missing || reach == BaseTree::Reach::file) return false;
     failWithCode(reach == BaseTree::Reach::link ? kPathRefused : kReplaceFailed,

@@ -38,7 +38,7 @@ std::string feed(BaseTree& tree, const ContentSource& source, Writer& out, const
         readFileToWriter(source.file, out, neverCancelled);
         break;
       case ContentSource::Kind::installed: {
-        sys::Handle folder = tree.requireFolder(source.installed.folder);
+        BaseTree::Folder folder = tree.requireFolder(source.installed.folder);
         sys::Handle in = sys::openFileAt(folder, fromUtf8(source.installed.name));
         if (in == sys::invalidHandle) return "cannot be opened: " + sys::errorMessage(sys::lastError());
         try {
@@ -68,7 +68,7 @@ std::string feed(BaseTree& tree, const ContentSource& source, Writer& out, const
 }  // namespace
 
 StagedFile stageFile(BaseTree& tree, const NewFile& file, MiniLog& log) {
-  sys::Handle folder = tree.requireFolder(file.path.folder);
+  BaseTree::Folder folder = tree.requireFolder(file.path.folder);
   const std::wstring staged = Transaction::stagedName(file.path.name);
   const std::wstring display = fromUtf8(file.path.full());
   std::string problem = "no source holds its content";

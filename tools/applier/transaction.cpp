@@ -69,7 +69,7 @@ void Transaction::forward(const JournalOp& op) {
   if (op.kind == JournalOp::Kind::remove) {
     BaseTree::Reach reach;
     std::string where;
-    sys::Handle folder = tree_.folder(p.folder, &reach, &where);
+    BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
     if (folder == sys::invalidHandle) {
       if (reach == BaseTree::Reach::missing) return;
       failWithCode(reach == BaseTree::Reach::link ? kPathRefused : kReplaceFailed, describeReach(reach, op.path, where));
@@ -80,7 +80,7 @@ void Transaction::forward(const JournalOp& op) {
     hook_.step("set aside");
     return;
   }
-  sys::Handle folder = tree_.requireFolder(p.folder);
+  BaseTree::Folder folder = tree_.requireFolder(p.folder);
   if (!present(folder, stagedName(p.name), op.path)) return;  // already in place
   if (op.hadOld && !present(folder, asideName(p.name), op.path)) {
     sys::EntryType current = entryType(folder, wide(p.name), op.path);
@@ -99,7 +99,7 @@ void Transaction::backward(const JournalOp& op) {
   TreePath p = split(op.path);
   BaseTree::Reach reach;
   std::string where;
-  sys::Handle folder = tree_.folder(p.folder, &reach, &where);
+  BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
   if (folder == sys::invalidHandle) {
     if (reach == BaseTree::Reach::missing) return;
     failWithCode(reach == BaseTree::Reach::link ? kPathRefused : kReplaceFailed, describeReach(reach, op.path, where));
@@ -132,7 +132,7 @@ void Transaction::discard(const JournalOp& op) {
   TreePath p = split(op.path);
   BaseTree::Reach reach;
   std::string where;
-  sys::Handle folder = tree_.folder(p.folder, &reach, &where);
+  BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
   if (folder == sys::invalidHandle) {
     if (reach == BaseTree::Reach::missing || reach == BaseTree::Reach::file) return;
     failWithCode(reach == BaseTree::Reach::link ? kPathRefused : kReplaceFailed, describeReach(reach, op.path, where));
@@ -148,7 +148,7 @@ bool Transaction::intact(const JournalOp& op) {
   TreePath p = split(op.path);
   BaseTree::Reach reach;
   std::string where;
-  sys::Handle folder = tree_.folder(p.folder, &reach, &where);
+  BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
   if (folder == sys::invalidHandle) return false;
   std::wstring name = present(folder, stagedName(p.name), op.path) ? stagedName(p.name) : wide(p.name);
   sys::Handle file = sys::openFileAt(folder, name);
@@ -237,7 +237,7 @@ void Transaction::cleanup() {
       TreePath p = split(op.path);
       BaseTree::Reach reach;
       std::string where;
-      sys::Handle folder = tree_.folder(p.folder, &reach, &where);
+      BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
       if (folder == sys::invalidHandle || !present(folder, asideName(p.name), op.path)) return;
       if (!sys::deleteAt(folder, asideName(p.name))) systemFailure("remove the old copy of", op.path);
       hook_.step("remove old copy");

@@ -81,7 +81,7 @@ bool vouched(const FileRecord& record, const sys::EntryInfo& entry) {
 
 // SHA-256 of an installed file, or empty when it cannot be read.
 std::string hashInstalled(BaseTree& tree, const TreePath& path) {
-  sys::Handle folder = tree.requireFolder(path.folder);
+  BaseTree::Folder folder = tree.requireFolder(path.folder);
   sys::Handle file = sys::openFileAt(folder, fromUtf8(path.name));
   if (file == sys::invalidHandle) return {};
   std::string digest;
@@ -96,7 +96,7 @@ std::string hashInstalled(BaseTree& tree, const TreePath& path) {
 
 // Up to limit bytes of an installed file; false when it cannot be read.
 bool readInstalled(BaseTree& tree, const TreePath& path, std::string* bytes) {
-  sys::Handle folder = tree.requireFolder(path.folder);
+  BaseTree::Folder folder = tree.requireFolder(path.folder);
   sys::Handle file = sys::openFileAt(folder, fromUtf8(path.name));
   if (file == sys::invalidHandle) return false;
   bytes->clear();
