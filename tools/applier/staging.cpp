@@ -1,5 +1,11 @@
 #include "applier/staging.h"
 
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
+
 #include "app/text.h"
 #include "applier/applier_error.h"
 #include "applier/content_stream.h"
@@ -26,7 +32,7 @@ std::string describe(const ContentSource& source) {
 
 // Feeds the source into out. A problem of the source (missing, unreadable,
 // corrupt) returns its text; a problem of the new file throws.
-std::string feed(BaseTree& tree, const ContentSource& source, Writer& out, const HandleWriter& target) {
+std::string feed(const ContentSource& source, Writer& out, const HandleWriter& target) {
   try {
     switch (source.kind) {
       case ContentSource::Kind::object: {
@@ -38,8 +44,7 @@ std::string feed(BaseTree& tree, const ContentSource& source, Writer& out, const
         readFileToWriter(source.file, out, neverCancelled);
         break;
       case ContentSource::Kind::installed: {
-        BaseTree::Folder folder = tree.requireFolder(source.installed.folder);
-        sys::Handle in = sys::openFileAt(folder, fromUtf8(source.installed.name));
+        sys::Handle in = sys::openFileAt(source.installedFolder, fromUtf8(source.installed.name));
         if (in == sys::invalidHandle) return "cannot be opened: " + sys::errorMessage(sys::lastError());
         try {
           pumpHandle(in, out, fromUtf8(source.installed.full()));
@@ -67,8 +72,14 @@ std::string feed(BaseTree& tree, const ContentSource& source, Writer& out, const
 
 }  // namespace
 
-StagedFile stageFile(BaseTree& tree, const NewFile& file, MiniLog& log) {
-  BaseTree::Folder folder = tree.requireFolder(file.path.folder);
+void resolveFolders(BaseTree& tree, NewFile& file) {
+  file.folder = tree.requireFolder(file.path.folder);
+  for (ContentSource& source : file.sources)
+    if (source.kind == ContentSource::Kind::installed) source.installedFolder = tree.requireFolder(source.installed.folder);
+}
+
+StagedFile stageFile(const NewFile& file, MiniLog& log) {
+  const BaseTree::Folder& folder = file.folder;
   const std::wstring staged = Transaction::stagedName(file.path.name);
   const std::wstring display = fromUtf8(file.path.full());
   std::string problem = "no source holds its content";
@@ -81,7 +92,7 @@ StagedFile stageFile(BaseTree& tree, const NewFile& file, MiniLog& log) {
     Sha256Writer sha(target);
     std::string digest;
     try {
-      problem = feed(tree, source, sha, target);
+      problem = feed(source, sha, target);
       if (problem.empty()) {
         sha.finish(digest);
         if (digest != file.digest) problem = "holds content that hashes to " + digest;
@@ -108,6 +119,34 @@ StagedFile stageFile(BaseTree& tree, const NewFile& file, MiniLog& log) {
   }
   failWithCode(kBadObject, "the content " + file.digest + " of \"" + file.path.full() + "\" is missing or corrupt: " +
                                problem);
+}
+
+std::vector<StagedFile> stageFiles(const std::vector<const NewFile*>& files, MiniLog& log, TestHook& hook,
+                                   unsigned threads) {
+  std::vector<StagedFile> staged(files.size());
+  std::atomic<size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::mutex failureMutex;
+  std::exception_ptr failure;
+  auto work = [&] {
+    for (size_t i; !stop && (i = next++) < files.size();) {
+      try {
+        staged[i] = stageFile(*files[i], log);
+        hook.step("stage");
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(failureMutex);
+        if (!failure) failure = std::current_exception();
+        stop = true;
+      }
+    }
+  };
+  threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(files.size() / 8 + 1)));
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (auto& thread : pool) thread.join();
+  if (failure) std::rethrow_exception(failure);
+  return staged;
 }
 
 }  // namespace nx::applier

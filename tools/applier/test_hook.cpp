@@ -32,10 +32,10 @@ TestHook::TestHook() {
 }
 
 void TestHook::step(const char* what) {
-  ++count_;
-  if (mode_ == Mode::none || count_ != at_) return;
+  uint32_t step = ++count_;
+  if (mode_ == Mode::none || step != at_) return;
   if (mode_ == Mode::crash) std::_Exit(kTestHookExit);
-  throw IOError(std::string("test hook: step ") + std::to_string(count_) + " (" + what + ") failed", IOError::kNoCode);
+  throw IOError(std::string("test hook: step ") + std::to_string(step) + " (" + what + ") failed", IOError::kNoCode);
 }
 
 }  // namespace nx::applier

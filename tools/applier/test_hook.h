@@ -9,6 +9,7 @@
 //   fail:N    step N is reported as failed (an I/O error) right after it was done.
 // NX_APPLIER_TEST_LOCK_ATTEMPTS=N shortens the wait for the lock to N
 // attempts (1 to 60). Never set in normal use.
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -18,15 +19,15 @@ class TestHook {
  public:
   // Reads the environment variables.
   TestHook();
-  // Counts one step; ends the process or throws as the hook asks.
+  // Counts one step; ends the process or throws as the hook asks. Safe to
+  // call from several threads.
   void step(const char* what);
-  uint32_t steps() const { return count_; }
   uint32_t lockAttempts() const { return lockAttempts_; }
 
  private:
   enum class Mode { none, crash, fail } mode_ = Mode::none;
   uint32_t at_ = 0;
-  uint32_t count_ = 0;
+  std::atomic<uint32_t> count_{0};
   uint32_t lockAttempts_ = 60;
 };
 

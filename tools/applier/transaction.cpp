@@ -1,6 +1,8 @@
 #include "applier/transaction.h"
 
+#include <exception>
 #include <functional>
+#include <thread>
 
 #include "app/paths.h"
 #include "app/text.h"
@@ -185,14 +187,24 @@ void Transaction::undoAll(bool staged) {
   hook_.step("remove journal");
 }
 
-void Transaction::commit() {
+void Transaction::commit(const std::function<void()>& whileSyncing) {
   // New files reach the disk before the point of no return; one call for
   // all of them, instead of one per file.
-  sys::syncFileSystem(tree_.requireFolder(""));
+  BaseTree::Folder root = tree_.requireFolder("");
+  std::thread sync([root] { sys::syncFileSystem(root); });
+  std::exception_ptr failure;
+  try {
+    if (whileSyncing) whileSyncing();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  sync.join();
+  if (failure) std::rethrow_exception(failure);
   file_->mark(Phase::commit);
   journal_.phase = Phase::commit;
   hook_.step("commit mark");
   replaceAll();
+  log_.log(MiniLog::INFO, "Replaced %zu files", journal_.ops.size());
   file_->mark(Phase::done);
   journal_.phase = Phase::done;
   cleanup();

@@ -15,6 +15,7 @@
 // after it, the change is finished when every new file is still there and
 // intact (new installation), else undone; after "done" only the clean-up is
 // repeated. Every rename stays within one folder, so each is atomic.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -42,8 +43,10 @@ class Transaction {
 
   // Writes the journal and creates its folders. Throws ApplierError.
   void begin(const Journal& journal);
-  // Throws ApplierError (or an I/O error) while the change can still be undone.
-  void commit();
+  // Makes the staged files durable (running `whileSyncing` meanwhile),
+  // then replaces. Throws ApplierError (or an I/O error) while the change
+  // can still be undone.
+  void commit(const std::function<void()>& whileSyncing = {});
   // Undoes whatever begin, the staging and commit did. Throws ApplierError
   // kRecoveryFailed when the previous state cannot be restored (the journal
   // then stays for the next run).

@@ -115,7 +115,8 @@ void uninstallWithReport(const Request& request, MiniLog& log, TestHook& hook, s
   try {
     tx.begin(plan.journal(request.base, whole ? CacheFate::drop : CacheFate::keep));
     if (!whole) {
-      stageFile(tree, cfg, log);
+      resolveFolders(tree, cfg);
+      stageFile(cfg, log);
       hook.step("stage");
     }
     tx.commit();

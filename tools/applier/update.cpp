@@ -1,6 +1,7 @@
 #include "applier/update.h"
 
 #include <algorithm>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -169,6 +170,7 @@ class UpdatePlanner {
   std::unordered_map<std::string, std::vector<TreePath>> known_, listed_;
   std::string stateText_;
   std::vector<std::string> missing_;
+  size_t vouchedCount_ = 0, hashedCount_ = 0;
 };
 
 void UpdatePlanner::checkNewPaths() {
@@ -219,8 +221,10 @@ void UpdatePlanner::planNewFiles() {
     std::string content;
     if (vouched(installed, entry)) {
       content = installed.local_hash;
+      ++vouchedCount_;
     } else if (entry.type == sys::EntryType::file && entry.size == record->size) {
       content = hashInstalled(tree_, path);  // what the cache cannot vouch for
+      ++hashedCount_;
     }
     if (!content.empty()) known_[content].push_back(path);
     bool executable = executables_.count(path.full()) > 0;
@@ -238,6 +242,8 @@ void UpdatePlanner::planNewFiles() {
     target.file.executable = executable;
     targets_.push_back(std::move(target));
   }
+  log_.log(MiniLog::INFO, "Checked %zu installed places: %zu vouched for by the file cache, %zu hashed",
+           newRecords_.size(), vouchedCount_, hashedCount_);
 }
 
 void UpdatePlanner::planRemovals() {
@@ -356,18 +362,26 @@ void UpdatePlanner::run(TestHook& hook) {
   Transaction tx(tree_, request_.write, log_, hook);
   try {
     tx.begin(plan_.journal(request_.base, CacheFate::pending));
+    std::vector<const NewFile*> files;
     for (Target& target : targets_) {
-      StagedFile staged = stageFile(tree_, target.file, log_);
-      hook.step("stage");
-      if (target.record) {
-        target.record->local_hash = target.record->hash;
-        target.record->local_size = staged.size;
-        target.record->local_time = staged.writeTime;
+      resolveFolders(tree_, target.file);
+      files.push_back(&target.file);
+    }
+    unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    std::vector<StagedFile> staged = stageFiles(files, log_, hook, threads);
+    for (size_t i = 0; i < targets_.size(); ++i) {
+      if (FileRecord* record = targets_[i].record) {
+        record->local_hash = record->hash;
+        record->local_size = staged[i].size;
+        record->local_time = staged[i].writeTime;
       }
     }
-    saveFileCache(tx.pendingCachePath(), newDb_);
-    hook.step("pending cache");
-    tx.commit();
+    log_.log(MiniLog::INFO, "Staged and verified %zu new files", targets_.size());
+    // The new cache is written while the staged files go to the disk.
+    tx.commit([&] {
+      saveFileCache(tx.pendingCachePath(), newDb_);
+      hook.step("pending cache");
+    });
   } catch (const ApplierError& e) {
     tx.rollback();
     int code = e.code == kBadObject || e.code == kPathRefused ? e.code : kReplaceFailed;
