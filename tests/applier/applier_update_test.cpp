@@ -190,14 +190,15 @@ TEST_F(ApplierTest, AKilledUpdateIsSettledByTheNextRun) {
 
 // A failure at any step of the change puts the old installation back (or,
 // once the new one is complete, only leaves its clean-up for later).
+// Here the update also installs a module, so folders are made and go again.
 TEST_F(ApplierTest, AFailedStepRestoresThePreviousInstallation) {
-  Snapshot v1 = expected("1.0"), v2 = expected("2.0");
+  Snapshot v1 = expected("1.0", {}), v2 = expected("2.0");
   for (int step = 1; step < 100; ++step) {
     fs::remove_all(base);
     fs::remove_all(write);
     fs::create_directories(write);
-    rel.image("1.0", base, {"maps"});
-    Outcome run = apply(rel.v2Id, {}, {"NX_APPLIER_TEST_HOOK=fail:" + std::to_string(step)});
+    rel.image("1.0", base);
+    Outcome run = apply(rel.v2Id, {"install", "maps"}, {"NX_APPLIER_TEST_HOOK=fail:" + std::to_string(step)});
     if (run.code == 15) {
       EXPECT_NE(run.err.find("test hook"), std::string::npos) << run.err;
       EXPECT_EQ(snapshot(base), v1) << "step " << step;
@@ -206,7 +207,7 @@ TEST_F(ApplierTest, AFailedStepRestoresThePreviousInstallation) {
     }
     ASSERT_EQ(run.code, 0) << "step " << step << ": " << run.err;
     if (readAll(write + "/Logs/autoupdate.log").find("test hook") == std::string::npos) break;  // past the last step
-    ASSERT_EQ(apply(rel.v2Id).code, 0);  // finishes a clean-up the failure cut short
+    ASSERT_EQ(apply(rel.v2Id, {"install", "maps"}).code, 0);  // finishes a clean-up the failure cut short
     EXPECT_EQ(snapshot(base), v2) << "step " << step;
     EXPECT_FALSE(journalLeft());
   }
@@ -222,6 +223,17 @@ TEST_F(ApplierTest, AKilledUninstallAndAKilledRecoveryAreSettledToo) {
     ASSERT_EQ(uninstall({"maps"}).code, 0);
     EXPECT_EQ(snapshot(base), expected("2.0", {}));
   }
+  // Killed while replacing, with a new file damaged meanwhile: undone.
+  base = path("base3");
+  rel.image("1.0", base, {"maps"});
+  ASSERT_EQ(apply(rel.v2Id, {}, {"NX_APPLIER_TEST_HOOK=crash:10"}).code, 86);
+  ASSERT_NE(readAll(write + "/applier.journal").find("\ncommit\n"), std::string::npos);
+  ASSERT_TRUE(fs::exists(base + "/veltra.sh.nxapply-new"));
+  writeAll(base + "/veltra.sh.nxapply-new", "damaged");
+  EXPECT_EQ(apply(std::string(64, '0')).code, 13);
+  EXPECT_EQ(snapshot(base), expected("1.0"));
+  EXPECT_NE(readAll(write + "/Logs/autoupdate.log").find("The interrupted change is undone"), std::string::npos);
+
   // An update killed while it replaces files, then its recovery killed too.
   base = path("base2");
   rel.image("1.0", base, {"maps"});
