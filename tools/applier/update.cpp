@@ -152,6 +152,7 @@ class UpdatePlanner {
     bool hadOld = false;
   };
 
+  void indexInstalledContent();
   std::vector<ContentSource> sourcesFor(const std::string& digest);
 
   const Request& request_;
@@ -164,10 +165,13 @@ class UpdatePlanner {
   std::unordered_map<std::string, TreePath> newPaths_;  // normalized -> split
   std::unordered_set<std::string> executables_;
   std::vector<Target> targets_;
-  std::vector<TreePath> removals_;
+  std::vector<std::pair<TreePath, const FileRecord*>> removals_;
+  // Paths of the new version whose installed content is known, by digest.
+  std::vector<std::pair<const TreePath*, const std::string*>> installedContent_;
   // Installed files known to hold a content (digest -> paths), and those
   // only the installed database says hold it (checked while copying).
   std::unordered_map<std::string, std::vector<TreePath>> known_, listed_;
+  bool indexed_ = false;
   std::string stateText_;
   std::vector<std::string> missing_;
   size_t vouchedCount_ = 0, hashedCount_ = 0;
@@ -217,18 +221,22 @@ void UpdatePlanner::planNewFiles() {
   for (FileRecord* record : newRecords_) {
     const TreePath& path = newPaths_.at(normalized(record->path));
     sys::EntryInfo entry = plan_.placeForWrite(path);
-    const FileRecord& installed = oldDb_.files.at(record->path);
-    std::string content;
+    FileRecord& installed = oldDb_.files.at(record->path);
     if (vouched(installed, entry)) {
-      content = installed.local_hash;
       ++vouchedCount_;
     } else if (entry.type == sys::EntryType::file && entry.size == record->size) {
-      content = hashInstalled(tree_, path);  // what the cache cannot vouch for
+      // What the cache cannot vouch for is hashed, and remembered as the
+      // cache would have it.
+      installed.local_hash = hashInstalled(tree_, path);
+      installed.local_size = entry.size;
+      installed.local_time = entry.writeTime;
       ++hashedCount_;
+    } else {
+      installed.local_hash.clear();
     }
-    if (!content.empty()) known_[content].push_back(path);
+    if (!installed.local_hash.empty()) installedContent_.emplace_back(&path, &installed.local_hash);
     bool executable = executables_.count(path.full()) > 0;
-    if (content == record->hash && (!executable || entry.executable)) {
+    if (installed.local_hash == record->hash && (!executable || entry.executable)) {
       record->local_hash = record->hash;
       record->local_size = entry.size;
       record->local_time = entry.writeTime;
@@ -253,21 +261,26 @@ void UpdatePlanner::planRemovals() {
   std::sort(old.begin(), old.end(), [](auto* a, auto* b) { return a->path < b->path; });
   for (const FileRecord* record : old) {
     TreePath path = checkedPath(record->path, "installed database");
-    if (isStateFileName(path.full()) || Transaction::isWorkName(path.name)) continue;
-    bool kept = newPaths_.count(path.full()) > 0;
-    if (!kept) {
-      if (plan_.placeForRemove(path)) removals_.push_back(path);
-      else continue;
-    }
-    // Its content may serve another path of the new version.
-    if (!record->local_hash.empty() && !kept) {
-      sys::EntryInfo entry = tree_.info(path);
-      if (vouched(*record, entry)) {
-        known_[record->local_hash].push_back(path);
-        continue;
-      }
-    }
-    if (!record->hash.empty()) listed_[record->hash].push_back(path);
+    if (isStateFileName(path.full()) || Transaction::isWorkName(path.name) || newPaths_.count(path.full())) continue;
+    if (plan_.placeForRemove(path)) removals_.emplace_back(path, record);
+  }
+}
+
+void UpdatePlanner::indexInstalledContent() {
+  // Only needed when the store lacks an object: the updater downloads no
+  // content that an intact installed file holds.
+  if (indexed_) return;
+  indexed_ = true;
+  for (const auto& [path, digest] : installedContent_) known_[*digest].push_back(*path);
+  for (const auto& [path, record] : removals_) {
+    if (vouched(*record, tree_.info(path))) known_[record->local_hash].push_back(path);
+    else listed_[record->hash].push_back(path);
+  }
+  // Files the installed database says hold a content; checked while copied.
+  for (const auto& [key, record] : oldDb_.files) {
+    TreePath path;
+    if (!record.module.empty() && splitTreePath(record.path, &path) && newPaths_.count(path.full()))
+      listed_[record.hash].push_back(path);
   }
 }
 
@@ -279,7 +292,9 @@ std::vector<ContentSource> UpdatePlanner::sourcesFor(const std::string& digest) 
     source.kind = ContentSource::Kind::object;
     source.file = object;
     sources.push_back(source);
+    return sources;
   }
+  indexInstalledContent();
   for (const auto* table : {&known_, &listed_}) {
     auto found = table->find(digest);
     if (found == table->end()) continue;
@@ -343,7 +358,7 @@ void UpdatePlanner::checkSources() {
   // database last of all.
   for (const Target& target : targets_)
     if (target.record) plan_.write(target.path, target.file.digest, target.file.size, target.hadOld);
-  for (const TreePath& path : removals_) plan_.remove(path);
+  for (const auto& [path, record] : removals_) plan_.remove(path);
   for (const Target& target : targets_)
     if (!target.record) plan_.write(target.path, target.file.digest, target.file.size, target.hadOld);
   log_.log(MiniLog::INFO, "Files: %zu intact, %zu to write (%llu bytes), %zu to remove", intactCount, targets_.size(),
