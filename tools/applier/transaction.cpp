@@ -187,24 +187,41 @@ void Transaction::undoAll(bool staged) {
   hook_.step("remove journal");
 }
 
-void Transaction::commit(const std::function<void()>& whileSyncing) {
+void Transaction::commit(const std::function<void()>& alongside) {
+  std::exception_ptr sideFailure;
+  std::thread side;
+  if (alongside)
+    side = std::thread([&] {
+      try {
+        alongside();
+      } catch (...) {
+        sideFailure = std::current_exception();
+      }
+    });
+  // Also when the replacements fail: the side work ends before anything is undone.
+  struct Joiner {
+    std::thread& thread;
+    ~Joiner() {
+      if (thread.joinable()) thread.join();
+    }
+  } joiner{side};
+
   // New files reach the disk before the point of no return; one call for
   // all of them, instead of one per file.
-  BaseTree::Folder root = tree_.requireFolder("");
-  std::thread sync([root] { sys::syncFileSystem(root); });
-  std::exception_ptr failure;
-  try {
-    if (whileSyncing) whileSyncing();
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  sync.join();
-  if (failure) std::rethrow_exception(failure);
+  sys::syncFileSystem(tree_.requireFolder(""));
   file_->mark(Phase::commit);
   journal_.phase = Phase::commit;
   hook_.step("commit mark");
   replaceAll();
   log_.log(MiniLog::INFO, "Replaced %zu files", journal_.ops.size());
+  if (side.joinable()) side.join();
+  if (sideFailure) {
+    try {
+      std::rethrow_exception(sideFailure);
+    } catch (const std::exception& e) {
+      log_.log(MiniLog::WARNING, "Failed to save cache: %s", e.what());
+    }
+  }
   file_->mark(Phase::done);
   journal_.phase = Phase::done;
   cleanup();

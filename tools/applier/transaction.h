@@ -43,10 +43,11 @@ class Transaction {
 
   // Writes the journal and creates its folders. Throws ApplierError.
   void begin(const Journal& journal);
-  // Makes the staged files durable (running `whileSyncing` meanwhile),
-  // then replaces. Throws ApplierError (or an I/O error) while the change
+  // Makes the staged files durable, replaces, cleans up. `alongside` (the
+  // pending file cache) runs on a thread of its own meanwhile; its failure
+  // is only logged. Throws ApplierError (or an I/O error) while the change
   // can still be undone.
-  void commit(const std::function<void()>& whileSyncing = {});
+  void commit(const std::function<void()>& alongside = {});
   // Undoes whatever begin, the staging and commit did. Throws ApplierError
   // kRecoveryFailed when the previous state cannot be restored (the journal
   // then stays for the next run).

@@ -392,7 +392,8 @@ void UpdatePlanner::run(TestHook& hook) {
       }
     }
     log_.log(MiniLog::INFO, "Staged and verified %zu new files", targets_.size());
-    // The new cache is written while the staged files go to the disk.
+    // The new cache is written while the staged files go to the disk and
+    // replace the old ones.
     tx.commit([&] {
       saveFileCache(tx.pendingCachePath(), newDb_);
       hook.step("pending cache");
