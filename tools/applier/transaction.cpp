@@ -1,8 +1,6 @@
 #include "applier/transaction.h"
 
-#include <exception>
 #include <functional>
-#include <thread>
 
 #include "app/paths.h"
 #include "app/text.h"
@@ -187,25 +185,7 @@ void Transaction::undoAll(bool staged) {
   hook_.step("remove journal");
 }
 
-void Transaction::commit(const std::function<void()>& alongside) {
-  std::exception_ptr sideFailure;
-  std::thread side;
-  if (alongside)
-    side = std::thread([&] {
-      try {
-        alongside();
-      } catch (...) {
-        sideFailure = std::current_exception();
-      }
-    });
-  // Also when the replacements fail: the side work ends before anything is undone.
-  struct Joiner {
-    std::thread& thread;
-    ~Joiner() {
-      if (thread.joinable()) thread.join();
-    }
-  } joiner{side};
-
+void Transaction::commit(const std::function<void()>& awaitCache) {
   // New files reach the disk before the point of no return; one call for
   // all of them, instead of one per file.
   sys::syncFileSystem(tree_.requireFolder(""));
@@ -214,17 +194,9 @@ void Transaction::commit(const std::function<void()>& alongside) {
   hook_.step("commit mark");
   replaceAll();
   log_.log(MiniLog::INFO, "Replaced %zu files", journal_.ops.size());
-  if (side.joinable()) side.join();
-  if (sideFailure) {
-    try {
-      std::rethrow_exception(sideFailure);
-    } catch (const std::exception& e) {
-      log_.log(MiniLog::WARNING, "Failed to save cache: %s", e.what());
-    }
-  }
   file_->mark(Phase::done);
   journal_.phase = Phase::done;
-  cleanup();
+  cleanup(awaitCache);
 }
 
 void Transaction::rollback() {
@@ -247,7 +219,7 @@ void Transaction::rollback() {
   }
 }
 
-void Transaction::cleanup() {
+void Transaction::cleanup(const std::function<void()>& awaitCache) {
   // The new state is in place: what fails now is only left over, and the
   // journal stays so the next run tries again.
   bool complete = true;
@@ -277,6 +249,15 @@ void Transaction::cleanup() {
       if (tree_.removeFolderIfEmpty(folder)) hook_.step("remove emptied folder");
     });
   const std::wstring cache = joinPath(writeFolder_, L"autoupdate.cache");
+  if (awaitCache)
+    attempt("file cache", [&] {
+      try {
+        awaitCache();
+      } catch (const std::exception& e) {
+        // Without the new cache the next run hashes the installed files once.
+        log_.log(MiniLog::WARNING, "Failed to save cache: %s", e.what());
+      }
+    });
   if (journal_.cache == CacheFate::pending)
     attempt("file cache", [&] {
       if (!sys::exists(pendingCachePath())) return;

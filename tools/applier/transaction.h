@@ -43,11 +43,11 @@ class Transaction {
 
   // Writes the journal and creates its folders. Throws ApplierError.
   void begin(const Journal& journal);
-  // Makes the staged files durable, replaces, cleans up. `alongside` (the
-  // pending file cache) runs on a thread of its own meanwhile; its failure
-  // is only logged. Throws ApplierError (or an I/O error) while the change
-  // can still be undone.
-  void commit(const std::function<void()>& alongside = {});
+  // Makes the staged files durable, replaces, cleans up. `awaitCache` is
+  // called before the pending file cache replaces the old one (the caller
+  // may still be writing it); its failure is only logged. Throws
+  // ApplierError (or an I/O error) while the change can still be undone.
+  void commit(const std::function<void()>& awaitCache = {});
   // Undoes whatever begin, the staging and commit did. Throws ApplierError
   // kRecoveryFailed when the previous state cannot be restored (the journal
   // then stays for the next run).
@@ -64,7 +64,7 @@ class Transaction {
   bool intact(const JournalOp& op);
   void replaceAll();
   void undoAll(bool staged);
-  void cleanup();
+  void cleanup(const std::function<void()>& awaitCache = {});
 
   BaseTree& tree_;
   std::wstring writeFolder_;

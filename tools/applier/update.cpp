@@ -1,6 +1,8 @@
 #include "applier/update.h"
 
 #include <algorithm>
+#include <exception>
+#include <functional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -74,6 +76,32 @@ void extractDatabase(const Request& request, ScratchFile& out, uint64_t* size) {
     failWithCode(kBadObject, "the new database (object " + request.databaseId + ") is corrupt: " + problem);
   *size = file.written;
 }
+
+// Work on a thread of its own beside the caller's. finish() waits for it
+// and rethrows its failure; a Parallel that goes out of scope (the caller
+// failed) still waits, so the work never outlives what it uses.
+class Parallel {
+ public:
+  explicit Parallel(std::function<void()> work)
+      : thread_([this, work = std::move(work)] {
+          try {
+            work();
+          } catch (...) {
+            failure_ = std::current_exception();
+          }
+        }) {}
+  ~Parallel() {
+    if (thread_.joinable()) thread_.join();
+  }
+  void finish() {
+    thread_.join();
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  std::exception_ptr failure_;
+  std::thread thread_;
+};
 
 bool vouched(const FileRecord& record, const sys::EntryInfo& entry) {
   return !record.local_hash.empty() && entry.type == sys::EntryType::file && entry.size == record.local_size &&
@@ -200,9 +228,9 @@ void UpdatePlanner::checkNewPaths() {
 void UpdatePlanner::readFileCache() {
   // The cache was written for the installed database: give its table the
   // new paths too, so rows for every path the update looks at apply.
-  for (FileRecord* record : newRecords_) {
-    auto [it, added] = oldDb_.files.try_emplace(record->path);
-    if (added) it->second.path = record->path;
+  for (const auto& [path, record] : newDb_.files) {
+    auto [it, added] = oldDb_.files.try_emplace(path);
+    if (added) it->second.path = path;
   }
   const std::wstring path = joinPath(request_.write, L"autoupdate.cache");
   if (!sys::exists(path)) {
@@ -394,10 +422,11 @@ void UpdatePlanner::run(TestHook& hook) {
     log_.log(MiniLog::INFO, "Staged and verified %zu new files", targets_.size());
     // The new cache is written while the staged files go to the disk and
     // replace the old ones.
-    tx.commit([&] {
+    Parallel cache([&] {
       saveFileCache(tx.pendingCachePath(), newDb_);
       hook.step("pending cache");
     });
+    tx.commit([&] { cache.finish(); });
   } catch (const ApplierError& e) {
     tx.rollback();
     int code = e.code == kBadObject || e.code == kPathRefused ? e.code : kReplaceFailed;
@@ -414,16 +443,20 @@ void applyUpdate(const Request& request, MiniLog& log, TestHook& hook) {
   BaseTree tree(request.base);
   ScratchFile newDbFile;
   uint64_t newDbSize = 0;
-  extractDatabase(request, newDbFile, &newDbSize);
 
-  Database oldDb;
+  Database oldDb, newDb;
   loadInstalledDatabase(request.base, oldDb);
-  loadInstalledFileLists(request.base, oldDb, "installed database");
-  Database newDb;
-  try {
-    carryInstallState(newDb, newDbFile.path, oldDb, request.base, request.modules, log);
-  } catch (const std::runtime_error& e) {
-    failWithCode(kBadDatabase, std::string("the new database cannot be read: ") + e.what());
+  {
+    // The installed file lists are read while the new database is unpacked
+    // and read (each reads only the module table and arch of the other).
+    Parallel oldLists([&] { loadInstalledFileLists(request.base, oldDb, "installed database"); });
+    extractDatabase(request, newDbFile, &newDbSize);
+    try {
+      carryInstallState(newDb, newDbFile.path, oldDb, request.base, request.modules, log);
+    } catch (const std::runtime_error& e) {
+      failWithCode(kBadDatabase, std::string("the new database cannot be read: ") + e.what());
+    }
+    oldLists.finish();
   }
   for (const std::string& name : request.modules)
     if (!newDb.modules.count(name)) log.log(MiniLog::WARNING, "Unknown module to install: %s", name.c_str());
@@ -435,8 +468,11 @@ void applyUpdate(const Request& request, MiniLog& log, TestHook& hook) {
           modules.c_str());
 
   UpdatePlanner planner(request, tree, oldDb, newDb, log);
-  planner.checkNewPaths();
-  planner.readFileCache();
+  {
+    Parallel cache([&] { planner.readFileCache(); });
+    planner.checkNewPaths();
+    cache.finish();
+  }
   planner.planNewFiles();
   planner.planRemovals();
   planner.planStateFiles(newDbFile.path, newDbSize);
