@@ -91,9 +91,11 @@ TEST_F(ApplierSafetyTest, PlantedLinksAreNeverWrittenOrDeletedThrough) {
   struct Plant {
     std::string at, target;
   };
-  // A folder on the way to new files, a file that changes, a file that goes.
+  // A folder on the way to new files, a file that changes, a file that
+  // goes, a state file that is read.
   for (const Plant& plant : {Plant{"maps", outside}, Plant{"data/items.txt", outside + "/items.txt"},
-                             Plant{"data/notes.txt", outside + "/items.txt"}}) {
+                             Plant{"data/notes.txt", outside + "/items.txt"},
+                             Plant{"Config/lang.cfg", outside + "/items.txt"}}) {
     SCOPED_TRACE(plant.at);
     fs::remove_all(base + "/" + plant.at);
     fs::create_symlink(plant.target, base + "/" + plant.at);
@@ -116,6 +118,10 @@ TEST_F(ApplierSafetyTest, MissingOrCorruptObjectsChangeNothing) {
   expectUnchanged(apply(rel.v2Id), 13, "corrupt");
   writeAll(object, "not gzip but plain, and wrong");
   expectUnchanged(apply(rel.v2Id), 13, "corrupt");
+  fs::remove(object);
+  ASSERT_EQ(::mkfifo(object.c_str(), 0644), 0);  // would block a reader that opens it
+  expectUnchanged(apply(rel.v2Id), 13, "missing");
+  fs::remove(object);
   writeAll(object, good);
 
   std::string db = staging + "/" + rel.v2Id.substr(0, 2) + "/" + rel.v2Id;

@@ -8,6 +8,18 @@
 
 namespace nx::applier {
 
+void checkStateFiles(BaseTree& tree) {
+  for (const char* name : {"autoupdate.db", "autoupdate.cfg", "Config/lang.cfg"}) {
+    TreePath path;
+    splitTreePath(name, &path);
+    sys::EntryInfo entry = tree.info(path);
+    if (entry.type == sys::EntryType::link)
+      failWithCode(kPathRefused, "\"" + path.full() + "\" in the base folder is a symbolic link; refused");
+    if (entry.type != sys::EntryType::missing && entry.type != sys::EntryType::file)
+      failWithCode(kBadDatabase, "\"" + path.full() + "\" in the base folder is not a file");
+  }
+}
+
 void loadInstalledDatabase(const std::wstring& base, Database& db) {
   try {
     loadDatabaseCore(kInvalidStructure, db, joinPath(base, L"autoupdate.db"), joinPath(base, L"autoupdate.cfg"));

@@ -3,9 +3,15 @@
 // autoupdate.db and autoupdate.cfg in the base folder.
 #include <string>
 
+#include "applier/base_tree.h"
 #include "db/database.h"
 
 namespace nx::applier {
+
+// The state files are read by path: autoupdate.db, autoupdate.cfg and
+// Config/lang.cfg must each be a plain file when present, never a link or a
+// pipe. Throws ApplierError kPathRefused for a link, kBadDatabase otherwise.
+void checkStateFiles(BaseTree& tree);
 
 // Loads the installed database's metadata and autoupdate.cfg (a missing cfg
 // leaves the database's defaults with the main module). Throws ApplierError

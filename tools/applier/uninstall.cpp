@@ -41,6 +41,7 @@ void writeReport(const std::wstring& writeFolder, const std::vector<std::string>
 void uninstallWithReport(const Request& request, MiniLog& log, TestHook& hook, std::vector<std::string>& report) {
   BaseTree tree(request.base);
   Database installed;
+  checkStateFiles(tree);
   loadInstalledDatabase(request.base, installed);
   const bool whole = request.modules.empty();
   report.push_back("Uninstall from \"" + toUtf8(request.base) + "\", version " + installed.version + ": " +

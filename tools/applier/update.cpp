@@ -47,7 +47,7 @@ struct ScratchFile {
 void extractDatabase(const Request& request, ScratchFile& out, uint64_t* size) {
   const std::wstring object = objectPath(request.staging, request.databaseId);
   sys::FileInfo info;
-  if (!sys::fileInfo(object, &info) || info.isFolder)
+  if (!sys::fileInfo(object, &info) || info.isFolder || info.isDevice)  // never wait on a pipe
     failWithCode(kBadObject, "the new database (object " + request.databaseId + ") is missing: \"" + toUtf8(object) +
                                  "\"");
   sys::Handle handle = sys::createUnique(joinPath(request.write, L"applier-new.db"), &out.path);
@@ -233,7 +233,8 @@ void UpdatePlanner::readFileCache() {
     if (added) it->second.path = path;
   }
   const std::wstring path = joinPath(request_.write, L"autoupdate.cache");
-  if (!sys::exists(path)) {
+  sys::FileInfo info;
+  if (!sys::fileInfo(path, &info) || info.isFolder || info.isDevice) {
     log_.log(MiniLog::INFO, "No file cache: installed files are hashed");
     return;
   }
@@ -315,7 +316,8 @@ void UpdatePlanner::indexInstalledContent() {
 std::vector<ContentSource> UpdatePlanner::sourcesFor(const std::string& digest) {
   std::vector<ContentSource> sources;
   const std::wstring object = objectPath(request_.staging, digest);
-  if (sys::exists(object)) {
+  sys::FileInfo info;
+  if (sys::fileInfo(object, &info) && !info.isFolder && !info.isDevice) {
     ContentSource source;
     source.kind = ContentSource::Kind::object;
     source.file = object;
@@ -445,6 +447,7 @@ void applyUpdate(const Request& request, MiniLog& log, TestHook& hook) {
   uint64_t newDbSize = 0;
 
   Database oldDb, newDb;
+  checkStateFiles(tree);
   loadInstalledDatabase(request.base, oldDb);
   {
     // The installed file lists are read while the new database is unpacked
