@@ -58,7 +58,12 @@ void dropScratchFiles(const std::wstring& writeFolder) {
 
 std::string joinWords(const std::vector<std::wstring>& words) {
   std::string line;
-  for (const auto& word : words) line += (line.empty() ? "" : " ") + ("\"" + toUtf8(word) + "\"");
+  for (const auto& word : words) {
+    if (!line.empty()) line += ' ';
+    line += '"';
+    line += toUtf8(word);
+    line += '"';
+  }
   return line;
 }
 

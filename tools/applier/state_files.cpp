@@ -14,9 +14,9 @@ void checkStateFiles(BaseTree& tree) {
     splitTreePath(name, &path);
     sys::EntryInfo entry = tree.info(path);
     if (entry.type == sys::EntryType::link)
-      failWithCode(kPathRefused, "\"" + path.full() + "\" in the base folder is a symbolic link; refused");
+      failWithCode(kPathRefused, std::string("\"") + name + "\" in the base folder is a symbolic link; refused");
     if (entry.type != sys::EntryType::missing && entry.type != sys::EntryType::file)
-      failWithCode(kBadDatabase, "\"" + path.full() + "\" in the base folder is not a file");
+      failWithCode(kBadDatabase, std::string("\"") + name + "\" in the base folder is not a file");
   }
 }
 
