@@ -190,6 +190,7 @@ class UpdatePlanner {
   MiniLog& log_;
   ChangePlan plan_;
   std::vector<FileRecord*> newRecords_;                 // by path
+  std::vector<const TreePath*> newSplits_;              // the same order
   std::unordered_map<std::string, TreePath> newPaths_;  // normalized -> split
   std::unordered_set<std::string> executables_;
   std::vector<Target> targets_;
@@ -214,8 +215,9 @@ void UpdatePlanner::checkNewPaths() {
       failWithCode(kBadDatabase, "the new database lists \"" + split.full() + "\", which would replace the installation state");
     if (Transaction::isWorkName(split.name))
       failWithCode(kBadDatabase, "the new database lists \"" + split.full() + "\", a name this program uses for its own work");
-    if (!newPaths_.emplace(split.full(), split).second)
-      failWithCode(kBadDatabase, "the new database lists \"" + split.full() + "\" twice");
+    auto [it, added] = newPaths_.emplace(split.full(), split);
+    if (!added) failWithCode(kBadDatabase, "the new database lists \"" + split.full() + "\" twice");
+    newSplits_.push_back(&it->second);
   }
   for (const auto& [path, split] : newPaths_)
     for (std::string f = split.folder; !f.empty(); f = parentOf(f))
@@ -247,8 +249,9 @@ void UpdatePlanner::readFileCache() {
 }
 
 void UpdatePlanner::planNewFiles() {
-  for (FileRecord* record : newRecords_) {
-    const TreePath& path = newPaths_.at(normalized(record->path));
+  for (size_t i = 0; i < newRecords_.size(); ++i) {
+    FileRecord* record = newRecords_[i];
+    const TreePath& path = *newSplits_[i];
     sys::EntryInfo entry = plan_.placeForWrite(path);
     FileRecord& installed = oldDb_.files.at(record->path);
     if (vouched(installed, entry)) {
@@ -285,8 +288,11 @@ void UpdatePlanner::planNewFiles() {
 
 void UpdatePlanner::planRemovals() {
   std::vector<const FileRecord*> old;
-  for (const auto& [path, record] : oldDb_.files)
-    if (!record.module.empty()) old.push_back(&record);  // listed by the installed database
+  for (const auto& [path, record] : oldDb_.files) {
+    // Listed by the installed database (not only added for the cache), and
+    // not under the same name by the new one.
+    if (!record.module.empty() && !newDb_.files.count(path)) old.push_back(&record);
+  }
   std::sort(old.begin(), old.end(), [](auto* a, auto* b) { return a->path < b->path; });
   for (const FileRecord* record : old) {
     TreePath path = checkedPath(record->path, "installed database");
