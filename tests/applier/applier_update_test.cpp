@@ -223,6 +223,15 @@ TEST_F(ApplierTest, AKilledUninstallAndAKilledRecoveryAreSettledToo) {
     ASSERT_EQ(uninstall({"maps"}).code, 0);
     EXPECT_EQ(snapshot(base), expected("2.0", {}));
   }
+  // A failed uninstall removes nothing and says so in its report.
+  base = path("base4");
+  rel.image("2.0", base, {"maps"});
+  Snapshot all = snapshot(base);
+  Outcome failed = uninstall({"maps"}, {"NX_APPLIER_TEST_HOOK=fail:4"});
+  EXPECT_EQ(failed.code, 15) << failed.err;
+  EXPECT_EQ(snapshot(base), all);
+  EXPECT_NE(readAll(write + "/Logs/uninstall.log").find("Uninstall failed: test hook"), std::string::npos);
+
   // Killed while replacing, with a new file damaged meanwhile: undone.
   base = path("base3");
   rel.image("1.0", base, {"maps"});
