@@ -14,13 +14,22 @@
 
 namespace {
 
+// A private folder for the process, removed again when it ends.
+struct Folder {
+  Folder() {
+    path = (std::filesystem::temp_directory_path() / "nx_fuzz_journal_XXXXXX").string();
+    if (!::mkdtemp(path.data())) abort();
+  }
+  ~Folder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  std::string path;
+};
+
 const std::string& folder() {
-  static const std::string path = [] {
-    std::string name = (std::filesystem::temp_directory_path() / "nx_fuzz_journal_XXXXXX").string();
-    if (!::mkdtemp(name.data())) abort();
-    return name;
-  }();
-  return path;
+  static const Folder folder;
+  return folder.path;
 }
 
 }  // namespace
