@@ -1,0 +1,44 @@
+#include "applier/content_stream.h"
+
+#include <memory>
+
+#include "io/io_error.h"
+#include "io/sha256_writer.h"
+#include "sys/errors.h"
+
+namespace nx::applier {
+
+void HandleWriter::write(const void* data, size_t size) {
+  if (size > limit - written) throw ContentTooLong("more bytes than listed");
+  size_t done = 0;
+  bool ok = sys::write(handle, data, size, &done);
+  written += done;
+  if (!ok) {
+    failed = true;
+    throw IOError(L"write", name, 0u);
+  }
+  if (done < size) {
+    failed = true;
+    throw IOError(L"write", name, sys::diskFull);
+  }
+}
+
+void pumpHandle(sys::Handle in, Writer& out, const std::wstring& name) {
+  // One buffer per call on the heap: the applier's stack stays small.
+  std::unique_ptr<char[]> buffer(new char[kChunkSize]);
+  for (;;) {
+    size_t got = 0;
+    if (!sys::read(in, buffer.get(), kChunkSize, &got)) throw IOError(L"read", name, sys::lastError());
+    if (got == 0) return;
+    out.write(buffer.get(), got);
+  }
+}
+
+std::string hashHandle(sys::Handle in, const std::wstring& name) {
+  Sha256Writer sha;
+  pumpHandle(in, sha, name);
+  std::string digest;
+  return sha.finish(digest);
+}
+
+}  // namespace nx::applier

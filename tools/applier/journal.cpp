@@ -1,0 +1,235 @@
+#include "applier/journal.h"
+
+#include <cstdio>
+
+#include "app/paths.h"
+#include "app/text.h"
+#include "applier/applier_error.h"
+#include "applier/base_tree.h"
+#include "db/object_id.h"
+#include "sys/errors.h"
+#include "sys/no_follow.h"
+
+namespace nx::applier {
+
+namespace {
+
+const char* const kHeader = "VELTRA applier journal 1";
+// A journal lists one line per file; far below this even for huge products.
+constexpr size_t kMaxJournalBytes = 64u << 20;
+
+std::string escape(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == '%' || c == 0x7F) {
+      char buffer[4];
+      std::snprintf(buffer, sizeof buffer, "%%%02X", c);
+      out += buffer;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+bool unescape(const std::string& text, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      *out += text[i];
+      continue;
+    }
+    if (i + 2 >= text.size()) return false;
+    std::string hex = text.substr(i + 1, 2);
+    if (hex.find_first_not_of("0123456789ABCDEF") != std::string::npos) return false;
+    *out += static_cast<char>(std::stoi(hex, nullptr, 16));
+    i += 2;
+  }
+  return true;
+}
+
+const char* phaseWord(Phase phase) {
+  switch (phase) {
+    case Phase::commit: return "commit";
+    case Phase::rollback: return "rollback";
+    case Phase::done: return "done";
+    default: return "";
+  }
+}
+
+const char* cacheWord(CacheFate fate) {
+  switch (fate) {
+    case CacheFate::pending: return "pending";
+    case CacheFate::drop: return "drop";
+    default: return "keep";
+  }
+}
+
+std::string text(const Journal& journal) {
+  std::string out = std::string(kHeader) + "\n";
+  out += "base " + escape(toUtf8(journal.base)) + "\n";
+  out += std::string("cache ") + cacheWord(journal.cache) + "\n";
+  for (const auto& folder : journal.createdFolders) out += "created " + folder + "\n";
+  for (const auto& folder : journal.emptiedFolders) out += "emptied " + folder + "\n";
+  for (const auto& op : journal.ops) {
+    if (op.kind == JournalOp::Kind::write)
+      out += "write " + op.digest + " " + std::to_string(op.size) + (op.hadOld ? " 1 " : " 0 ") + op.path + "\n";
+    else
+      out += "remove " + op.path + "\n";
+  }
+  out += "end\n";
+  if (journal.phase != Phase::staging) out += std::string(phaseWord(journal.phase)) + "\n";
+  return out;
+}
+
+[[noreturn]] void damaged(const std::wstring& path, const std::string& why) {
+  failWithCode(kRecoveryFailed, "the journal \"" + toUtf8(path) + "\" of an interrupted run is damaged (" + why +
+                                    "); check the installation and remove the journal");
+}
+
+bool writeAll(sys::Handle handle, const std::string& bytes) {
+  size_t written = 0;
+  if (!sys::write(handle, bytes.data(), bytes.size(), &written)) return false;
+  if (written != bytes.size()) {
+    sys::setLastError(sys::diskFull);
+    return false;
+  }
+  return true;
+}
+
+bool safePath(const std::string& path) {
+  TreePath split;
+  return splitTreePath(path, &split) && split.full() == path;
+}
+
+}  // namespace
+
+std::wstring journalPath(const std::wstring& writeFolder) { return joinPath(writeFolder, L"applier.journal"); }
+
+JournalFile::JournalFile(const std::wstring& path, const Journal& journal) : path_(path) {
+  std::wstring temp;
+  handle_ = sys::createUnique(path, &temp);
+  bool ok = handle_ != sys::invalidHandle && writeAll(handle_, text(journal)) && sys::flush(handle_) &&
+            sys::replaceFile(temp, path);
+  if (!ok) {
+    uint32_t error = sys::lastError();
+    sys::close(handle_);
+    handle_ = sys::invalidHandle;
+    if (!temp.empty()) sys::deleteFile(temp);
+    failWithCode(kReplaceFailed, "cannot write the journal \"" + toUtf8(path) + "\": " + sys::errorMessage(error));
+  }
+}
+
+JournalFile::~JournalFile() { sys::close(handle_); }
+
+void JournalFile::mark(Phase phase) {
+  if (!writeAll(handle_, std::string(phaseWord(phase)) + "\n") || !sys::flush(handle_))
+    failWithCode(phase == Phase::rollback ? kRecoveryFailed : kReplaceFailed,
+                 "cannot write to the journal \"" + toUtf8(path_) + "\": " + sys::errorMessage(sys::lastError()));
+}
+
+bool JournalFile::remove() {
+  sys::close(handle_);
+  handle_ = sys::invalidHandle;
+  return sys::deleteFile(path_) || sys::lastError() == sys::fileNotFound;
+}
+
+std::optional<Journal> readJournal(const std::wstring& path) {
+  // Opened without following a link: the write folder belongs to the user,
+  // the applier may run with more rights.
+  sys::Handle folder = sys::openFolder(parentFolder(path));
+  if (folder == sys::invalidHandle) return std::nullopt;
+  sys::Handle file = sys::openFileAt(folder, fileNamePart(path));
+  uint32_t openError = sys::lastError();
+  sys::close(folder);
+  if (file == sys::invalidHandle) {
+    if (openError == sys::fileNotFound) return std::nullopt;
+    damaged(path, "cannot open it: " + sys::errorMessage(openError));
+  }
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    size_t got = 0;
+    if (!sys::read(file, buffer, sizeof buffer, &got)) {
+      sys::close(file);
+      damaged(path, "cannot read it");
+    }
+    if (got == 0) break;
+    bytes.append(buffer, got);
+    if (bytes.size() > kMaxJournalBytes) {
+      sys::close(file);
+      damaged(path, "too large");
+    }
+  }
+  sys::close(file);
+
+  Journal journal;
+  bool header = false, base = false, ended = false;
+  size_t start = 0, lineNumber = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();  // a mark cut short by a crash
+    std::string line = bytes.substr(start, end - start);
+    start = end + 1;
+    ++lineNumber;
+    std::string where = "line " + std::to_string(lineNumber);
+    if (!header) {
+      if (line != kHeader) damaged(path, "unknown format");
+      header = true;
+      continue;
+    }
+    if (ended) {
+      // Marks only; a torn last mark is no mark.
+      if (line == "commit") journal.phase = Phase::commit;
+      if (line == "rollback") journal.phase = Phase::rollback;
+      if (line == "done") journal.phase = Phase::done;
+      continue;
+    }
+    size_t blank = line.find(' ');
+    std::string word = line.substr(0, blank);
+    std::string rest = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    if (word == "end" && rest.empty()) {
+      ended = true;
+    } else if (word == "base") {
+      std::string value;
+      if (!unescape(rest, &value) || value.empty()) damaged(path, where);
+      journal.base = fromUtf8(value);
+      base = true;
+    } else if (word == "cache") {
+      if (rest == "keep") journal.cache = CacheFate::keep;
+      else if (rest == "pending") journal.cache = CacheFate::pending;
+      else if (rest == "drop") journal.cache = CacheFate::drop;
+      else damaged(path, where);
+    } else if (word == "created" || word == "emptied") {
+      if (!safePath(rest)) damaged(path, where);
+      (word == "created" ? journal.createdFolders : journal.emptiedFolders).push_back(rest);
+    } else if (word == "remove") {
+      if (!safePath(rest)) damaged(path, where);
+      JournalOp op;
+      op.kind = JournalOp::Kind::remove;
+      op.path = rest;
+      journal.ops.push_back(op);
+    } else if (word == "write") {
+      // <digest> <size> <0|1> <path>
+      JournalOp op;
+      size_t a = rest.find(' '), b = a == std::string::npos ? a : rest.find(' ', a + 1),
+             c = b == std::string::npos ? b : rest.find(' ', b + 1);
+      if (c == std::string::npos) damaged(path, where);
+      op.digest = rest.substr(0, a);
+      std::string size = rest.substr(a + 1, b - a - 1), old = rest.substr(b + 1, c - b - 1);
+      op.path = rest.substr(c + 1);
+      if (!isObjectId(op.digest) || size.empty() || size.size() > 19 ||
+          size.find_first_not_of("0123456789") != std::string::npos || (old != "0" && old != "1") || !safePath(op.path))
+        damaged(path, where);
+      op.size = std::stoull(size);
+      op.hadOld = old == "1";
+      journal.ops.push_back(op);
+    } else {
+      damaged(path, where);
+    }
+  }
+  if (!header || !base || !ended) damaged(path, "incomplete");
+  return journal;
+}
+
+}  // namespace nx::applier

@@ -1,0 +1,152 @@
+#include "applier/staging.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+#include "app/text.h"
+#include "applier/applier_error.h"
+#include "applier/content_stream.h"
+#include "applier/transaction.h"
+#include "io/file_reader.h"
+#include "io/gunzip_writer.h"
+#include "io/io_error.h"
+#include "io/sha256_writer.h"
+#include "sys/errors.h"
+#include "sys/no_follow.h"
+
+namespace nx::applier {
+
+namespace {
+
+std::string describe(const ContentSource& source) {
+  switch (source.kind) {
+    case ContentSource::Kind::object: return "object \"" + toUtf8(source.file) + "\"";
+    case ContentSource::Kind::installed: return "installed file \"" + source.installed.full() + "\"";
+    case ContentSource::Kind::file: return "file \"" + toUtf8(source.file) + "\"";
+    default: return "generated text";
+  }
+}
+
+// Feeds the source into out. A problem of the source (missing, unreadable,
+// corrupt) returns its text; a problem of the new file throws.
+std::string feed(const ContentSource& source, Writer& out, const HandleWriter& target) {
+  try {
+    switch (source.kind) {
+      case ContentSource::Kind::object: {
+        GunzipWriter gunzip(out);
+        readFileToWriter(source.file, gunzip, neverCancelled);
+        break;
+      }
+      case ContentSource::Kind::file:
+        readFileToWriter(source.file, out, neverCancelled);
+        break;
+      case ContentSource::Kind::installed: {
+        sys::Handle in = sys::openFileAt(source.installedFolder, fromUtf8(source.installed.name));
+        if (in == sys::invalidHandle) return "cannot be opened: " + sys::errorMessage(sys::lastError());
+        try {
+          pumpHandle(in, out, fromUtf8(source.installed.full()));
+        } catch (...) {
+          sys::close(in);
+          throw;
+        }
+        sys::close(in);
+        break;
+      }
+      case ContentSource::Kind::text:
+        out.write(source.text->data(), source.text->size());
+        break;
+    }
+  } catch (const ContentTooLong&) {
+    return "holds more bytes than the database lists";
+  } catch (const GzipError& e) {
+    return std::string("is not valid gzip data: ") + e.what();
+  } catch (const IOError& e) {
+    if (target.failed) throw;  // the new file, not the source
+    return e.what();
+  }
+  return {};
+}
+
+}  // namespace
+
+void resolveFolders(BaseTree& tree, NewFile& file) {
+  file.folder = tree.requireFolder(file.path.folder);
+  for (ContentSource& source : file.sources)
+    if (source.kind == ContentSource::Kind::installed) source.installedFolder = tree.requireFolder(source.installed.folder);
+}
+
+StagedFile stageFile(const NewFile& file, MiniLog& log) {
+  const BaseTree::Folder& folder = file.folder;
+  const std::wstring staged = Transaction::stagedName(file.path.name);
+  const std::wstring display = fromUtf8(file.path.full());
+  std::string problem = "no source holds its content";
+  for (const ContentSource& source : file.sources) {
+    sys::Handle handle = sys::createFileAt(folder, staged, file.executable);
+    if (handle == sys::invalidHandle)
+      failWithCode(kReplaceFailed, "cannot create the new copy of \"" + file.path.full() + "\": " +
+                                       sys::errorMessage(sys::lastError()));
+    HandleWriter target(handle, file.size, display);
+    Sha256Writer sha(target);
+    std::string digest;
+    try {
+      problem = feed(source, sha, target);
+      if (problem.empty()) {
+        sha.finish(digest);
+        if (digest != file.digest) problem = "holds content that hashes to " + digest;
+        else if (target.written != file.size)
+          problem = "holds " + std::to_string(target.written) + " bytes, the database lists " + std::to_string(file.size);
+      }
+    } catch (const IOError& e) {
+      sys::close(handle);
+      sys::deleteAt(folder, staged);
+      failWithCode(kReplaceFailed, std::string("cannot write the new copy of \"") + file.path.full() + "\": " + e.what());
+    }
+    if (problem.empty()) {
+      StagedFile result;
+      bool known = sys::handleInfo(handle, &result.size, &result.writeTime);
+      sys::close(handle);
+      if (!known) failWithCode(kReplaceFailed, "cannot read back \"" + file.path.full() + "\"");
+      return result;
+    }
+    sys::close(handle);
+    sys::deleteAt(folder, staged);
+    problem = describe(source) + " " + problem;
+    log.log(MiniLog::WARNING, "Content of \"%s\" (%s): %s", file.path.full().c_str(), file.digest.c_str(),
+            problem.c_str());
+  }
+  failWithCode(kBadObject, "the content " + file.digest + " of \"" + file.path.full() + "\" is missing or corrupt: " +
+                               problem);
+}
+
+std::vector<StagedFile> stageFiles(const std::vector<const NewFile*>& files, MiniLog& log, TestHook& hook,
+                                   unsigned threads) {
+  std::vector<StagedFile> staged(files.size());
+  std::atomic<size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::mutex failureMutex;
+  std::exception_ptr failure;
+  auto work = [&] {
+    for (size_t i; !stop && (i = next++) < files.size();) {
+      try {
+        staged[i] = stageFile(*files[i], log);
+        hook.step("stage");
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(failureMutex);
+        if (!failure) failure = std::current_exception();
+        stop = true;
+      }
+    }
+  };
+  threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(files.size() / 8 + 1)));
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (auto& thread : pool) thread.join();
+  if (failure) std::rethrow_exception(failure);
+  return staged;
+}
+
+}  // namespace nx::applier

@@ -1,0 +1,34 @@
+#pragma once
+// Test hook: makes the applier stop at a chosen point, so tests can check
+// what a crash or a failure there leaves behind. Every change the applier
+// makes to the disk (the journal, each staged file, each rename, each
+// deletion...) is one step, counted from 1 across the whole run. The
+// environment variable NX_APPLIER_TEST_HOOK selects:
+//   crash:N   the process ends at once (std::_Exit, exit code 86) right after step N,
+//             like a kill: no destructors, no clean-up;
+//   fail:N    step N is reported as failed (an I/O error) right after it was done.
+// NX_APPLIER_TEST_LOCK_ATTEMPTS=N shortens the wait for the lock to N
+// attempts (1 to 60). Never set in normal use.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace nx::applier {
+
+class TestHook {
+ public:
+  // Reads the environment variables.
+  TestHook();
+  // Counts one step; ends the process or throws as the hook asks. Safe to
+  // call from several threads.
+  void step(const char* what);
+  uint32_t lockAttempts() const { return lockAttempts_; }
+
+ private:
+  enum class Mode { none, crash, fail } mode_ = Mode::none;
+  uint32_t at_ = 0;
+  std::atomic<uint32_t> count_{0};
+  uint32_t lockAttempts_ = 60;
+};
+
+}  // namespace nx::applier

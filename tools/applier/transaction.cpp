@@ -1,0 +1,346 @@
+#include "applier/transaction.h"
+
+#include <functional>
+
+#include "app/paths.h"
+#include "app/text.h"
+#include "applier/applier_error.h"
+#include "applier/content_stream.h"
+#include "io/io_error.h"
+#include "sys/errors.h"
+#include "sys/no_follow.h"
+
+namespace nx::applier {
+
+namespace {
+
+const char* const kStagedSuffix = ".nxapply-new";
+const char* const kAsideSuffix = ".nxapply-old";
+
+std::wstring wide(const std::string& name) { return fromUtf8(name); }
+
+TreePath split(const std::string& path) {
+  TreePath p;
+  splitTreePath(path, &p);  // journal paths were checked when it was written or read
+  return p;
+}
+
+[[noreturn]] void systemFailure(const std::string& what, const std::string& path) {
+  failWithCode(kReplaceFailed, "cannot " + what + " \"" + path + "\": " + sys::errorMessage(sys::lastError()));
+}
+
+sys::EntryType entryType(sys::Handle folder, const std::wstring& name, const std::string& path) {
+  sys::EntryInfo info;
+  if (!sys::entryInfo(folder, name, &info)) systemFailure("read the attributes of", path);
+  return info.type;
+}
+
+bool present(sys::Handle folder, const std::wstring& name, const std::string& path) {
+  return entryType(folder, name, path) != sys::EntryType::missing;
+}
+
+}  // namespace
+
+Transaction::Transaction(BaseTree& tree, std::wstring writeFolder, MiniLog& log, TestHook& hook)
+    : tree_(tree), writeFolder_(std::move(writeFolder)), log_(log), hook_(hook) {}
+
+Transaction::~Transaction() = default;
+
+std::wstring Transaction::stagedName(const std::string& name) { return wide(name + kStagedSuffix); }
+std::wstring Transaction::asideName(const std::string& name) { return wide(name + kAsideSuffix); }
+bool Transaction::isWorkName(const std::string& name) {
+  return name.ends_with(kStagedSuffix) || name.ends_with(kAsideSuffix);
+}
+std::wstring Transaction::pendingCachePath() const { return joinPath(writeFolder_, L"applier.cache"); }
+
+void Transaction::begin(const Journal& journal) {
+  journal_ = journal;
+  journal_.phase = Phase::staging;
+  file_ = std::make_unique<JournalFile>(journalPath(writeFolder_), journal_);
+  hook_.step("journal");
+  for (const auto& folder : journal_.createdFolders) {
+    tree_.createFolder(folder);
+    hook_.step("create folder");
+  }
+}
+
+void Transaction::forward(const JournalOp& op) {
+  TreePath p = split(op.path);
+  if (op.kind == JournalOp::Kind::remove) {
+    BaseTree::Reach reach;
+    std::string where;
+    BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
+    if (folder == sys::invalidHandle) {
+      if (reach == BaseTree::Reach::missing) return;
+      failWithCode(reach == BaseTree::Reach::link ? kPathRefused : kReplaceFailed, describeReach(reach, op.path, where));
+    }
+    if (present(folder, asideName(p.name), op.path)) return;
+    if (entryType(folder, wide(p.name), op.path) != sys::EntryType::file) return;
+    if (!sys::renameAt(folder, wide(p.name), asideName(p.name))) systemFailure("set aside", op.path);
+    hook_.step("set aside");
+    return;
+  }
+  BaseTree::Folder folder = tree_.requireFolder(p.folder);
+  if (!present(folder, stagedName(p.name), op.path)) return;  // already in place
+  if (op.hadOld && !present(folder, asideName(p.name), op.path)) {
+    sys::EntryType current = entryType(folder, wide(p.name), op.path);
+    if (current == sys::EntryType::file) {
+      if (!sys::renameAt(folder, wide(p.name), asideName(p.name))) systemFailure("set aside", op.path);
+      hook_.step("set aside");
+    } else if (current != sys::EntryType::missing) {
+      failWithCode(kReplaceFailed, "\"" + op.path + "\" is no longer a file");
+    }
+  }
+  if (!sys::renameAt(folder, stagedName(p.name), wide(p.name))) systemFailure("replace", op.path);
+  hook_.step("replace");
+}
+
+void Transaction::backward(const JournalOp& op) {
+  TreePath p = split(op.path);
+  BaseTree::Reach reach;
+  std::string where;
+  BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
+  if (folder == sys::invalidHandle) {
+    if (reach == BaseTree::Reach::missing) return;
+    failWithCode(reach == BaseTree::Reach::link ? kPathRefused : kReplaceFailed, describeReach(reach, op.path, where));
+  }
+  bool aside = (op.kind == JournalOp::Kind::remove || op.hadOld) && present(folder, asideName(p.name), op.path);
+  if (op.kind == JournalOp::Kind::remove) {
+    if (aside) {
+      if (!sys::renameAt(folder, asideName(p.name), wide(p.name))) systemFailure("restore", op.path);
+      hook_.step("restore");
+    }
+    return;
+  }
+  bool staged = present(folder, stagedName(p.name), op.path);
+  if (aside) {
+    if (!sys::renameAt(folder, asideName(p.name), wide(p.name))) systemFailure("restore", op.path);
+    hook_.step("restore");
+  } else if (!op.hadOld && !staged && entryType(folder, wide(p.name), op.path) == sys::EntryType::file) {
+    // A file this change added: it goes again.
+    if (!sys::deleteAt(folder, wide(p.name))) systemFailure("remove", op.path);
+    hook_.step("remove new file");
+  }
+  if (staged) {
+    if (!sys::deleteAt(folder, stagedName(p.name))) systemFailure("remove the staged copy of", op.path);
+    hook_.step("drop staged file");
+  }
+}
+
+void Transaction::discard(const JournalOp& op) {
+  if (op.kind != JournalOp::Kind::write) return;
+  TreePath p = split(op.path);
+  BaseTree::Reach reach;
+  std::string where;
+  BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
+  if (folder == sys::invalidHandle) {
+    if (reach == BaseTree::Reach::missing || reach == BaseTree::Reach::file) return;
+    failWithCode(reach == BaseTree::Reach::link ? kPathRefused : kReplaceFailed, describeReach(reach, op.path, where));
+  }
+  if (present(folder, stagedName(p.name), op.path)) {
+    if (!sys::deleteAt(folder, stagedName(p.name))) systemFailure("remove the staged copy of", op.path);
+    hook_.step("drop staged file");
+  }
+}
+
+bool Transaction::intact(const JournalOp& op) {
+  if (op.kind != JournalOp::Kind::write) return true;
+  TreePath p = split(op.path);
+  BaseTree::Reach reach;
+  std::string where;
+  BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
+  if (folder == sys::invalidHandle) return false;
+  std::wstring name = present(folder, stagedName(p.name), op.path) ? stagedName(p.name) : wide(p.name);
+  sys::Handle file = sys::openFileAt(folder, name);
+  if (file == sys::invalidHandle) return false;
+  uint64_t size = 0, time = 0;
+  bool ok = false;
+  try {
+    ok = sys::handleInfo(file, &size, &time) && size == op.size && hashHandle(file, name) == op.digest;
+  } catch (const IOError&) {
+    ok = false;
+  }
+  sys::close(file);
+  return ok;
+}
+
+void Transaction::replaceAll() {
+  for (const auto& op : journal_.ops) forward(op);
+}
+
+void Transaction::undoAll(bool staged) {
+  if (staged) {
+    for (auto op = journal_.ops.rbegin(); op != journal_.ops.rend(); ++op) backward(*op);
+  } else {
+    for (const auto& op : journal_.ops) discard(op);
+  }
+  for (auto folder = journal_.createdFolders.rbegin(); folder != journal_.createdFolders.rend(); ++folder)
+    if (tree_.removeFolderIfEmpty(*folder)) hook_.step("remove created folder");
+  if (journal_.cache == CacheFate::pending && sys::exists(pendingCachePath())) {
+    if (!sys::deleteFile(pendingCachePath())) systemFailure("remove", toUtf8(pendingCachePath()));
+    hook_.step("drop pending cache");
+  }
+  if (!file_->remove()) systemFailure("remove the journal", toUtf8(journalPath(writeFolder_)));
+  file_.reset();
+  hook_.step("remove journal");
+}
+
+void Transaction::commit(const std::function<void()>& awaitCache) {
+  // New files reach the disk before the point of no return; one call for
+  // all of them, instead of one per file.
+  sys::syncFileSystem(tree_.requireFolder(""));
+  file_->mark(Phase::commit);
+  journal_.phase = Phase::commit;
+  hook_.step("commit mark");
+  replaceAll();
+  log_.log(MiniLog::INFO, "Replaced %zu files", journal_.ops.size());
+  file_->mark(Phase::done);
+  journal_.phase = Phase::done;
+  cleanup(awaitCache);
+}
+
+void Transaction::rollback() {
+  if (!file_) return;
+  try {
+    if (journal_.phase == Phase::staging) {
+      undoAll(false);
+    } else {
+      if (journal_.phase == Phase::commit) {
+        file_->mark(Phase::rollback);
+        journal_.phase = Phase::rollback;
+        hook_.step("rollback mark");
+      }
+      undoAll(true);
+    }
+  } catch (const std::exception& e) {
+    throw ApplierError(kRecoveryFailed, std::string("the previous installation could not be restored: ") + e.what() +
+                                            "; the journal \"" + toUtf8(journalPath(writeFolder_)) +
+                                            "\" stays and the next run settles it");
+  }
+}
+
+void Transaction::cleanup(const std::function<void()>& awaitCache) {
+  // The new state is in place: what fails now is only left over, and the
+  // journal stays so the next run tries again.
+  bool complete = true;
+  auto attempt = [&](const char* what, const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const std::exception& e) {
+      complete = false;
+      log_.log(MiniLog::WARNING, "Clean-up after the update: %s: %s", what, e.what());
+    }
+  };
+  attempt("done mark", [&] { hook_.step("done mark"); });
+  for (const auto& op : journal_.ops) {
+    if (op.kind == JournalOp::Kind::write && !op.hadOld) continue;
+    attempt(op.path.c_str(), [&] {
+      TreePath p = split(op.path);
+      BaseTree::Reach reach;
+      std::string where;
+      BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
+      if (folder == sys::invalidHandle || !present(folder, asideName(p.name), op.path)) return;
+      if (!sys::deleteAt(folder, asideName(p.name))) systemFailure("remove the old copy of", op.path);
+      hook_.step("remove old copy");
+    });
+  }
+  for (const auto& folder : journal_.emptiedFolders)
+    attempt(folder.c_str(), [&] {
+      if (tree_.removeFolderIfEmpty(folder)) hook_.step("remove emptied folder");
+    });
+  const std::wstring cache = joinPath(writeFolder_, L"autoupdate.cache");
+  if (awaitCache)
+    attempt("file cache", [&] {
+      try {
+        awaitCache();
+      } catch (const std::exception& e) {
+        // Without the new cache the next run hashes the installed files once.
+        log_.log(MiniLog::WARNING, "Failed to save cache: %s", e.what());
+      }
+    });
+  if (journal_.cache == CacheFate::pending)
+    attempt("file cache", [&] {
+      if (!sys::exists(pendingCachePath())) return;
+      if (!sys::replaceFile(pendingCachePath(), cache)) systemFailure("put in place", toUtf8(cache));
+      hook_.step("file cache");
+    });
+  if (journal_.cache == CacheFate::drop)
+    attempt("file cache", [&] {
+      if (!sys::deleteFile(cache) && sys::lastError() != sys::fileNotFound) systemFailure("remove", toUtf8(cache));
+      hook_.step("file cache");
+    });
+  if (!complete) return;
+  attempt("journal", [&] {
+    if (!file_->remove()) systemFailure("remove the journal", toUtf8(journalPath(writeFolder_)));
+    file_.reset();
+    hook_.step("remove journal");
+  });
+}
+
+Transaction::Outcome Transaction::recover(const std::wstring& writeFolder, MiniLog& log, TestHook& hook) {
+  const std::wstring path = journalPath(writeFolder);
+  std::optional<Journal> journal = readJournal(path);
+  if (!journal) return Outcome::none;
+  static const char* const phases[] = {"staging", "commit", "rollback", "done"};
+  log.log(MiniLog::INFO, "Settling the interrupted change of \"%s\" (journal phase: %s, %zu files)",
+          toUtf8(journal->base).c_str(), phases[static_cast<int>(journal->phase)], journal->ops.size());
+  sys::FileInfo baseInfo;
+  if (!sys::fileInfo(journal->base, &baseInfo) && sys::lastError() == sys::fileNotFound) {
+    // The installation it belongs to is gone: nothing is left to settle.
+    log.log(MiniLog::WARNING, "The folder of the interrupted change is gone; its journal is dropped");
+    sys::deleteFile(path);
+    return Outcome::undone;
+  }
+  try {
+    BaseTree tree(journal->base);
+    Transaction tx(tree, writeFolder, log, hook);
+    tx.journal_ = *journal;
+    tx.file_ = std::make_unique<JournalFile>(path, tx.journal_);
+    switch (journal->phase) {
+      case Phase::staging:
+        tx.undoAll(false);
+        log.log(MiniLog::INFO, "The interrupted change had not begun replacing files; its staged files are removed");
+        return Outcome::undone;
+      case Phase::commit: {
+        bool complete = true;
+        for (const auto& op : tx.journal_.ops)
+          if (!tx.intact(op)) {
+            log.log(MiniLog::WARNING, "New content of \"%s\" is gone or damaged", op.path.c_str());
+            complete = false;
+            break;
+          }
+        if (complete) {
+          tx.replaceAll();
+          tx.file_->mark(Phase::done);
+          tx.journal_.phase = Phase::done;
+          tx.cleanup();
+          log.log(MiniLog::INFO, "The interrupted change is finished");
+          return Outcome::finished;
+        }
+        tx.file_->mark(Phase::rollback);
+        tx.journal_.phase = Phase::rollback;
+        hook.step("rollback mark");
+        tx.undoAll(true);
+        log.log(MiniLog::INFO, "The interrupted change is undone");
+        return Outcome::undone;
+      }
+      case Phase::rollback:
+        tx.undoAll(true);
+        log.log(MiniLog::INFO, "The interrupted change is undone");
+        return Outcome::undone;
+      case Phase::done:
+        tx.journal_.phase = Phase::done;
+        tx.cleanup();
+        log.log(MiniLog::INFO, "The interrupted change was complete; its clean-up is finished");
+        return Outcome::finished;
+    }
+  } catch (const ApplierError& e) {
+    if (e.code == kRecoveryFailed) throw;
+    throw ApplierError(kRecoveryFailed, std::string("cannot settle the interrupted change: ") + e.what());
+  } catch (const std::exception& e) {
+    throw ApplierError(kRecoveryFailed, std::string("cannot settle the interrupted change: ") + e.what());
+  }
+  return Outcome::none;
+}
+
+}  // namespace nx::applier

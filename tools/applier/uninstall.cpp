@@ -1,0 +1,151 @@
+#include "applier/uninstall.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "app/paths.h"
+#include "app/text.h"
+#include "applier/applier_error.h"
+#include "applier/change_plan.h"
+#include "applier/staging.h"
+#include "applier/state_files.h"
+#include "applier/transaction.h"
+#include "io/sha256_writer.h"
+#include "sys/errors.h"
+
+namespace nx::applier {
+
+namespace {
+
+// Logs/uninstall.log, replaced as a whole (never written through a link
+// planted under its name).
+void writeReport(const std::wstring& writeFolder, const std::vector<std::string>& lines, MiniLog& log) {
+  const std::wstring folder = joinPath(writeFolder, L"Logs");
+  const std::wstring path = joinPath(folder, L"uninstall.log");
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  std::wstring temp;
+  sys::createFolders(folder);
+  sys::Handle handle = sys::createUnique(path, &temp);
+  size_t written = 0;
+  bool ok = handle != sys::invalidHandle && sys::write(handle, text.data(), text.size(), &written) &&
+            written == text.size();
+  sys::close(handle);
+  if (ok) ok = sys::replaceFile(temp, path);
+  if (!ok) {
+    if (!temp.empty()) sys::deleteFile(temp);
+    log.log(MiniLog::ERROR, "Can't write the uninstall report \"%s\"", toUtf8(path).c_str());
+  }
+}
+
+void uninstallWithReport(const Request& request, MiniLog& log, TestHook& hook, std::vector<std::string>& report) {
+  BaseTree tree(request.base);
+  Database installed;
+  checkStateFiles(tree);
+  loadInstalledDatabase(request.base, installed);
+  const bool whole = request.modules.empty();
+  report.push_back("Uninstall from \"" + toUtf8(request.base) + "\", version " + installed.version + ": " +
+                   (whole ? std::string("the whole product") : "modules"));
+  for (const auto& name : request.modules) {
+    if (!installed.modules.count(name)) failWithCode(kBadArguments, "Unknown module to uninstall: " + name);
+    if (name == installed.main)
+      failWithCode(kBadArguments, "the main module \"" + name + "\" is removed only with the whole product");
+    report.back() += " " + name;
+  }
+
+  Database from = installed, to = installed;
+  for (const auto& name : request.modules) {
+    from.modules[name] = true;
+    to.modules[name] = false;
+  }
+  loadInstalledFileLists(request.base, from, "installed database");
+  std::unordered_set<std::string> kept;
+  if (!whole) {
+    loadInstalledFileLists(request.base, to, "installed database");
+    for (const auto& [path, record] : to.files) {
+      TreePath split;
+      if (splitTreePath(path, &split)) kept.insert(split.full());
+    }
+  }
+  std::vector<std::string> paths;
+  for (const auto& [path, record] : from.files) paths.push_back(path);
+  std::sort(paths.begin(), paths.end());
+
+  ChangePlan plan(tree, log);
+  std::vector<TreePath> removed;
+  for (const auto& path : paths) {
+    TreePath split;
+    if (!splitTreePath(path, &split))
+      failWithCode(kPathRefused, "the installed database lists the path \"" + path +
+                                     "\", which would leave the base folder; refused");
+    if (kept.count(split.full()) || isStateFileName(split.full()) || Transaction::isWorkName(split.name)) continue;
+    if (plan.placeForRemove(split)) removed.push_back(split);
+  }
+  for (const auto& path : removed) plan.remove(path);
+
+  std::string stateText;
+  NewFile cfg;
+  if (whole) {
+    // The state files go last, the database last of all.
+    for (const char* state : {"Config/lang.cfg", "autoupdate.cfg", "autoupdate.db"}) {
+      TreePath split;
+      splitTreePath(state, &split);
+      bool listed = std::any_of(removed.begin(), removed.end(), [&](const TreePath& p) { return p.full() == state; });
+      if (!listed && plan.placeForRemove(split)) {
+        plan.remove(split);
+        removed.push_back(split);
+      }
+    }
+  } else {
+    stateText = installStateText(to);
+    cfg.path = TreePath{"", "autoupdate.cfg"};
+    sys::EntryInfo entry = plan.placeForWrite(cfg.path);
+    Sha256Writer sha;
+    sha.write(stateText.data(), stateText.size());
+    sha.finish(cfg.digest);
+    cfg.size = stateText.size();
+    ContentSource source;
+    source.kind = ContentSource::Kind::text;
+    source.text = &stateText;
+    cfg.sources.push_back(source);
+    plan.write(cfg.path, cfg.digest, cfg.size, entry.type == sys::EntryType::file);
+  }
+  log.log(MiniLog::INFO, "Uninstall: %zu files to remove", removed.size());
+
+  Transaction tx(tree, request.write, log, hook);
+  try {
+    tx.begin(plan.journal(request.base, whole ? CacheFate::drop : CacheFate::keep));
+    if (!whole) {
+      resolveFolders(tree, cfg);
+      stageFile(cfg, log);
+      hook.step("stage");
+    }
+    tx.commit();
+  } catch (const ApplierError& e) {
+    tx.rollback();
+    throw ApplierError(e.code == kPathRefused ? e.code : kReplaceFailed,
+                       std::string(e.what()) + "; nothing was removed");
+  } catch (const std::exception& e) {
+    tx.rollback();
+    throw ApplierError(kReplaceFailed, std::string(e.what()) + "; nothing was removed");
+  }
+  for (const auto& path : removed) report.push_back("removed " + path.full());
+  report.push_back("Uninstall complete: " + std::to_string(removed.size()) + " files removed");
+}
+
+}  // namespace
+
+void uninstall(const Request& request, MiniLog& log, TestHook& hook) {
+  std::vector<std::string> report;
+  try {
+    uninstallWithReport(request, log, hook, report);
+  } catch (const std::exception& e) {
+    report.push_back(std::string("Uninstall failed: ") + e.what());
+    writeReport(request.write, report, log);
+    throw;
+  }
+  writeReport(request.write, report, log);
+  log.log(MiniLog::INFO, "%s", report.back().c_str());
+}
+
+}  // namespace nx::applier

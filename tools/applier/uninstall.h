@@ -1,0 +1,17 @@
+#pragma once
+// Uninstall: removes the files of the named modules and takes them out of
+// autoupdate.cfg, or, with no module named, removes the whole product with
+// its state files (autoupdate.db, autoupdate.cfg, Config/lang.cfg and the
+// write folder's file cache). All or nothing, like an update. The report
+// goes to Logs/uninstall.log in the write folder: one line per removed file
+// and a last line with the result.
+#include "app/mini_log.h"
+#include "applier/command_line.h"
+#include "applier/test_hook.h"
+
+namespace nx::applier {
+
+// Throws ApplierError; the report is written in either case.
+void uninstall(const Request& request, MiniLog& log, TestHook& hook);
+
+}  // namespace nx::applier

@@ -1,0 +1,15 @@
+#pragma once
+// The update: makes the base folder hold exactly the version whose database
+// is the object `databaseId` in the staging folder's object store, with the
+// installation's arch, language and modules carried over (plus the modules
+// of the install words).
+#include "app/mini_log.h"
+#include "applier/command_line.h"
+#include "applier/test_hook.h"
+
+namespace nx::applier {
+
+// Throws ApplierError; on any failure the previous installation stays.
+void applyUpdate(const Request& request, MiniLog& log, TestHook& hook);
+
+}  // namespace nx::applier
