@@ -1,8 +1,5 @@
 // Stand-ins for the parts of the update run that later changes bring: each
 // fails with one clear line.
-#include <stdexcept>
-
-#include "app/download_and_hand_over.h"
 #include "app/string_resource.h"
 #include "apply/stages.h"
 #include "apply/uninstall.h"
@@ -19,9 +16,6 @@ int notAvailable(const wchar_t* what) {
 }
 }  // namespace
 
-bool downloadAndHandOver(Autoupdater&, const std::wstring&, const std::wstring&, int32_t) {
-  throw std::runtime_error("Download is not available in this build.");
-}
 int bootstrapStage(const std::vector<std::wstring>&, size_t) { return notAvailable(L"The bootstrap stage"); }
 int continueStage(const std::vector<std::wstring>&, size_t) { return notAvailable(L"The continue stage"); }
 int uninstall(const std::vector<std::wstring>&, const std::wstring&, const std::wstring&, const std::wstring&, MiniLog&,
