@@ -12,6 +12,7 @@
 #include "app/download_and_hand_over.h"
 #include "app/operation_worker.h"
 #include "net/download_fixture.h"
+#include "net/installed_file.h"
 #include "support/scripted_ui.h"
 
 namespace nx::test {
@@ -111,7 +112,9 @@ TEST_F(OperationTest, AFullDiskWhileSavingTheCacheEndsTheRunAndKeepsTheOldCache)
   pid_t child = ::fork();
   ASSERT_NE(child, -1);
   if (child == 0) {
-    // No file of this process may grow past 256 bytes: the cache cannot be written.
+    // No file of this process may grow past 256 bytes: the cache cannot be
+    // written. One hashing thread: a forked child starts no threads.
+    setHashThreadCount(1);
     ::signal(SIGXFSZ, SIG_IGN);
     rlimit limit;
     ::getrlimit(RLIMIT_FSIZE, &limit);

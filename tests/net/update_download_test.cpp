@@ -246,10 +246,17 @@ TEST_F(ObjectTest, CancelInTheMiddleOfAnObjectDeletesItAndKeepsTheFinishedOnes) 
       if (++requests != 3) return res.set_content(body, "application/octet-stream");
       std::lock_guard<std::mutex> lock(mutex);
       cancelled = id;
-      // Half the body, then the user presses Cancel, then the rest.
+      // Half the body, then the user presses Cancel (once: the server may
+      // go on after the test has ended), then the rest.
+      auto press = std::make_shared<std::atomic<bool>>(false);
       res.set_content_provider(body.size(), "application/octet-stream",
-                               [this, body](size_t offset, size_t, httplib::DataSink& sink) {
-                                 if (offset > 0) updater->cancelFlag.store(1);
+                               [&mutex, flag = &updater->cancelFlag, press, body](size_t offset, size_t,
+                                                                                  httplib::DataSink& sink) {
+                                 if (offset > 0 && !press->exchange(true)) {
+                                   // Under the test's lock, which it takes before it ends.
+                                   std::lock_guard<std::mutex> lock(mutex);
+                                   flag->store(1);
+                                 }
                                  const size_t n = offset == 0 ? body.size() / 2 : body.size() - offset;
                                  return sink.write(body.data() + offset, n);
                                });
