@@ -14,13 +14,13 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <random>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "app/autoupdater.h"
 #include "app/text.h"
@@ -71,12 +71,15 @@ class LoopbackServer {
     std::thread([this] { acceptLoop(); }).detach();
   }
   std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  // Connections accepted so far.
+  int connections() const { return connections_.load(); }
 
  private:
   void acceptLoop() {
     for (;;) {
       int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (client < 0) continue;
+      ++connections_;
       int one = 1;
       ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       std::thread([this, client] { serve(client); }).detach();
@@ -118,6 +121,7 @@ class LoopbackServer {
   const std::string notFound_ = "not found";
   int listener_ = -1;
   int port_ = 0;
+  std::atomic<int> connections_{0};
 };
 
 }  // namespace
@@ -177,9 +181,12 @@ int main() {
     return nx::bench::bestSeconds(1, [&] { nx::bench::shell(curlCommand); });
   };
 
-  // A first pass checks that both stored every object.
+  // A first pass checks that both stored every object, each over one connection.
   ours();
+  const int oursConnections = server.connections();
   reference();
+  const int curlConnections = server.connections() - oursConnections;
+  std::fprintf(stderr, "bench_download: connections: ours %d, curl %d\n", oursConnections, curlConnections);
   size_t stored = 0, curlStored = 0;
   for (const auto& e : std::filesystem::recursive_directory_iterator(std::filesystem::path(store)))
     stored += e.is_regular_file();
