@@ -100,13 +100,20 @@ class Autoupdater {
   void writeHandOverFile(const std::wstring& path);
   void readHandOverFile(const std::wstring& path);
 
-  // ---- download (net/update_download.cpp) ----
+  // ---- download (net/update_download.cpp, net/update_download_object.cpp) ----
+  // Every id becomes a path only once it is an object id (64 lowercase hex
+  // digits); anything else fails with code 5 "invalid database structure".
   void selectVersion(const std::wstring& stagingFolder, int32_t index);
   void downloadUpdate();
+  // Creates the staging folder private to the user; code 6 when it cannot be
+  // created or is not safe to run programs from.
   std::wstring createStagingFolder();
   void downloadObjects(const std::wstring& store, ObjectSet objects);
-  void fetchObject(std::deque<std::string>& urls, const std::wstring& store, const std::string& id);
-  bool downloadObject(const std::string& url, const std::wstring& store, const std::string& id);
+  // size: the object's announced size (content after gunzip). A body larger
+  // than that plus a small margin, or one that inflates beyond it, ends the
+  // attempt as a failed mirror.
+  void fetchObject(std::deque<std::string>& urls, const std::wstring& store, const std::string& id, uint64_t size);
+  bool downloadObject(const std::string& url, const std::wstring& store, const std::string& id, uint64_t size);
 
   // ---- applying (apply/apply_update.cpp, apply/stages.cpp) ----
   void prepareApplyFiles(const Database& newDatabase, const ObjectSet& objects, ObjectSet& updaterObjects);

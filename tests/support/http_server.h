@@ -165,6 +165,8 @@ class HttpServer {
   }
   // The files below folder under the URL prefix ("/repo" -> folder/...).
   void serveFolder(const std::string& prefix, const std::string& folder) {
+    // Under the lock the request threads take before they look at the mount points.
+    std::lock_guard<std::mutex> lock(mutex_);
     if (!server_.set_mount_point(prefix, folder)) throw std::runtime_error("test server: no folder " + folder);
   }
   // Anything else.

@@ -1,0 +1,74 @@
+#include "app/download_and_hand_over.h"
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "app/operation_worker.h"
+#include "app/string_resource.h"
+#include "app/text.h"
+#include "app/transfer_line.h"
+#include "res/string_table.h"
+#include "ui/progress_dialog.h"
+
+namespace nx {
+
+namespace {
+
+// Joins the worker whatever happens on the main thread: a worker must never
+// outlive the operation that started it.
+struct WorkerJoin {
+  Autoupdater& updater;
+  std::thread& worker;
+  ~WorkerJoin() {
+    if (!worker.joinable()) return;
+    updater.cancelFlag.store(1, std::memory_order_relaxed);
+    try {
+      joinWorkerThread(worker);
+    } catch (const std::exception&) {
+      // Already failing: the original exception is the one that counts.
+    }
+  }
+};
+
+}  // namespace
+
+bool downloadAndHandOver(Autoupdater& updater, const std::wstring& writeFolder, const std::wstring& stagingFolder,
+                         int32_t versionIndex) {
+  std::atomic<int32_t> stage{0};
+  std::atomic<bool> success{false};
+  std::atomic<bool> done{false};
+  std::string failure = "Download failed";
+
+  // Cleared once, here, before the worker exists: a Cancel pressed at any
+  // moment after this stands until the operation ends.
+  updater.cancelFlag.store(0, std::memory_order_relaxed);
+  std::thread worker;
+  WorkerJoin join{updater, worker};
+  const OperationBlock block{updater, writeFolder, stage, stagingFolder, versionIndex, success, failure, done};
+  startWorkerThread(worker, [&block] { operationWorker(block); });
+
+  const std::wstring texts[3] = {loadStringResource(res::kVerifyingInstallation),
+                                 loadStringResource(res::kDownloadingUpdates),
+                                 loadStringResource(res::kApplyingUpdate)};
+  const bool completed = ui::runInProgressDialog(
+      [&](float& progress, std::wstring& text) {
+        progress = updater.progress.load(std::memory_order_relaxed);
+        int32_t s = stage.load(std::memory_order_relaxed);
+        text = texts[s < 0 ? 0 : s > 2 ? 2 : s];
+        if (s == 1) text += L"\n" + fromUtf8(transferLine(updater));
+        return !done.load(std::memory_order_relaxed);
+      },
+      true, 100);
+  if (!completed) updater.cancelFlag.store(1, std::memory_order_relaxed);
+  joinWorkerThread(worker);
+
+  // A Cancel that came after the hand-over had started cannot undo it: the
+  // next stage runs, and the caller must not treat the run as cancelled
+  // (and start the old product beside the applier).
+  if (success.load(std::memory_order_relaxed)) return true;
+  if (!completed) return false;
+  throw std::runtime_error(failure);
+}
+
+}  // namespace nx

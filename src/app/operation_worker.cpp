@@ -1,0 +1,52 @@
+#include "app/operation_worker.h"
+
+#include <stdexcept>
+
+#include "app/error_model.h"
+
+namespace nx {
+
+namespace {
+
+// Enters a stage: the dialog shows it from now on, and a Cancel that came
+// before (while the last stage did work that does not poll) ends the run here.
+void enterStage(const OperationBlock& block, int32_t stage) {
+  block.stage.store(stage, std::memory_order_relaxed);
+  if (block.updater.cancelRequested()) failWith(block.updater, ErrorCode::UserCancelled, "");
+}
+
+}  // namespace
+
+void operationWorker(const OperationBlock& block) {
+  Autoupdater& updater = block.updater;
+  try {
+    enterStage(block, 0);
+    updater.loadFileLists(block.writeFolder);
+    updater.refreshInstalledFiles();
+    updater.progress.store(1.0f, std::memory_order_relaxed);
+
+    enterStage(block, 1);
+    updater.selectVersion(block.stagingFolder, block.versionIndex);
+
+    enterStage(block, 2);
+    updater.progress.store(-1.0f, std::memory_order_relaxed);
+    updater.saveFileCacheIfDirty();
+    // The last moment a Cancel can stop the run: after it, another process
+    // takes over.
+    if (updater.cancelRequested()) failWith(updater, ErrorCode::UserCancelled, "");
+    if (updater.selfUpdateStage == 2)
+      updater.startNewUpdater();
+    else
+      updater.applyUpdate();
+
+    updater.progress.store(1.0f, std::memory_order_relaxed);
+    block.success.store(true, std::memory_order_relaxed);
+  } catch (const std::runtime_error& e) {
+    block.failure = e.what();
+  } catch (...) {
+    // Anything else keeps the general message; the dialog must still end.
+  }
+  block.done.store(true, std::memory_order_relaxed);
+}
+
+}  // namespace nx

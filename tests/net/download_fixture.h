@@ -1,0 +1,129 @@
+#pragma once
+// A release repository of the sample product (versions 1.0 and 2.0, made by
+// the real publish program), served over HTTP on 127.0.0.1, an installation
+// of 1.0 with the maps module, and updaters that download from it into a
+// staging folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "app/autoupdater.h"
+#include "app/paths.h"
+#include "app/text.h"
+#include "db/object_id.h"
+#include "db/settings.h"
+#include "net/published_install.h"
+#include "support/http_server.h"
+#include "support/memory_log.h"
+#include "support/temp_folder.h"
+
+namespace nx::test {
+
+// A memory log that runs a hook on every finished line (on the thread that
+// logs it), so a test can act at a precise point of a run.
+class HookLog : public MemoryLog {
+ public:
+  std::function<void(const std::string& line)> hook;
+  void writeLine(const std::string& line) override {
+    MemoryLog::writeLine(line);
+    if (hook) hook(line);
+  }
+};
+
+// SHA-256 of a file's content after gunzip (when it starts with the gzip
+// magic), by the standard tools.
+inline std::string contentDigest(const std::wstring& path) {
+  const std::string f = shellQuote(path);
+  return shellOutput("if [ \"$(head -c2 " + f + " | od -An -tx1 | tr -d ' ')\" = 1f8b ]; then gzip -dc " + f +
+                     "; else cat " + f + "; fi | sha256sum")
+      .substr(0, 64);
+}
+
+// One updater with the installation loaded and the repository's reply read,
+// downloading from the loopback mirror.
+struct DownloadRun {
+  DownloadRun(const std::wstring& writeFolder, const std::wstring& base, const std::wstring& reply,
+              const std::string& mirror)
+      : settings(writeFolder + L"/settings", log) {
+    updater = std::make_unique<Autoupdater>(log, settings);
+    updater->loadInstallation(base);
+    updater->readHandOverFile(reply);  // an update reply, read as the continue stage reads one
+    updater->downloadUrls = {mirror};
+  }
+  int32_t indexOf(const std::string& version) const {
+    for (size_t i = 0; i < updater->versions.size(); ++i)
+      if (updater->versions[i].version == version) return static_cast<int32_t>(i);
+    return -1;
+  }
+  HookLog log;
+  UpdaterSettings settings;
+  std::unique_ptr<Autoupdater> updater;
+};
+
+class DownloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(publishSample(1, repo()), 0);
+    publishSecond();
+    ASSERT_EQ(installImage(repo(), "1.0", base(), "--module maps"), 0);
+    std::filesystem::create_directory(std::filesystem::path(write()));
+    server.serveFolder("/repo", toUtf8(repo()));
+  }
+  // Version 2.0; a test may publish it differently.
+  virtual void publishSecond() { ASSERT_EQ(publishSample(2, repo()), 0); }
+
+  std::wstring repo() const { return dir.file(L"repo"); }
+  std::wstring base() const { return dir.file(L"install"); }
+  std::wstring write() const { return dir.file(L"write"); }
+  std::wstring staging() const { return dir.file(L"staging"); }
+  std::string mirror() const { return server.url("/repo/objects"); }
+
+  std::unique_ptr<DownloadRun> newRun() {
+    return std::make_unique<DownloadRun>(write(), base(), joinPath(repo(), std::string("update/stable")), mirror());
+  }
+  // What the update operation does up to the end of the download.
+  void verifyAndDownload(DownloadRun& run, const std::string& version) {
+    run.updater->loadFileLists(write());
+    run.updater->refreshInstalledFiles();
+    run.updater->selectVersion(staging(), run.indexOf(version));
+  }
+
+  // Ids of the objects in the staging folder (files named by an id in the
+  // fan-out folder of its first two digits).
+  std::set<std::string> stored() const {
+    std::set<std::string> ids;
+    if (!std::filesystem::exists(std::filesystem::path(staging()))) return ids;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(staging()))) {
+      const std::string name = entry.path().filename().string();
+      if (entry.is_regular_file() && isObjectId(name) && entry.path().parent_path().filename() == name.substr(0, 2))
+        ids.insert(name);
+    }
+    return ids;
+  }
+  // Ids the mirror was asked for, in order.
+  std::vector<std::string> fetched() const {
+    std::vector<std::string> ids;
+    for (const ReceivedRequest& r : server.requests())
+      if (r.path.rfind("/repo/objects/", 0) == 0) ids.push_back(r.path.substr(r.path.rfind('/') + 1));
+    return ids;
+  }
+  // The content digests of an installation's files (not its state files).
+  std::set<std::string> installedContents(const std::wstring& folder) const {
+    std::set<std::string> ids;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(folder))) {
+      const std::string rel = std::filesystem::relative(entry.path(), std::filesystem::path(folder)).string();
+      if (entry.is_regular_file() && rel != "autoupdate.db" && rel != "autoupdate.cfg" && rel.rfind("Config", 0) != 0)
+        ids.insert(contentDigest(entry.path().wstring()));
+    }
+    return ids;
+  }
+
+  TempFolder dir;
+  HttpServer server;
+};
+
+}  // namespace nx::test
