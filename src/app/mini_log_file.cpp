@@ -12,15 +12,11 @@ MiniLogFile::MiniLogFile(const std::wstring& path, bool append) {
     if (sys::exists(old)) sys::deleteFile(old);
     sys::moveFile(path, old);
   }
-  if (append) {
-    // Appending: the stage that hands over may still be writing its last
-    // lines, so each write goes to the end of the file, not to a position
-    // taken at open.
-    file_ = sys::openAppend(path);
-  } else {
-    file_ = sys::openAlways(path);
-    if (file_ != sys::invalidHandle) sys::truncateHere(file_);
-  }
+  // Every write goes to the end of the file, not to a position taken at
+  // open: the process that hands over may still be writing its last lines
+  // while the next one (a stage, the applier) appends its first ones.
+  file_ = sys::openAppend(path);
+  if (!append && file_ != sys::invalidHandle) sys::truncateHere(file_);
   secondsPerTick_ = sys::secondsPerTick();
   start_ = sys::clockTicks();
   sys::UtcTime now;

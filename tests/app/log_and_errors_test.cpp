@@ -68,8 +68,8 @@ TEST(MiniLogFile, AppendKeepsEarlierLinesNeverRotatesAndLosesNoLinesOfTwoWriters
   EXPECT_LT(text.find("first"), text.find("second"));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
   EXPECT_FALSE(std::filesystem::exists(t.file(L"a.log.old")));
-  {  // The stage that hands over and the next one may both be writing.
-    MiniLogFile a(t.file(L"b.log"), true), b(t.file(L"b.log"), true);
+  {  // The run that hands over (a fresh log) and the next stage may both be writing.
+    MiniLogFile a(t.file(L"b.log"), false), b(t.file(L"b.log"), true);
     a.log(MiniLog::INFO, "from a");
     b.log(MiniLog::INFO, "from b");
     a.log(MiniLog::INFO, "from a again");
