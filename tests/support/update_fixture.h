@@ -35,14 +35,15 @@ class UpdateFixture : public ::testing::Test {
   }
 
   // Publishes sample version v (1 or 2) into repo(), served as baseUrl
-  // (default: the repository as a file:// URL).
-  void publish(int v, const std::string& baseUrl = "") {
+  // (default: the repository as a file:// URL), with this build's programs
+  // as its applier files (another updater program when given).
+  void publish(int v, const std::string& baseUrl = "", const std::string& updater = "") {
     const std::string n = std::to_string(v);
     ProgramResult r = runProgram(build("publish"), {"release", examples() + "/release-v" + n + ".json",
                                                      examples() + "/product-v" + n, repo(), "--base-url",
                                                      baseUrl.empty() ? "file://" + repo() : baseUrl, "--add",
                                                      "bin/applier=" + applierProgram(), "--add",
-                                                     "bin/autoupdate=" + build("autoupdate")});
+                                                     "bin/autoupdate=" + (updater.empty() ? build("autoupdate") : updater)});
     ASSERT_EQ(r.status, 0) << r.err;
   }
   // An installation of a published version.

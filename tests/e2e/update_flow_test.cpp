@@ -1,0 +1,176 @@
+// Whole updates through the real programs: `autoupdate` run by the user,
+// the stages it hands over to, the applier they start, and the product they
+// launch, on installations and releases made by `publish`. A run of the
+// user's updater returns here only when every process it started has ended
+// (they all write into the same captured output).
+#include <filesystem>
+#include <map>
+
+#include "support/http_server.h"
+#include "support/update_fixture.h"
+
+namespace nx::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Tree = std::map<std::string, std::string>;
+
+class UpdateFlowTest : public UpdateFixture {
+ protected:
+  // The product files of an installation: everything but its state.
+  Tree installed() const {
+    Tree files;
+    for (const auto& e : fs::recursive_directory_iterator(install())) {
+      const std::string rel = fs::relative(e.path(), install()).generic_string();
+      if (e.is_regular_file() && rel.rfind("Config/", 0) != 0 && rel != "autoupdate.db" && rel != "autoupdate.cfg")
+        files[rel] = read(e.path().string());
+    }
+    return files;
+  }
+  // What version v holds for a language, with or without the maps module.
+  Tree expected(int v, const std::string& lang, bool maps, const std::string& updater = "") const {
+    Tree files;
+    const std::string product = examples() + "/product-v" + std::to_string(v);
+    for (const auto& e : fs::recursive_directory_iterator(product)) {
+      const std::string rel = fs::relative(e.path(), product).generic_string();
+      if (!e.is_regular_file() || (rel.rfind("lang/", 0) == 0 && rel.rfind("lang/" + lang + "/", 0) != 0) ||
+          (!maps && rel.rfind("maps/", 0) == 0))
+        continue;
+      files[rel] = read(e.path().string());
+    }
+    files["bin/applier"] = read(applierProgram());
+    files["bin/autoupdate"] = read(updater.empty() ? build("autoupdate") : updater);
+    return files;
+  }
+  std::string databaseOf(const std::string& version) const {
+    const std::string reply = read(repo() + "/update/stable");
+    size_t at = reply.find("\"version\": \"" + version + "\"");
+    at = reply.find("\"database_id\": \"", at);
+    const std::string id = reply.substr(at + 16, 64);
+    return read(repo() + "/objects/" + id.substr(0, 2) + "/" + id);
+  }
+  // The elevation helper records how the applier was started and how it ended.
+  void recordElevation() {
+    write(path("elevate.sh"), "#!/bin/sh\n\"$@\"\ncode=$?\necho \"$code $*\" >> '" + path("elevated.txt") +
+                                  "'\nexit $code\n");
+    fs::permissions(path("elevate.sh"), fs::perms(0755));
+    extraEnvironment.push_back({"AUTOUPDATE_ELEVATE", path("elevate.sh")});
+  }
+  static size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
+};
+
+TEST_F(UpdateFlowTest, AnUpdateReplacesTheInstallationAndStartsTheNewVersion) {
+  HttpServer server;
+  for (const bool http : {false, true}) {
+    SCOPED_TRACE(http ? "http" : "file");
+    fs::remove_all(repo()), fs::remove_all(install()), fs::remove_all(path("data")), fs::remove_all(path("cache"));
+    fs::create_directories(repo());
+    server.serveFolder("/repo", repo());
+    const std::string base = http ? server.url("/repo") : "";
+    publish(1, base);
+    publish(2, base);
+    image("1.0", {"--lang", "de"});
+    recordElevation();
+
+    ProgramResult r = autoupdate({"update"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("[question] VELTRA UPDATE: New version 2.0 is available. Update?"), std::string::npos);
+    EXPECT_NE(r.err.find("[information] VELTRA Update: Update was applied successfully."), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("[error]"), std::string::npos) << r.err;
+    // The bootstrap stage started the new version.
+    EXPECT_EQ(r.out, "VELTRA 2.0\n" + read(examples() + "/product-v2/lang/de/greeting.txt"));
+
+    // Changed, added and removed files; the state of the new version.
+    EXPECT_EQ(installed(), expected(2, "de", false));
+    EXPECT_EQ(read(install() + "/autoupdate.db"), databaseOf("2.0"));
+    EXPECT_EQ(read(install() + "/Config/lang.cfg"), "de");
+    EXPECT_NE(read(install() + "/autoupdate.cfg").find("\"lang\": \"de\""), std::string::npos);
+    // The applier ran elevated with the stage's arguments and succeeded.
+    const std::string elevated = read(path("elevated.txt"));
+    EXPECT_EQ(elevated.rfind("0 " + stagingFolder() + "/applier " + install(), 0), 0u) << elevated;
+
+    // One log across the processes: the user's run, then the applier and
+    // the bootstrap stage appending to it.
+    const std::string text = log();
+    EXPECT_EQ(count(text, "=== MiniLog opened"), 3u) << text;
+    EXPECT_LT(text.find("Downloading update: version=2.0"), text.find("Applying updates..."));
+    EXPECT_LT(text.find("Applying updates..."), text.rfind("=== MiniLog opened"));
+    EXPECT_NE(text.find("LAUNCH started \"" + install() + "/veltra.sh\""), std::string::npos) << text;
+    EXPECT_FALSE(fs::exists(writeFolder() + "/Logs/autoupdate.log.old"));
+
+    // Next time there is nothing to do, and no file is hashed again.
+    r = autoupdate({"update"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("[question]"), std::string::npos) << r.err;
+    EXPECT_EQ(log().find("Downloading update"), std::string::npos);
+    extraEnvironment.clear();
+  }
+}
+
+TEST_F(UpdateFlowTest, ANewUpdaterProgramIsFetchedFirstAndFinishesTheUpdate) {
+  // Version 2.0 comes with an updater program of its own (the same program
+  // with other bytes, so it runs alike).
+  const std::string newUpdater = path("autoupdate-2.0");
+  write(newUpdater, read(build("autoupdate")) + "\nupdater of VELTRA 2.0\n");
+  fs::permissions(newUpdater, fs::perms(0755));
+  publish(1);
+  publish(2, "", newUpdater);
+  image("1.0");
+
+  ProgramResult r = autoupdate({"update"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Update was applied successfully."), std::string::npos) << r.err;
+  EXPECT_EQ(installed(), expected(2, "en", false, newUpdater));
+  EXPECT_EQ(r.out.substr(0, 11), "VELTRA 2.0\n");
+
+  const std::string text = log();
+  // The first run fetched only the new updater, the continue stage the rest.
+  EXPECT_LT(text.find("Updating the updater..."), text.find("Applying updates..."));
+  EXPECT_LT(text.find("Applying updates..."), text.find("Starting new updater..."));
+  EXPECT_NE(text.find("Downloading " + std::to_string(read(newUpdater).size())), std::string::npos) << text;
+  EXPECT_TRUE(fs::exists(stagingFolder() + "/_update_info"));
+  EXPECT_EQ(count(text, "=== MiniLog opened"), 4u) << text;  // user, continue, applier, bootstrap
+  EXPECT_EQ(text.find("ERROR"), text.find("ERROR  : Can't load autoupdate settings")) << text;
+}
+
+TEST_F(UpdateFlowTest, RepairInstallAndUninstall) {
+  publish(1);
+  image("1.0");
+  const Tree v1 = expected(1, "en", false);
+
+  // A damaged installation gets back exactly the contents it lacks.
+  write(install() + "/data/items.txt", "damaged");
+  fs::remove(install() + "/data/levels.txt");
+  ProgramResult r = autoupdate({"repair"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Update was applied successfully."), std::string::npos) << r.err;
+  EXPECT_EQ(installed(), v1);
+  EXPECT_NE(log().find("Downloading " + std::to_string(v1.at("data/items.txt").size() +
+                                                       v1.at("data/levels.txt").size()) + " bytes in 2 objects"),
+            std::string::npos)
+      << log();
+
+  // An optional module joins the installation.
+  r = autoupdate({"install", "maps"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(installed(), expected(1, "en", true));
+  EXPECT_NE(read(install() + "/autoupdate.cfg").find("\"maps\""), std::string::npos);
+
+  // And leaves it again; then the whole product goes.
+  r = autoupdate({"uninstall", "maps"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(installed(), v1);
+  EXPECT_EQ(read(install() + "/autoupdate.cfg").find("\"maps\""), std::string::npos);
+  EXPECT_FALSE(read(writeFolder() + "/Logs/uninstall.log").empty());
+  r = autoupdate({"uninstall", "*"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(installed().empty());
+  EXPECT_FALSE(fs::exists(install() + "/autoupdate.db"));
+}
+
+}  // namespace
+}  // namespace nx::test
