@@ -156,13 +156,13 @@ TEST_F(ApplierSafetyTest, AHeldLockMakesItWaitThenFail) {
   };
   pid_t holder = holdLock("30000");
   auto start = std::chrono::steady_clock::now();
-  expectUnchanged(apply(rel.v2Id, {"NX_APPLIER_TEST_LOCK_ATTEMPTS=3"}), 11, "another updater holds the lock");
+  expectUnchanged(apply(rel.v2Id, {"NX_APPLIER_TEST_LOCK_SECONDS=3"}), 11, "another updater holds the lock");
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900)) << "a second between attempts";
   ::kill(holder, SIGKILL);
   ::waitpid(holder, nullptr, 0);
 
   holder = holdLock("1500");  // an updater on its way out
-  Outcome run = apply(rel.v2Id, {"NX_APPLIER_TEST_LOCK_ATTEMPTS=5"});
+  Outcome run = apply(rel.v2Id, {"NX_APPLIER_TEST_LOCK_SECONDS=5"});
   EXPECT_EQ(run.code, 0) << run.err;
   ::waitpid(holder, nullptr, 0);
 }

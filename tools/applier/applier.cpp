@@ -26,20 +26,21 @@ bool isFolder(const std::wstring& path) {
 
 // The write folder's instance lock, held until the process ends. The
 // updater that started us may still be on its way out, so a busy lock is
-// tried again once a second.
-void takeLock(const std::wstring& writeFolder, uint32_t attempts, MiniLog& log) {
+// tried again every tenth of a second for `seconds` seconds.
+void takeLock(const std::wstring& writeFolder, uint32_t seconds, MiniLog& log) {
   const std::wstring path = joinPath(writeFolder, L"autoupdate.lock");
-  for (uint32_t attempt = 1;; ++attempt) {
+  constexpr uint32_t kPollMs = 100;
+  for (uint32_t waited = 0;; waited += kPollMs) {
     sys::Handle lock = sys::tryLockFile(path);
     if (lock != sys::invalidHandle) return;  // kept open on purpose
     uint32_t error = sys::lastError();
     if (error != sys::sharingViolation)
       failWithCode(kLockHeld, "cannot take the lock \"" + toUtf8(path) + "\": " + sys::errorMessage(error));
-    if (attempt >= attempts)
+    if (waited >= seconds * 1000)
       failWithCode(kLockHeld, "another updater holds the lock \"" + toUtf8(path) + "\"; gave up after " +
-                                  std::to_string(attempts) + " attempts");
-    if (attempt == 1) log.log(MiniLog::INFO, "Waiting for the lock \"%s\"...", toUtf8(path).c_str());
-    sys::sleepMs(1000);
+                                  std::to_string(seconds) + " seconds");
+    if (waited == 0) log.log(MiniLog::INFO, "Waiting for the lock \"%s\"...", toUtf8(path).c_str());
+    sys::sleepMs(kPollMs);
   }
 }
 
@@ -94,7 +95,7 @@ int runApplier(const std::vector<std::wstring>& words, std::ostream& err) {
     log.log(MiniLog::INFO, "Applier started: %s", joinWords(words).c_str());
     if (!isFolder(request.base))
       failWithCode(kBadArguments, "the base folder \"" + toUtf8(request.base) + "\" does not exist");
-    takeLock(request.write, hook.lockAttempts(), log);
+    takeLock(request.write, hook.lockSeconds(), log);
     dropScratchFiles(request.write);
     Transaction::recover(request.write, log, hook);
     if (request.kind == Request::Kind::update)

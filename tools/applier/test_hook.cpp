@@ -27,8 +27,8 @@ TestHook::TestHook() {
     if (at_ > 0 && mode == "crash") mode_ = Mode::crash;
     if (at_ > 0 && mode == "fail") mode_ = Mode::fail;
   }
-  uint32_t attempts = number(sys::environment("NX_APPLIER_TEST_LOCK_ATTEMPTS"), 60);
-  if (attempts >= 1 && attempts <= 60) lockAttempts_ = attempts;
+  uint32_t seconds = number(sys::environment("NX_APPLIER_TEST_LOCK_SECONDS"), 60);
+  if (seconds >= 1 && seconds <= 60) lockSeconds_ = seconds;
 }
 
 void TestHook::step(const char* what) {

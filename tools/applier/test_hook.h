@@ -7,8 +7,8 @@
 //   crash:N   the process ends at once (std::_Exit, exit code 86) right after step N,
 //             like a kill: no destructors, no clean-up;
 //   fail:N    step N is reported as failed (an I/O error) right after it was done.
-// NX_APPLIER_TEST_LOCK_ATTEMPTS=N shortens the wait for the lock to N
-// attempts (1 to 60). Never set in normal use.
+// NX_APPLIER_TEST_LOCK_SECONDS=N shortens the wait for the lock to N
+// seconds (1 to 60). Never set in normal use.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -22,13 +22,13 @@ class TestHook {
   // Counts one step; ends the process or throws as the hook asks. Safe to
   // call from several threads.
   void step(const char* what);
-  uint32_t lockAttempts() const { return lockAttempts_; }
+  uint32_t lockSeconds() const { return lockSeconds_; }
 
  private:
   enum class Mode { none, crash, fail } mode_ = Mode::none;
   uint32_t at_ = 0;
   std::atomic<uint32_t> count_{0};
-  uint32_t lockAttempts_ = 60;
+  uint32_t lockSeconds_ = 60;
 };
 
 }  // namespace nx::applier
