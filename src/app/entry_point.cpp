@@ -116,6 +116,10 @@ int UpdateRun::run() {
   } catch (const std::runtime_error& e) {
     reportException(log_, e);
     checkDone = false;
+  } catch (const std::exception& e) {
+    // Not a failure of the run's own (out of memory): report it and stop.
+    reportException(log_, e);
+    return finish(2);
   }
 
   if (!line_.run) return finish(0);

@@ -10,7 +10,6 @@
 #include "app/text.h"
 #include "apply/process_start.h"
 #include "apply/stage_arguments.h"
-#include "apply/staging_folder.h"
 #include "db/object_id.h"
 #include "io/file_reader.h"
 #include "io/file_writer.h"
@@ -86,7 +85,7 @@ void Autoupdater::extractApplyFiles(const std::wstring& folder) {
 
 void Autoupdater::applyUpdate() {
   log().log(MiniLog::INFO, "Applying updates...");
-  const std::wstring folder = makeStagingFolder(*this);
+  const std::wstring folder = createStagingFolder();
   extractApplyFiles(folder);
   std::wstring program;
   if (applyList.size() >= 2) {
@@ -98,6 +97,9 @@ void Autoupdater::applyUpdate() {
     copyPlain(self, program);
     makeExecutable(program);
   }
+  // The extraction does not poll: a Cancel that came meanwhile still stops
+  // the run before another process takes it over.
+  if (cancelRequested()) failWith(*this, ErrorCode::UserCancelled, "");
   startUpdateApplier(program, selfUpdateStage == 1 ? L"continue" : L"bootstrap", folder);
 }
 

@@ -19,7 +19,6 @@
 #include "apply/launch_commands.h"
 #include "apply/run_elevated.h"
 #include "apply/stage_arguments.h"
-#include "apply/staging_folder.h"
 #include "db/install_state.h"
 #include "db/object_id.h"
 #include "db/settings.h"
@@ -109,7 +108,7 @@ int continueWithLog(const StageArguments& stage, MiniLog& log) {
 
 void Autoupdater::startNewUpdater() {
   log().log(MiniLog::INFO, "Starting new updater...");
-  const std::wstring folder = makeStagingFolder(*this);
+  const std::wstring folder = createStagingFolder();
   if (applyList.empty()) failWith(*this, ErrorCode::DatabaseError, "applier is not prepared");
   // With the applier alone in the "apply" list, the program that runs this
   // continue stage is the first process's copy of itself in the staging

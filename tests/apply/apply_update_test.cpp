@@ -138,6 +138,18 @@ TEST_F(ApplyTest, TheSecondApplyEntryRunsTheNextStage) {
   }
   EXPECT_EQ(fileBytes(staging + "/extra"), "extra");  // extracted, never started
   EXPECT_TRUE(log.contains("INFO   : Applying updates..."));
+
+  // A Cancel that lands while the files are extracted still stops the run.
+  fs::remove(record);
+  updater.cancelFlag.store(1);
+  try {
+    updater.applyUpdate();
+    ADD_FAILURE() << "handed over after a Cancel";
+  } catch (const Autoupdater::Fail& e) {
+    EXPECT_EQ(e.code, ErrorCode::UserCancelled);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a wrongly started stage shows itself
+  EXPECT_FALSE(fs::exists(record));
 }
 
 // Runs only as the copy of this program that applyUpdate starts (see below):
