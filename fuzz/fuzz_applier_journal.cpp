@@ -11,6 +11,7 @@
 #include "app/text.h"
 #include "applier/applier_error.h"
 #include "applier/journal.h"
+#include "db/object_id.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::optional<nx::applier::Journal> journal = nx::applier::readJournal(nx::fromUtf8(path));
     if (journal) {
       for (const auto& op : journal->ops)
-        if (op.path.empty() || op.path.find("..") == 0) abort();  // the reader checks every path
+        if (!nx::isSafeRelativePath(op.path)) abort();  // the reader checks every path
     }
   } catch (const nx::applier::ApplierError&) {
   }

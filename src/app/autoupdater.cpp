@@ -99,4 +99,14 @@ void joinWorkerThread(std::thread& thread) {
   }
 }
 
+WorkerJoin::~WorkerJoin() {
+  if (!worker_.joinable()) return;
+  updater_.cancelFlag.store(1, std::memory_order_relaxed);
+  try {
+    joinWorkerThread(worker_);
+  } catch (const std::exception&) {
+    // Already failing: the original exception is the one that counts.
+  }
+}
+
 }  // namespace nx

@@ -167,6 +167,21 @@ void startWorkerThread(std::thread& thread, std::function<void()> f);
 // wait fails.
 void joinWorkerThread(std::thread& thread);
 
+// Joins a worker whatever happens on the main thread: an operation never
+// returns, normally or by an exception, while its worker still runs. When
+// the worker is still running at that point it is asked to stop first.
+class WorkerJoin {
+ public:
+  WorkerJoin(Autoupdater& updater, std::thread& worker) : updater_(updater), worker_(worker) {}
+  ~WorkerJoin();
+  WorkerJoin(const WorkerJoin&) = delete;
+  WorkerJoin& operator=(const WorkerJoin&) = delete;
+
+ private:
+  Autoupdater& updater_;
+  std::thread& worker_;
+};
+
 // Seconds on the process-wide high-resolution clock since the program started.
 double processSeconds();
 

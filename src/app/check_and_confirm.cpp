@@ -54,21 +54,6 @@ struct CheckResult {
   std::string failure = "Checking for updates failed";
 };
 
-// Joins the worker whatever happens on the main thread: a worker must never
-// outlive the operation that started it.
-struct WorkerJoin {
-  Autoupdater& updater;
-  std::thread& worker;
-  ~WorkerJoin() {
-    if (!worker.joinable()) return;
-    updater.cancelFlag.store(1, std::memory_order_relaxed);
-    try {
-      joinWorkerThread(worker);
-    } catch (const std::exception&) {
-      // Already failing: the original exception is the one that counts.
-    }
-  }
-};
 
 // Runs the check on a worker under the progress dialog (with Cancel) and
 // returns once the worker has ended; result says how the check went.
@@ -78,7 +63,7 @@ void runCheck(Autoupdater& updater, const std::string& branch, CheckResult& resu
   updater.cancelFlag.store(0, std::memory_order_relaxed);
   updater.progress.store(-1.0f, std::memory_order_relaxed);
   std::thread worker;
-  WorkerJoin join{updater, worker};
+  WorkerJoin join(updater, worker);
   startWorkerThread(worker, [&updater, &branch, &result] {
     try {
       updater.checkForUpdates(branch);

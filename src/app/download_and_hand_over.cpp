@@ -13,26 +13,6 @@
 
 namespace nx {
 
-namespace {
-
-// Joins the worker whatever happens on the main thread: a worker must never
-// outlive the operation that started it.
-struct WorkerJoin {
-  Autoupdater& updater;
-  std::thread& worker;
-  ~WorkerJoin() {
-    if (!worker.joinable()) return;
-    updater.cancelFlag.store(1, std::memory_order_relaxed);
-    try {
-      joinWorkerThread(worker);
-    } catch (const std::exception&) {
-      // Already failing: the original exception is the one that counts.
-    }
-  }
-};
-
-}  // namespace
-
 bool downloadAndHandOver(Autoupdater& updater, const std::wstring& writeFolder, const std::wstring& stagingFolder,
                          int32_t versionIndex) {
   std::atomic<int32_t> stage{0};
@@ -44,7 +24,7 @@ bool downloadAndHandOver(Autoupdater& updater, const std::wstring& writeFolder, 
   // moment after this stands until the operation ends.
   updater.cancelFlag.store(0, std::memory_order_relaxed);
   std::thread worker;
-  WorkerJoin join{updater, worker};
+  WorkerJoin join(updater, worker);
   const OperationBlock block{updater, writeFolder, stage, stagingFolder, versionIndex, success, failure, done};
   startWorkerThread(worker, [&block] { operationWorker(block); });
 

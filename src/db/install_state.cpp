@@ -5,6 +5,7 @@
 
 #include "app/paths.h"
 #include "app/text.h"
+#include "db/atomic_file.h"
 #include "db/json.h"
 #include "db/module_set.h"
 #include "io/file_reader.h"
@@ -52,8 +53,8 @@ void readLanguageFile(Database& db, const std::wstring& path) {
   }
 }
 
-void saveInstallState(const std::wstring& cfgPath, const Database& db) {
-  writeJsonFile(cfgPath, [&](yajl_gen gen) {
+std::string installStateText(const Database& db) {
+  return generateJson([&](yajl_gen gen) {
     jsonMapOpen(gen);
     jsonString(gen, "arch");
     jsonString(gen, db.arch);
@@ -66,6 +67,10 @@ void saveInstallState(const std::wstring& cfgPath, const Database& db) {
     jsonArrayClose(gen);
     jsonMapClose(gen);
   });
+}
+
+void saveInstallState(const std::wstring& cfgPath, const Database& db) {
+  writeFileAtomically(cfgPath, installStateText(db));
 }
 
 void loadDatabaseCore(const std::string& errorText, Database& db, const std::wstring& dbPath,

@@ -22,6 +22,9 @@ void loadInstallState(const std::string& errorText, Database& db, const std::wst
 // Sets db.lang to the lower-cased run of letters at the start of the file
 // (first 64 bytes); empty when the file is missing or unreadable.
 void readLanguageFile(Database& db, const std::wstring& path);
+// The text of autoupdate.cfg for a database: arch, lang and the selected
+// modules, beautified.
+std::string installStateText(const Database& db);
 // Writes arch, lang and the selected modules. Throws IOError "create"/"write";
 // the previous file stays intact on failure.
 void saveInstallState(const std::wstring& cfgPath, const Database& db);

@@ -36,22 +36,6 @@ void loadInstalledFileLists(const std::wstring& base, Database& db, const char* 
   }
 }
 
-std::string installStateText(const Database& db) {
-  return generateJson([&](yajl_gen gen) {
-    jsonMapOpen(gen);
-    jsonString(gen, "arch");
-    jsonString(gen, db.arch);
-    jsonString(gen, "lang");
-    jsonString(gen, db.lang);
-    jsonString(gen, "modules");
-    jsonArrayOpen(gen);
-    for (const auto& [name, selected] : db.modules)
-      if (selected) jsonString(gen, name);
-    jsonArrayClose(gen);
-    jsonMapClose(gen);
-  });
-}
-
 bool isStateFileName(const std::string& path) { return path == "autoupdate.db" || path == "autoupdate.cfg"; }
 
 }  // namespace nx::applier

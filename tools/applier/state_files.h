@@ -5,6 +5,7 @@
 
 #include "applier/base_tree.h"
 #include "db/database.h"
+#include "db/install_state.h"
 
 namespace nx::applier {
 
@@ -19,10 +20,6 @@ void checkStateFiles(BaseTree& tree);
 void loadInstalledDatabase(const std::wstring& base, Database& db);
 // Loads the file lists of the selected modules. Throws ApplierError kBadDatabase.
 void loadInstalledFileLists(const std::wstring& base, Database& db, const char* which);
-
-// The text autoupdate.cfg gets for db: arch, lang and the selected modules,
-// exactly as saveInstallState writes it.
-std::string installStateText(const Database& db);
 
 // True for the state files a database must not list as product files.
 bool isStateFileName(const std::string& path);

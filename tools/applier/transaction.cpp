@@ -39,6 +39,19 @@ bool present(sys::Handle folder, const std::wstring& name, const std::string& pa
   return entryType(folder, name, path) != sys::EntryType::missing;
 }
 
+// The folder of a journal entry, reached without following links; the
+// invalid handle when it is gone (or, with fileCountsAsGone, is a file now),
+// which leaves nothing to do there. A link on the way is refused.
+BaseTree::Folder folderOf(BaseTree& tree, const TreePath& p, const std::string& path, bool fileCountsAsGone = false) {
+  BaseTree::Reach reach;
+  std::string where;
+  BaseTree::Folder folder = tree.folder(p.folder, &reach, &where);
+  if (folder != sys::invalidHandle || reach == BaseTree::Reach::missing ||
+      (fileCountsAsGone && reach == BaseTree::Reach::file))
+    return folder;
+  failWithCode(reach == BaseTree::Reach::link ? kPathRefused : kReplaceFailed, describeReach(reach, path, where));
+}
+
 }  // namespace
 
 Transaction::Transaction(BaseTree& tree, std::wstring writeFolder, MiniLog& log, TestHook& hook)
@@ -67,13 +80,8 @@ void Transaction::begin(const Journal& journal) {
 void Transaction::forward(const JournalOp& op) {
   TreePath p = split(op.path);
   if (op.kind == JournalOp::Kind::remove) {
-    BaseTree::Reach reach;
-    std::string where;
-    BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
-    if (folder == sys::invalidHandle) {
-      if (reach == BaseTree::Reach::missing) return;
-      failWithCode(reach == BaseTree::Reach::link ? kPathRefused : kReplaceFailed, describeReach(reach, op.path, where));
-    }
+    BaseTree::Folder folder = folderOf(tree_, p, op.path);
+    if (folder == sys::invalidHandle) return;
     if (present(folder, asideName(p.name), op.path)) return;
     if (entryType(folder, wide(p.name), op.path) != sys::EntryType::file) return;
     if (!sys::renameAt(folder, wide(p.name), asideName(p.name))) systemFailure("set aside", op.path);
@@ -97,13 +105,8 @@ void Transaction::forward(const JournalOp& op) {
 
 void Transaction::backward(const JournalOp& op) {
   TreePath p = split(op.path);
-  BaseTree::Reach reach;
-  std::string where;
-  BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
-  if (folder == sys::invalidHandle) {
-    if (reach == BaseTree::Reach::missing) return;
-    failWithCode(reach == BaseTree::Reach::link ? kPathRefused : kReplaceFailed, describeReach(reach, op.path, where));
-  }
+  BaseTree::Folder folder = folderOf(tree_, p, op.path);
+  if (folder == sys::invalidHandle) return;
   bool aside = (op.kind == JournalOp::Kind::remove || op.hadOld) && present(folder, asideName(p.name), op.path);
   if (op.kind == JournalOp::Kind::remove) {
     if (aside) {
@@ -130,13 +133,8 @@ void Transaction::backward(const JournalOp& op) {
 void Transaction::discard(const JournalOp& op) {
   if (op.kind != JournalOp::Kind::write) return;
   TreePath p = split(op.path);
-  BaseTree::Reach reach;
-  std::string where;
-  BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
-  if (folder == sys::invalidHandle) {
-    if (reach == BaseTree::Reach::missing || reach == BaseTree::Reach::file) return;
-    failWithCode(reach == BaseTree::Reach::link ? kPathRefused : kReplaceFailed, describeReach(reach, op.path, where));
-  }
+  BaseTree::Folder folder = folderOf(tree_, p, op.path, true);
+  if (folder == sys::invalidHandle) return;
   if (present(folder, stagedName(p.name), op.path)) {
     if (!sys::deleteAt(folder, stagedName(p.name))) systemFailure("remove the staged copy of", op.path);
     hook_.step("drop staged file");
