@@ -69,6 +69,43 @@ TEST_F(EntryPointTest, CheckWithoutAScheduleStillLaunchesAndAFreshWriteFolderKee
   EXPECT_EQ(r.out.find("VELTRA"), std::string::npos);  // no launch without --run
 }
 
+TEST_F(EntryPointTest, ADeclinedOfferAdvancesTheDayOnlyWithTheRunFlag) {
+  publish(2);
+  const Environment no{{"AUTOUPDATE_ANSWER", "no"}};
+  ProgramResult r = autoupdate({"update"}, no);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("[question] VELTRA UPDATE: New version 2.0 is available. Update?"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(settingsFile()));  // nothing changed, nothing saved
+  EXPECT_EQ(log().find("Downloading update"), std::string::npos);
+  r = autoupdate({"update", "--run"}, no);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("VELTRA 1.0"), std::string::npos);
+  EXPECT_NE(read(settingsFile()).find("\"last_update\": " + std::to_string(todayNow())), std::string::npos);
+  // A version that is not offered is said so, and nothing is downloaded.
+  r = autoupdate({"update", "3.1"}, no);
+  EXPECT_NE(r.err.find("[warning] VELTRA UPDATE: Update to version 3.1 is not available."), std::string::npos) << r.err;
+}
+
+TEST_F(EntryPointTest, InitAndModconfigChangeTheStateWithoutAServer) {
+  ProgramResult r = autoupdate({"modconfig", "reg", "maps"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(read(install() + "/autoupdate.cfg").find("\"maps\""), std::string::npos);
+  r = autoupdate({"modconfig", "unreg", "veltra"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "[error] Error: Can't del main module \"veltra\"\n");
+  r = autoupdate({"modconfig", "add", "maps"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "[error] Error: unknown operation add\n");
+  r = autoupdate({"init"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "[error] Error: Usage: init LANG [ARCH]\n");
+  r = autoupdate({"init", "de", "-w", "W"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read(install() + "/Config/lang.cfg"), "de");
+  EXPECT_EQ(read(install() + "/autoupdate.cfg"), "{\n \"arch\": \"x86_64\",\n \"lang\": \"de\",\n \"modules\": [\n  \"veltra\"\n ]\n}\n");
+  EXPECT_TRUE(std::filesystem::exists(writeFolder("W") + "/autoupdate.cache"));  // seeded: nothing to hash later
+}
+
 TEST_F(EntryPointTest, BusyLocksAreWaitedFor) {
   // Another updater holds the instance lock, then the named lock, for a moment.
   for (const std::string& lock : {writeFolder() + "/autoupdate.lock", path("cache/VELTRA/L")}) {

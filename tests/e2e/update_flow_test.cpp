@@ -3,8 +3,10 @@
 // launch, on installations and releases made by `publish`. A run of the
 // user's updater returns here only when every process it started has ended
 // (they all write into the same captured output).
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "support/http_server.h"
 #include "support/update_fixture.h"
@@ -135,6 +137,29 @@ TEST_F(UpdateFlowTest, ANewUpdaterProgramIsFetchedFirstAndFinishesTheUpdate) {
   EXPECT_TRUE(fs::exists(stagingFolder() + "/_update_info"));
   EXPECT_EQ(count(text, "=== MiniLog opened"), 4u) << text;  // user, continue, applier, bootstrap
   EXPECT_EQ(text.find("ERROR"), text.find("ERROR  : Can't load autoupdate settings")) << text;
+}
+
+TEST_F(UpdateFlowTest, ASecondUpdaterWaitsWhileTheApplierChangesTheInstallation) {
+  publish(1);
+  publish(2);
+  image("1.0");
+  // The applier takes its time (a test hook slows every step down), so the
+  // user can start the updater again while it runs.
+  ProgramResult first;
+  std::thread update([&] { first = autoupdate({"update"}, {{"NX_APPLIER_TEST_HOOK", "slow:300"}}); });
+  const std::string journal = writeFolder() + "/applier.journal";
+  for (int i = 0; i < 3000 && !fs::exists(journal); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(fs::exists(journal)) << "the applier never started";
+  ProgramResult second = autoupdate({"update"}, {{"AUTOUPDATE_ANSWER", "no"}});
+  update.join();
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_NE(first.err.find("Update was applied successfully."), std::string::npos) << first.err;
+  // The second one waited for the lock and then found the new version.
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_NE(second.err.find("Waiting for DB lock..."), std::string::npos) << second.err;
+  EXPECT_EQ(second.err.find("[question]"), std::string::npos) << second.err;
+  EXPECT_NE(log().find("Current version: 2.0"), std::string::npos) << log();
+  EXPECT_EQ(installed(), expected(2, "en", false));
 }
 
 TEST_F(UpdateFlowTest, RepairInstallAndUninstall) {

@@ -17,6 +17,41 @@
 
 namespace nx::test {
 
+// Another updater, as far as a lock file is concerned: a real process
+// (tests/programs/hold_lock) that holds the lock until the object goes.
+class LockHolder {
+ public:
+  explicit LockHolder(const std::string& lockFile) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]), close(out[1]);
+      const std::string program = std::string(NX_BUILD_DIR) + "/hold_lock";
+      execl(program.c_str(), program.c_str(), lockFile.c_str(), "600", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    char buffer[16] = "";
+    ssize_t n = read(out[0], buffer, sizeof buffer - 1);
+    close(out[0]);
+    held_ = n > 0 && std::string(buffer, static_cast<size_t>(n)).rfind("locked", 0) == 0;
+  }
+  ~LockHolder() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool held_ = false;
+};
+
 class UpdateFixture : public ::testing::Test {
  protected:
   static std::string build(const std::string& name) { return std::string(NX_BUILD_DIR) + "/" + name; }
@@ -39,12 +74,21 @@ class UpdateFixture : public ::testing::Test {
   // as its applier files (another updater program when given).
   void publish(int v, const std::string& baseUrl = "", const std::string& updater = "") {
     const std::string n = std::to_string(v);
+    // Compressing the programs of this build is most of a publish; objects
+    // are named by their content, so every test may start from the objects
+    // that earlier ones made (publish never rewrites an object it finds).
+    // They are hard links: a test must never change an object in place.
+    const std::string shared = build("e2e-objects");
+    std::filesystem::create_directories(repo() + "/objects");
+    std::filesystem::create_directories(shared);
+    runProgram("/bin/cp", {"-alnT", shared, repo() + "/objects"});
     ProgramResult r = runProgram(build("publish"), {"release", examples() + "/release-v" + n + ".json",
                                                      examples() + "/product-v" + n, repo(), "--base-url",
                                                      baseUrl.empty() ? "file://" + repo() : baseUrl, "--add",
                                                      "bin/applier=" + applierProgram(), "--add",
                                                      "bin/autoupdate=" + (updater.empty() ? build("autoupdate") : updater)});
     ASSERT_EQ(r.status, 0) << r.err;
+    runProgram("/bin/cp", {"-alnT", repo() + "/objects", shared});
   }
   // An installation of a published version.
   void image(const std::string& version, const std::vector<std::string>& options = {}) {

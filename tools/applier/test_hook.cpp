@@ -5,6 +5,7 @@
 
 #include "applier/applier_error.h"
 #include "io/io_error.h"
+#include "sys/clock.h"
 #include "sys/process.h"
 
 namespace nx::applier {
@@ -26,6 +27,7 @@ TestHook::TestHook() {
     at_ = number(hook.substr(colon + 1), 0);
     if (at_ > 0 && mode == "crash") mode_ = Mode::crash;
     if (at_ > 0 && mode == "fail") mode_ = Mode::fail;
+    if (at_ > 0 && at_ <= 10000 && mode == "slow") mode_ = Mode::slow;
   }
   uint32_t seconds = number(sys::environment("NX_APPLIER_TEST_LOCK_SECONDS"), 60);
   if (seconds >= 1 && seconds <= 60) lockSeconds_ = seconds;
@@ -33,7 +35,8 @@ TestHook::TestHook() {
 
 void TestHook::step(const char* what) {
   uint32_t step = ++count_;
-  if (mode_ == Mode::none || step != at_) return;
+  if (mode_ == Mode::slow) sys::sleepMs(at_);
+  if (mode_ == Mode::none || mode_ == Mode::slow || step != at_) return;
   if (mode_ == Mode::crash) std::_Exit(kTestHookExit);
   throw IOError(std::string("test hook: step ") + std::to_string(step) + " (" + what + ") failed", IOError::kNoCode);
 }

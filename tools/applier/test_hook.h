@@ -6,7 +6,9 @@
 // environment variable NX_APPLIER_TEST_HOOK selects:
 //   crash:N   the process ends at once (std::_Exit, exit code 86) right after step N,
 //             like a kill: no destructors, no clean-up;
-//   fail:N    step N is reported as failed (an I/O error) right after it was done.
+//   fail:N    step N is reported as failed (an I/O error) right after it was done;
+//   slow:MS   every step takes MS milliseconds longer (another updater can
+//             then be started while this one runs).
 // NX_APPLIER_TEST_LOCK_SECONDS=N shortens the wait for the lock to N
 // seconds (1 to 60). Never set in normal use.
 #include <atomic>
@@ -25,7 +27,7 @@ class TestHook {
   uint32_t lockSeconds() const { return lockSeconds_; }
 
  private:
-  enum class Mode { none, crash, fail } mode_ = Mode::none;
+  enum class Mode { none, crash, fail, slow } mode_ = Mode::none;
   uint32_t at_ = 0;
   std::atomic<uint32_t> count_{0};
   uint32_t lockSeconds_ = 60;
