@@ -97,6 +97,8 @@ class Autoupdater {
   void saveFileCacheIfDirty();
   bool isObjectCached(const std::wstring& store, const std::string& id);
   void pruneObjectStore(const std::wstring& store, const ObjectSet& keep);
+
+  // ---- hand-over file of a self-update (net/hand_over_file.cpp) ----
   void writeHandOverFile(const std::wstring& path);
   void readHandOverFile(const std::wstring& path);
 
@@ -115,7 +117,7 @@ class Autoupdater {
   void fetchObject(std::deque<std::string>& urls, const std::wstring& store, const std::string& id, uint64_t size);
   bool downloadObject(const std::string& url, const std::wstring& store, const std::string& id, uint64_t size);
 
-  // ---- applying (apply/apply_update.cpp, apply/stages.cpp) ----
+  // ---- applying (apply/prepare_apply_files.cpp, apply/apply_update.cpp, apply/stages.cpp) ----
   void prepareApplyFiles(const Database& newDatabase, const ObjectSet& objects, ObjectSet& updaterObjects);
   void extractApplyFiles(const std::wstring& stagingFolder);
   void applyUpdate();

@@ -19,6 +19,7 @@
 #include "apply/stages.h"
 #include "apply/uninstall.h"
 #include "db/maintenance.h"
+#include "db/module_set.h"
 #include "db/settings.h"
 #include "sys/files.h"
 #include "ui/message_box.h"
@@ -82,11 +83,8 @@ int UpdateRun::run() {
   try {
     Autoupdater& updater = *updater_;
     updater.loadInstallation(baseFolder_);
-    for (const std::string& name : command_.installList) {
-      log_.log(MiniLog::INFO, "Going to install %s", name.c_str());
-      auto found = updater.database.modules.find(name);
-      if (found == updater.database.modules.end() || !found->second) updater.installList.push_back(name);
-    }
+    for (const std::string& name : command_.installList) log_.log(MiniLog::INFO, "Going to install %s", name.c_str());
+    updater.installList = modulesToInstall(command_.installList, updater.database);
 
     UpdaterSettings& settings = *settings_;
     std::string target = command_.target.empty() ? settings.update_to : command_.target;

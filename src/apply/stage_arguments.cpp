@@ -32,13 +32,5 @@ std::vector<std::wstring> stageCommandLine(const std::wstring& program, const st
   return line;
 }
 
-std::vector<std::string> modulesToInstall(const std::vector<std::string>& requested, const Database& installed) {
-  std::vector<std::string> out;
-  for (const std::string& name : requested) {
-    auto found = installed.modules.find(name);
-    if (found == installed.modules.end() || !found->second) out.push_back(name);
-  }
-  return out;
-}
 
 }  // namespace nx

@@ -32,8 +32,4 @@ std::vector<std::wstring> stageCommandLine(const std::wstring& program, const st
                                            const std::wstring& stagingFolder, const std::string& databaseId,
                                            const std::vector<std::string>& installModules);
 
-// The modules of `requested` that the installation does not have selected
-// yet, in their order: those are what an install has to add.
-std::vector<std::string> modulesToInstall(const std::vector<std::string>& requested, const Database& installed);
-
 }  // namespace nx

@@ -19,6 +19,7 @@
 #include "apply/launch_commands.h"
 #include "apply/run_elevated.h"
 #include "apply/stage_arguments.h"
+#include "db/module_set.h"
 #include "db/install_state.h"
 #include "db/object_id.h"
 #include "db/settings.h"

@@ -35,4 +35,13 @@ void removeModule(Database& db, const std::string& name) {
   found->second = false;
 }
 
+std::vector<std::string> modulesToInstall(const std::vector<std::string>& requested, const Database& installed) {
+  std::vector<std::string> out;
+  for (const std::string& name : requested) {
+    auto found = installed.modules.find(name);
+    if (found == installed.modules.end() || !found->second) out.push_back(name);
+  }
+  return out;
+}
+
 }  // namespace nx

@@ -1,6 +1,7 @@
 #pragma once
 // Changing the set of selected modules of a database.
 #include <string>
+#include <vector>
 
 #include "app/mini_log.h"
 #include "db/database.h"
@@ -15,5 +16,9 @@ bool selectModule(Database& db, const std::string& name, MiniLog& log);
 void addModule(Database& db, const std::string& name);
 // Deselects a module; throws runtime_error for an unknown name or the main module.
 void removeModule(Database& db, const std::string& name);
+
+// The modules of `requested` that the installation does not have selected
+// yet, in their order: those are what an install has to add.
+std::vector<std::string> modulesToInstall(const std::vector<std::string>& requested, const Database& installed);
 
 }  // namespace nx

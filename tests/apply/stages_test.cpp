@@ -7,6 +7,7 @@
 #include "app/autoupdater.h"
 #include "app/text.h"
 #include "apply/stage_arguments.h"
+#include "db/module_set.h"
 #include "apply/stages.h"
 #include "net/object_store.h"
 #include "stage_test_util.h"
