@@ -8,18 +8,10 @@
 #include <vector>
 
 #include "io/io_test_util.h"
-#include "io/sha256_writer.h"
 #include "support/program_run.h"
 #include "support/temp_folder.h"
 
 namespace nx::test {
-
-inline std::string sha256(const std::string& bytes) {
-  Sha256Writer sha;
-  sha.write(bytes.data(), bytes.size());
-  std::string digest;
-  return sha.finish(digest);
-}
 
 inline ProgramResult publish(const std::vector<std::string>& words) { return runProgram(NX_BUILD_DIR "/publish", words); }
 

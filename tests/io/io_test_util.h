@@ -13,6 +13,7 @@
 
 #include "app/text.h"
 #include "io/io_error.h"
+#include "io/sha256_writer.h"
 
 namespace nx::test {
 
@@ -42,6 +43,13 @@ inline Snapshot snapshot(const fs::path& root) {
               readAll(entry.path());
   }
   return out;
+}
+
+inline std::string sha256(const std::string& bytes) {
+  Sha256Writer sha;
+  sha.write(bytes.data(), bytes.size());
+  std::string digest;
+  return sha.finish(digest);
 }
 
 // Incompressible bytes, or compressible text drawn from the first `letters` letters.
