@@ -89,26 +89,16 @@ class BootstrapTest : public ::testing::Test {
   const std::string staging = privateFolder(root + "/cache/VELTRA/update");
 };
 
-TEST_F(BootstrapTest, TheApplierRunsElevatedThenTheProductStarts) {
-  database();
-  // An elevation helper is put in front of the applier; the product gets no arguments.
-  writeAll(root + "/elevate", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + root + "/elevated.txt'\nexec \"$@\"\n");
-  fs::permissions(root + "/elevate", fs::perms(0755));
-  ProgramResult r = bootstrap({"install", "maps", "music"}, {{"AUTOUPDATE_ELEVATE", root + "/elevate"}});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "[information] VELTRA Update: Update was applied successfully.\n");
-  const std::string applier = lines({base, write, staging, kId, "install", "maps", "music"});
-  EXPECT_EQ(readAll(root + "/elevated.txt"), staging + "/fake_applier\n" + applier);
-  EXPECT_EQ(readAll(root + "/applier.txt"), applier);
-  EXPECT_EQ(waitForFile(root + "/launched.txt"), "\n");  // printf's one empty line
-}
-
-TEST_F(BootstrapTest, ExitCodesAndMessages) {
+TEST_F(BootstrapTest, TheApplierRunsElevatedThenTheProductStartsExitCodesAndMessages) {
   const std::string ok = "[information] VELTRA Update: Update was applied successfully.\n";
   const std::string box = "[error] VELTRA Update Bootstrap: ";
   const std::string applier = staging + "/fake_applier";
-  const Environment refuse{{"AUTOUPDATE_ELEVATE", root + "/refuse"}};  // as a dismissed pkexec prompt
-  recorder(root + "/refuse", root + "/refused.txt", 126);
+  const std::string words = lines({base, write, staging, kId, "install", "maps", "music"});
+  // An elevation helper put in front of the applier records how it started it.
+  writeAll(root + "/elevate", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + root + "/elevated.txt'\nexec \"$@\"\n");
+  fs::permissions(root + "/elevate", fs::perms(0755));
+  recorder(root + "/refuse", root + "/refused.txt", 126);  // as a dismissed pkexec prompt
+  const Environment elevate{{"AUTOUPDATE_ELEVATE", root + "/elevate"}}, refuse{{"AUTOUPDATE_ELEVATE", root + "/refuse"}};
   struct Row {
     std::map<std::string, std::string> keys;
     int applierCode;
@@ -118,6 +108,7 @@ TEST_F(BootstrapTest, ExitCodesAndMessages) {
     bool applierRuns, launched;
   };
   const std::vector<Row> rows = {
+      {{}, 0, elevate, 0, ok, true, true},
       {{{"format", "0"}}, 0, {}, 0, "", true, true},  // no success message, but the launch
       {{}, 3, {}, 3, "", true, false},
       {{{"launch", "[\"missing.sh\"]"}}, 0, {}, 111, ok + box + "Can't launch VELTRA.\n", true, false},
@@ -132,14 +123,15 @@ TEST_F(BootstrapTest, ExitCodesAndMessages) {
     fs::remove(root + "/launched.txt");
     database(row.keys);
     recorder(applier, root + "/applier.txt", row.applierCode);
-    ProgramResult r = bootstrap({}, row.env);
+    ProgramResult r = bootstrap({"install", "maps", "music"}, row.env);
     EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(r.err, row.err);
-    EXPECT_EQ(fs::exists(root + "/applier.txt"), row.applierRuns);
-    // The stage has ended: a launch that was to come has been started.
-    EXPECT_EQ(row.launched ? !waitForFile(root + "/launched.txt").empty() : fs::exists(root + "/launched.txt"),
-              row.launched);
+    EXPECT_EQ(readAll(root + "/applier.txt"), row.applierRuns ? words : "");
+    // The stage has ended: a launch that was to come has been started, with no arguments.
+    if (row.launched) EXPECT_EQ(waitForFile(root + "/launched.txt"), "\n");  // printf's one empty line
+    else EXPECT_FALSE(fs::exists(root + "/launched.txt"));
   }
+  EXPECT_EQ(readAll(root + "/elevated.txt"), applier + "\n" + words);
 }
 
 TEST_F(BootstrapTest, NothingRunsFromAStagingFolderOthersCanChange) {
