@@ -43,20 +43,14 @@ class UninstallTest : public ::testing::Test {
 };
 
 TEST_F(UninstallTest, RequestsAreCheckedBeforeTheApplierRuns) {
-  struct Row {
-    Words words;
-    std::string message;
-  };
-  const std::vector<Row> rows = {
-      {{L"uninstall"}, "uninstall *|(modname)+"},
-      {{L"uninstall", L"maps", L"nope"}, "Unknown module to uninstall: nope"},
-      {{L"uninstall", L"maps", L"*"}, "Unknown module to uninstall: *"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.message);
-    EXPECT_EQ(run(row.words), 2);
-    EXPECT_EQ(shown(), row.message);
-    EXPECT_TRUE(log.contains("ERROR  : Caught an exception: " + row.message));
+  for (const auto& [words, message] : std::vector<std::pair<Words, std::string>>{
+           {{L"uninstall"}, "uninstall *|(modname)+"},
+           {{L"uninstall", L"maps", L"nope"}, "Unknown module to uninstall: nope"},
+           {{L"uninstall", L"maps", L"*"}, "Unknown module to uninstall: *"}}) {
+    SCOPED_TRACE(message);
+    EXPECT_EQ(run(words), 2);
+    EXPECT_EQ(shown(), message);
+    EXPECT_TRUE(log.contains("ERROR  : Caught an exception: " + message));
   }
   // An "apply" list with nothing to run, or with a path out of the installation.
   for (const std::string apply : {"[]", "[\"../outside\"]", "[\"/bin/sh\"]"}) {
