@@ -63,7 +63,7 @@ TEST(StageArguments, TooFewWordsOrABadIdEndEachStageWithItsCode) {
 
 // A staging folder as the first process leaves it: a copy of the updater,
 // the extracted applier and the new database; an installation whose launch
-// entry records its start; a write folder with an earlier log.
+// entry records its start.
 class BootstrapTest : public ::testing::Test {
  protected:
   void SetUp() override {
