@@ -7,7 +7,6 @@
 #include <chrono>
 
 #include "applier/applier_test_util.h"
-#include "applier/command_line.h"
 #include "io/handmade_zip.h"
 
 namespace nx::test {
@@ -149,10 +148,6 @@ TEST_F(ApplierSafetyTest, BadArgumentsAndADamagedJournal) {
     EXPECT_EQ(run.status, 10) << run.err;
     EXPECT_EQ(run.err.rfind("applier: ", 0), 0u) << run.err;
   }
-  // The parser alone: what the stages hand on is accepted as it is.
-  applier::Request r = applier::parseArguments({L"b", L"w", L"s", fromUtf8(rel.v2Id), L"install", L"a", L"b"});
-  EXPECT_EQ(r.modules, (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(applier::parseArguments({L"b", L"w", L"t", L"uninstall"}).kind, applier::Request::Kind::uninstall);
 
   writeAll(write + "/applier.journal", "VELTRA applier journal 1\nbase " + base + "\nwrite zz 5 0 ../x\nend\ncommit\n");
   ProgramResult run = apply(rel.v2Id);
