@@ -7,9 +7,7 @@
 
 #include "app/autoupdater.h"
 #include "app/paths.h"
-#include "apply/stage_arguments.h"
 #include "db/settings.h"
-#include "io/io_error.h"
 #include "net/object_store.h"
 #include "stage_test_util.h"
 #include "support/memory_log.h"
@@ -25,6 +23,17 @@ bool executable(const std::string& path) {
   return (fs::status(path).permissions() & fs::perms::owner_exec) != fs::perms::none;
 }
 
+// The code and text of the failure f raised.
+template <class F>
+std::pair<ErrorCode, std::string> failureOf(F&& f) {
+  try {
+    f();
+  } catch (const Autoupdater::Fail& e) {
+    return {e.code, e.what()};
+  }
+  return {ErrorCode::NoError, "no failure"};
+}
+
 class ApplyTest : public ::testing::Test {
  protected:
   ApplyTest() : settings(L"", log), updater(log, settings) {
@@ -34,13 +43,13 @@ class ApplyTest : public ::testing::Test {
     updater.selectedVersion.database_id = std::string(64, 'd');
   }
   // Puts content into the object store as a gzip object; returns its path.
-  std::wstring object(const std::string& content) {
-    const std::wstring path = objectPath(fromUtf8(staging), sha256Of(content));
-    putFile(toUtf8(path), gzipped(content));
+  std::wstring object(const std::string& content, const std::string& id = "") {
+    const std::wstring path = objectPath(fromUtf8(staging), id.empty() ? sha256(content) : id);
+    writeAll(toUtf8(path), gzipped(content));
     return path;
   }
   std::wstring installed(const std::string& rel, const std::string& content) {
-    putFile(base + "/" + rel, content);
+    writeAll(base + "/" + rel, content);
     return fromUtf8(base + "/" + rel);
   }
   // The stage arguments after the program, one a line.
@@ -65,34 +74,26 @@ TEST_F(ApplyTest, ObjectsAreGunzippedAndInstalledFilesCopiedByteForByte) {
   const std::string gzipLooking = gzipped("this is what gunzip would make of it");
   updater.applyList = {{"applier", object(applier)}, {"autoupdate", installed("bin/autoupdate", gzipLooking)}};
   updater.extractApplyFiles(fromUtf8(staging));
-  EXPECT_EQ(fileBytes(staging + "/applier"), applier);
-  EXPECT_EQ(fileBytes(staging + "/autoupdate"), gzipLooking);
-  EXPECT_TRUE(executable(staging + "/applier"));
-  EXPECT_TRUE(executable(staging + "/autoupdate"));
+  EXPECT_EQ(readAll(staging + "/applier"), applier);
+  EXPECT_EQ(readAll(staging + "/autoupdate"), gzipLooking);
+  EXPECT_TRUE(executable(staging + "/applier") && executable(staging + "/autoupdate"));
 
   // Two entries with one file name: both land on one target, the later wins.
   updater.applyList = {{"applier", installed("old/applier", "old")}, {"applier", object("new")}};
   updater.extractApplyFiles(fromUtf8(staging));
-  EXPECT_EQ(fileBytes(staging + "/applier"), "new");
+  EXPECT_EQ(readAll(staging + "/applier"), "new");
 }
 
-TEST_F(ApplyTest, ExtractionFailuresLeaveNoPartialFile) {
+TEST_F(ApplyTest, ExtractionFailuresLeaveNoPartialFileAndNothingRunsFromAnUnsafeFolder) {
   updater.applyList.clear();
-  try {
-    updater.extractApplyFiles(fromUtf8(staging));
-    FAIL();
-  } catch (const Autoupdater::Fail& e) {
-    EXPECT_EQ(e.code, ErrorCode::DatabaseError);
-    EXPECT_STREQ(e.what(), "applier is not prepared");
-  }
+  EXPECT_EQ(failureOf([&] { updater.extractApplyFiles(fromUtf8(staging)); }),
+            std::make_pair(ErrorCode::DatabaseError, std::string("applier is not prepared")));
 
   // An object whose content is not what its name says is not extracted.
   const std::wstring good = object("good");
-  const std::wstring bad = objectPath(fromUtf8(staging), sha256Of("expected"));
-  putFile(toUtf8(bad), gzipped("tampered"));
-  updater.applyList = {{"first", good}, {"second", bad}};
+  updater.applyList = {{"first", good}, {"second", object("tampered", sha256("expected"))}};
   EXPECT_THROW(updater.extractApplyFiles(fromUtf8(staging)), IOError);
-  EXPECT_EQ(fileBytes(staging + "/first"), "good");
+  EXPECT_EQ(readAll(staging + "/first"), "good");
   EXPECT_FALSE(fs::exists(staging + "/second"));
 
   // A name from the database never leaves the staging folder.
@@ -102,28 +103,17 @@ TEST_F(ApplyTest, ExtractionFailuresLeaveNoPartialFile) {
   }
   updater.applyList = {{"missing", fromUtf8(base + "/bin/none")}};
   EXPECT_THROW(updater.extractApplyFiles(fromUtf8(staging)), OpenFileError);
+
+  fs::permissions(staging, fs::perms(0777));
+  updater.applyList = {{"applier", good}};
+  auto [code, text] = failureOf([&] { updater.applyUpdate(); });
+  EXPECT_EQ(code, ErrorCode::DiskAccessError);
+  EXPECT_PRED2(contains, text, "other users can write to it");
+  EXPECT_FALSE(fs::exists(staging + "/applier"));
 }
 
-TEST_F(ApplyTest, TheStageCommandLineCarriesTheInstallModulesOnly) {
-  const std::string record = root + "/args.txt";
-  recorder(root + "/next", record);
-  updater.startUpdateApplier(fromUtf8(root + "/next"), L"bootstrap", fromUtf8(staging));
-  EXPECT_EQ(waitForFile(record), stageLines("bootstrap"));  // six arguments with the program
-
-  fs::remove(record);
-  updater.installList = {"maps", "music"};
-  updater.startUpdateApplier(fromUtf8(root + "/next"), L"continue", fromUtf8(staging));
-  EXPECT_EQ(waitForFile(record), stageLines("continue", {"install", "maps", "music"}));  // nine
-
-  try {
-    updater.startUpdateApplier(fromUtf8(root + "/none"), L"bootstrap", fromUtf8(staging));
-    FAIL();
-  } catch (const Autoupdater::Fail& e) {
-    EXPECT_EQ(e.code, ErrorCode::SystemError);
-    EXPECT_STREQ(e.what(), "Can't start update applier");
-  }
-}
-
+// The stage is the first program the updater finds among the applier files;
+// the install modules follow the six words.
 TEST_F(ApplyTest, TheSecondApplyEntryRunsTheNextStage) {
   const std::string record = root + "/args.txt";
   recorder(base + "/bin/autoupdate", record);
@@ -133,21 +123,19 @@ TEST_F(ApplyTest, TheSecondApplyEntryRunsTheNextStage) {
   for (uint32_t stage : {0u, 1u}) {
     fs::remove(record);
     updater.selfUpdateStage = stage;
+    updater.installList = stage ? std::vector<std::string>{"maps", "music"} : std::vector<std::string>{};
     updater.applyUpdate();
-    EXPECT_EQ(waitForFile(record), stageLines(stage == 0 ? "bootstrap" : "continue"));
+    EXPECT_EQ(waitForFile(record), stage ? stageLines("continue", {"install", "maps", "music"}) : stageLines("bootstrap"));
   }
-  EXPECT_EQ(fileBytes(staging + "/extra"), "extra");  // extracted, never started
+  EXPECT_EQ(readAll(staging + "/extra"), "extra");  // extracted, never started
   EXPECT_TRUE(log.contains("INFO   : Applying updates..."));
+  EXPECT_EQ(failureOf([&] { updater.startUpdateApplier(fromUtf8(root + "/none"), L"bootstrap", fromUtf8(staging)); }),
+            std::make_pair(ErrorCode::SystemError, std::string("Can't start update applier")));
 
   // A Cancel that lands while the files are extracted still stops the run.
   fs::remove(record);
   updater.cancelFlag.store(1);
-  try {
-    updater.applyUpdate();
-    ADD_FAILURE() << "handed over after a Cancel";
-  } catch (const Autoupdater::Fail& e) {
-    EXPECT_EQ(e.code, ErrorCode::UserCancelled);
-  }
+  EXPECT_EQ(failureOf([&] { updater.applyUpdate(); }).first, ErrorCode::UserCancelled) << "handed over after a Cancel";
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a wrongly started stage shows itself
   EXPECT_FALSE(fs::exists(record));
 }
@@ -157,7 +145,7 @@ TEST_F(ApplyTest, TheSecondApplyEntryRunsTheNextStage) {
 TEST(StageChild, RecordsHowItWasStarted) {
   const char* record = std::getenv("NX_STAGE_CHILD_RECORD");
   if (!record) GTEST_SKIP() << "runs only as a started stage";
-  std::string args = fileBytes("/proc/self/cmdline");
+  std::string args = readAll("/proc/self/cmdline");
   std::string out = fs::read_symlink("/proc/self/exe").string() + "\n";
   size_t start = args.find('\0') + 1;  // argument 0
   for (size_t end; start < args.size() && (end = args.find('\0', start)) != std::string::npos; start = end + 1)
@@ -176,20 +164,7 @@ TEST_F(ApplyTest, WithTheApplierAloneACopyOfThisProgramRunsTheNextStage) {
   const std::string copy = staging + "/" + toUtf8(fileNamePart(executablePath()));
   EXPECT_EQ(waitForFile(record), copy + "\n" + stageLines("bootstrap"));
   EXPECT_TRUE(executable(copy));
-  EXPECT_EQ(fileBytes(copy), fileBytes(self));
-}
-
-TEST_F(ApplyTest, AnUnsafeStagingFolderIsRefused) {
-  fs::permissions(staging, fs::perms(0777));
-  updater.applyList = {{"applier", object("applier")}};
-  try {
-    updater.applyUpdate();
-    FAIL();
-  } catch (const Autoupdater::Fail& e) {
-    EXPECT_EQ(e.code, ErrorCode::DiskAccessError);
-    EXPECT_NE(std::string(e.what()).find("other users can write to it"), std::string::npos) << e.what();
-  }
-  EXPECT_FALSE(fs::exists(staging + "/applier"));
+  EXPECT_EQ(readAll(copy), readAll(self));
 }
 
 }  // namespace

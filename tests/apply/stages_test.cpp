@@ -4,11 +4,9 @@
 
 #include <cstdio>
 
-#include "app/autoupdater.h"
-#include "app/text.h"
 #include "apply/stage_arguments.h"
-#include "db/module_set.h"
 #include "apply/stages.h"
+#include "db/module_set.h"
 #include "net/object_store.h"
 #include "stage_test_util.h"
 #include "support/program_run.h"
@@ -21,27 +19,18 @@ namespace {
 using namespace test;
 using Words = std::vector<std::wstring>;
 
-const std::string kId = sha256Of("the new database");
-const std::wstring kIdW = fromUtf8(kId);
-
-std::string errorOf(const Words& words) try {
-  readStageArguments(words, 1);
-  return "";
-} catch (const std::runtime_error& e) {
-  return e.what();
-}
+const std::string kId = sha256("the new database");
 
 TEST(StageArguments, SixWordsAreEnoughAndInstallNeedsAModule) {
-  const Words six{L"p", L"continue", L"/b", L"/w", L"/s", kIdW};
+  const Words six{L"p", L"continue", L"/b", L"/w", L"/s", fromUtf8(kId)};
   StageArguments a = readStageArguments(six, 1);
   EXPECT_EQ(a.baseFolder + a.writeFolder + a.stagingFolder, L"/b/w/s");
   EXPECT_EQ(a.databaseId, kId);
-  EXPECT_EQ(errorOf({six.begin(), six.end() - 1}), "Invalid arguments.");
   // The id names a file in the staging folder: only a real object id passes.
   for (const std::wstring& id : Words{L"../../../etc/passwd", std::wstring(64, L'A'), std::wstring(63, L'a'), L""}) {
     Words words = six;
     words[5] = id;
-    EXPECT_EQ(errorOf(words), "Invalid arguments.") << toUtf8(id);
+    EXPECT_EQ(errorOf([&] { readStageArguments(words, 1); }), "Invalid arguments.") << toUtf8(id);
   }
 
   Words words = six;
@@ -58,14 +47,12 @@ TEST(StageArguments, SixWordsAreEnoughAndInstallNeedsAModule) {
   EXPECT_EQ(modulesToInstall({"main", "maps", "music"}, installed), (std::vector<std::string>{"maps", "music"}));
 }
 
-TEST(StageArguments, TooFewWordsEndEachStageWithItsCode) {
+TEST(StageArguments, TooFewWordsOrABadIdEndEachStageWithItsCode) {
   ScriptedUi ui;
-  const Words five{L"p", L"x", L"/b", L"/w", L"/s"};
-  EXPECT_EQ(bootstrapStage(five, 1), 111);
-  EXPECT_EQ(continueStage(five, 1), 113);
-  Words badId{L"p", L"x", L"/b", L"/w", L"/s", L"../id"};
-  EXPECT_EQ(bootstrapStage(badId, 1), 111);
-  EXPECT_EQ(continueStage(badId, 1), 113);
+  for (const Words& words : {Words{L"p", L"x", L"/b", L"/w", L"/s"}, Words{L"p", L"x", L"/b", L"/w", L"/s", L"../id"}}) {
+    EXPECT_EQ(bootstrapStage(words, 1), 111);
+    EXPECT_EQ(continueStage(words, 1), 113);
+  }
   ASSERT_EQ(ui.boxes.size(), 4u);
   for (size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(ui.boxes[i].text, L"Invalid arguments.");
@@ -76,17 +63,16 @@ TEST(StageArguments, TooFewWordsEndEachStageWithItsCode) {
 
 // A staging folder as the first process leaves it: a copy of the updater,
 // the extracted applier and the new database; an installation whose launch
-// entry records its start; a write folder with an earlier log.
+// entry records its start.
 class BootstrapTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::copy_file(NX_BUILD_DIR "/autoupdate", staging + "/autoupdate");
     recorder(staging + "/fake_applier", root + "/applier.txt");
     recorder(base + "/run.sh", root + "/launched.txt");
-    putFile(write + "/Logs/autoupdate.log", "earlier run\n");
   }
-  void database(std::map<std::string, std::string> keys = {}) {
-    writeDatabase(toUtf8(objectPath(fromUtf8(staging), kId)), std::move(keys));
+  void database(const std::map<std::string, std::string>& keys = {}) {
+    writeDatabase(toUtf8(objectPath(fromUtf8(staging), kId)), keys);
   }
   ProgramResult bootstrap(const std::vector<std::string>& more = {}, const Environment& env = {}) {
     std::vector<std::string> words{"bootstrap", base, write, staging, kId};
@@ -103,31 +89,16 @@ class BootstrapTest : public ::testing::Test {
   const std::string staging = privateFolder(root + "/cache/VELTRA/update");
 };
 
-TEST_F(BootstrapTest, TheApplierRunsElevatedThenTheProductStarts) {
-  database();
-  // An elevation helper is put in front of the applier.
-  putFile(root + "/elevate", "#!/bin/sh\necho elevated > '" + root + "/elevated.txt'\nexec \"$@\"\n",
-          fs::perms(0755));
-  ProgramResult r = bootstrap({"install", "maps", "music"}, {{"AUTOUPDATE_ELEVATE", root + "/elevate"}});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "[information] VELTRA Update: Update was applied successfully.\n");
-  EXPECT_EQ(fileBytes(root + "/elevated.txt"), "elevated\n");
-  EXPECT_EQ(fileBytes(root + "/applier.txt"), lines({base, write, staging, kId, "install", "maps", "music"}));
-  ASSERT_TRUE(appears(root + "/launched.txt"));
-  EXPECT_EQ(fileBytes(root + "/launched.txt"), "\n");  // printf's one empty line: no arguments
-  // The stage appends to the log of the update.
-  const std::string log = fileBytes(write + "/Logs/autoupdate.log");
-  EXPECT_EQ(log.rfind("earlier run\n", 0), 0u) << log;
-  EXPECT_NE(log.find("LAUNCH started \"" + base + "/run.sh\""), std::string::npos) << log;
-  EXPECT_NE(log.find("=== MiniLog closed."), std::string::npos) << log;
-}
-
-TEST_F(BootstrapTest, ExitCodesAndMessages) {
+TEST_F(BootstrapTest, TheApplierRunsElevatedThenTheProductStartsExitCodesAndMessages) {
   const std::string ok = "[information] VELTRA Update: Update was applied successfully.\n";
   const std::string box = "[error] VELTRA Update Bootstrap: ";
   const std::string applier = staging + "/fake_applier";
-  const Environment refuse{{"AUTOUPDATE_ELEVATE", root + "/refuse"}};  // as a dismissed pkexec prompt
-  putFile(root + "/refuse", "#!/bin/sh\nexit 126\n", fs::perms(0755));
+  const std::string words = lines({base, write, staging, kId, "install", "maps", "music"});
+  // An elevation helper put in front of the applier records how it started it.
+  writeAll(root + "/elevate", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + root + "/elevated.txt'\nexec \"$@\"\n");
+  fs::permissions(root + "/elevate", fs::perms(0755));
+  recorder(root + "/refuse", root + "/refused.txt", 126);  // as a dismissed pkexec prompt
+  const Environment elevate{{"AUTOUPDATE_ELEVATE", root + "/elevate"}}, refuse{{"AUTOUPDATE_ELEVATE", root + "/refuse"}};
   struct Row {
     std::map<std::string, std::string> keys;
     int applierCode;
@@ -137,6 +108,7 @@ TEST_F(BootstrapTest, ExitCodesAndMessages) {
     bool applierRuns, launched;
   };
   const std::vector<Row> rows = {
+      {{}, 0, elevate, 0, ok, true, true},
       {{{"format", "0"}}, 0, {}, 0, "", true, true},  // no success message, but the launch
       {{}, 3, {}, 3, "", true, false},
       {{{"launch", "[\"missing.sh\"]"}}, 0, {}, 111, ok + box + "Can't launch VELTRA.\n", true, false},
@@ -151,13 +123,15 @@ TEST_F(BootstrapTest, ExitCodesAndMessages) {
     fs::remove(root + "/launched.txt");
     database(row.keys);
     recorder(applier, root + "/applier.txt", row.applierCode);
-    ProgramResult r = bootstrap({}, row.env);
+    ProgramResult r = bootstrap({"install", "maps", "music"}, row.env);
     EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(r.err, row.err);
-    EXPECT_EQ(fs::exists(root + "/applier.txt"), row.applierRuns);
-    // The stage has ended: a launch that was to come has been started.
-    EXPECT_EQ(row.launched ? appears(root + "/launched.txt") : fs::exists(root + "/launched.txt"), row.launched);
+    EXPECT_EQ(readAll(root + "/applier.txt"), row.applierRuns ? words : "");
+    // The stage has ended: a launch that was to come has been started, with no arguments.
+    if (row.launched) EXPECT_EQ(waitForFile(root + "/launched.txt"), "\n");  // printf's one empty line
+    else EXPECT_FALSE(fs::exists(root + "/launched.txt"));
   }
+  EXPECT_EQ(readAll(root + "/elevated.txt"), applier + "\n" + words);
 }
 
 TEST_F(BootstrapTest, NothingRunsFromAStagingFolderOthersCanChange) {
@@ -183,11 +157,10 @@ class ContinueTest : public ::testing::Test {
  protected:
   void SetUp() override {
     writeDatabase(base + "/autoupdate.db", {{"version", "\"1.0\""}});
-    putFile(base + "/autoupdate.cfg", "{\"arch\": \"x86_64\", \"lang\": \"en\", \"modules\": [\"main\"]}");
-    putFile(staging + "/_update_info", "{\"download_url\": [\"file:///nowhere\"], \"versions\": [{\"version\": "
-                                       "\"2.0\", \"timestamp\": \"t2\", \"database_id\": \"" +
-                                           kId + "\", \"database_size\": 100}]}");
-    putFile(write + "/Logs/autoupdate.log", "earlier run\n");
+    writeAll(base + "/autoupdate.cfg", R"({"arch": "x86_64", "lang": "en", "modules": ["main"]})");
+    writeAll(staging + "/_update_info", R"({"download_url": ["file:///nowhere"], "versions": [{"version": "2.0", )"
+                                        R"("timestamp": "t2", "database_id": ")" + kId + R"(", "database_size": 100}]})");
+    writeAll(write + "/Logs/autoupdate.log", "earlier run\n");
   }
   int run(const std::string& id) {
     return continueStage({L"p", L"continue", fromUtf8(base), fromUtf8(write), fromUtf8(staging), fromUtf8(id)}, 1);
@@ -211,21 +184,18 @@ TEST_F(ContinueTest, ABusyLockIsWaitedForUntilTheUserCancels) {
   EXPECT_EQ(run(kId), 113);
   pclose(holder);
   ASSERT_EQ(ui.dialogs.size(), 1u);
-  EXPECT_TRUE(ui.dialogs[0].cancelAllowed);
-  EXPECT_EQ(ui.dialogs[0].periodMs, 1000u);
+  EXPECT_TRUE(ui.dialogs[0].cancelAllowed && ui.dialogs[0].periodMs == 1000u);
   EXPECT_EQ(ui.dialogs[0].texts[0], L"Waiting for DB lock...");
   ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].text, L"Failed to acquire db lock.");
-  EXPECT_EQ(ui.boxes[0].caption, L"VELTRA Update Continue");
-  EXPECT_EQ(fileBytes(write + "/Logs/autoupdate.log"), "earlier run\n");  // the log was not opened yet
+  EXPECT_EQ(ui.boxes[0].text + L"|" + ui.boxes[0].caption, L"Failed to acquire db lock.|VELTRA Update Continue");
+  EXPECT_EQ(readAll(write + "/Logs/autoupdate.log"), "earlier run\n");  // the log was not opened yet
 }
 
 TEST_F(ContinueTest, FailuresAfterTheLogOpenedAreLoggedAndShown) {
-  EXPECT_EQ(run(sha256Of("another version")), 112);
+  EXPECT_EQ(run(sha256("another version")), 112);
   ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].text, L"Can't find selected update.");
-  EXPECT_EQ(ui.boxes[0].caption, L"Error");
-  std::string log = fileBytes(write + "/Logs/autoupdate.log");
+  EXPECT_EQ(ui.boxes[0].text + L"|" + ui.boxes[0].caption, L"Can't find selected update.|Error");
+  std::string log = readAll(write + "/Logs/autoupdate.log");
   EXPECT_EQ(log.rfind("earlier run\n", 0), 0u) << log;
   EXPECT_NE(log.find("ERROR  : Caught an exception: Can't find selected update.\n"), std::string::npos) << log;
   EXPECT_NE(log.find("=== MiniLog closed."), std::string::npos) << log;

@@ -19,11 +19,11 @@ class UninstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
     installation();
-    putFile(write + "/Logs/uninstall.log", "report of an earlier run\n");
+    writeAll(write + "/Logs/uninstall.log", "report of an earlier run\n");
   }
-  void installation(std::map<std::string, std::string> keys = {}) {
-    writeDatabase(base + "/autoupdate.db", std::move(keys));
-    putFile(base + "/autoupdate.cfg", "{\"arch\": \"x86_64\", \"lang\": \"en\", \"modules\": [\"main\", \"maps\"]}");
+  void installation(const std::map<std::string, std::string>& keys = {}) {
+    writeDatabase(base + "/autoupdate.db", keys);
+    writeAll(base + "/autoupdate.cfg", R"({"arch": "x86_64", "lang": "en", "modules": ["main", "maps"]})");
   }
   int run(const Words& words, bool runFlag = false, int applierCode = 0) {
     recorder(base + "/bin/fake_applier", root + "/applier.txt", applierCode);
@@ -43,20 +43,14 @@ class UninstallTest : public ::testing::Test {
 };
 
 TEST_F(UninstallTest, RequestsAreCheckedBeforeTheApplierRuns) {
-  struct Row {
-    Words words;
-    std::string message;
-  };
-  const std::vector<Row> rows = {
-      {{L"uninstall"}, "uninstall *|(modname)+"},
-      {{L"uninstall", L"maps", L"nope"}, "Unknown module to uninstall: nope"},
-      {{L"uninstall", L"maps", L"*"}, "Unknown module to uninstall: *"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.message);
-    EXPECT_EQ(run(row.words), 2);
-    EXPECT_EQ(shown(), row.message);
-    EXPECT_TRUE(log.contains("ERROR  : Caught an exception: " + row.message));
+  for (const auto& [words, message] : std::vector<std::pair<Words, std::string>>{
+           {{L"uninstall"}, "uninstall *|(modname)+"},
+           {{L"uninstall", L"maps", L"nope"}, "Unknown module to uninstall: nope"},
+           {{L"uninstall", L"maps", L"*"}, "Unknown module to uninstall: *"}}) {
+    SCOPED_TRACE(message);
+    EXPECT_EQ(run(words), 2);
+    EXPECT_EQ(shown(), message);
+    EXPECT_TRUE(log.contains("ERROR  : Caught an exception: " + message));
   }
   // An "apply" list with nothing to run, or with a path out of the installation.
   for (const std::string apply : {"[]", "[\"../outside\"]", "[\"/bin/sh\"]"}) {
@@ -65,12 +59,12 @@ TEST_F(UninstallTest, RequestsAreCheckedBeforeTheApplierRuns) {
     EXPECT_EQ(shown(), "Database error: bad apply list.");
   }
   EXPECT_FALSE(applierRan());
-  EXPECT_EQ(fileBytes(write + "/Logs/uninstall.log"), "report of an earlier run\n");
+  EXPECT_EQ(readAll(write + "/Logs/uninstall.log"), "report of an earlier run\n");
 
   // Before the installation is read the code is 1.
   fs::remove(base + "/autoupdate.cfg");
   EXPECT_EQ(run({L"uninstall", L"*"}), 1);
-  EXPECT_NE(shown().find("autoupdate.cfg"), std::string::npos) << shown();
+  EXPECT_PRED2(contains, shown(), "autoupdate.cfg");
   fs::remove(base + "/autoupdate.db");
   EXPECT_EQ(run({L"uninstall", L"*"}), 1);
   EXPECT_EQ(shown().rfind("parse_db_core(", 0), 0u) << shown();
@@ -79,12 +73,12 @@ TEST_F(UninstallTest, RequestsAreCheckedBeforeTheApplierRuns) {
 
 TEST_F(UninstallTest, TheApplierGetsTheRequestAndDecidesTheExitCode) {
   EXPECT_EQ(run({L"uninstall", L"*"}), 0);
-  EXPECT_EQ(fileBytes(root + "/applier.txt"), lines({base, write, temp, "uninstall"}));
-  EXPECT_EQ(fileBytes(write + "/Logs/uninstall.log"), "");  // emptied for the applier's report
+  EXPECT_EQ(readAll(root + "/applier.txt"), lines({base, write, temp, "uninstall"}));
+  EXPECT_EQ(readAll(write + "/Logs/uninstall.log"), "");  // emptied for the applier's report
 
   // Known modules, selected or not, in the given order, repeats kept.
   EXPECT_EQ(run({L"uninstall", L"music", L"maps", L"maps"}, false, 7), 7);
-  EXPECT_EQ(fileBytes(root + "/applier.txt"), lines({base, write, temp, "uninstall", "music", "maps", "maps"}));
+  EXPECT_EQ(readAll(root + "/applier.txt"), lines({base, write, temp, "uninstall", "music", "maps", "maps"}));
   EXPECT_TRUE(ui.boxes.empty());
 
   // An applier that cannot be started.
@@ -96,8 +90,7 @@ TEST_F(UninstallTest, TheApplierGetsTheRequestAndDecidesTheExitCode) {
 TEST_F(UninstallTest, WithRunTheProductStartsAfterwardsAndALaunchFailureKeepsTheApplierCode) {
   recorder(base + "/run.sh", root + "/launched.txt");
   EXPECT_EQ(run({L"uninstall", L"maps"}, true, 0), 0);
-  ASSERT_TRUE(appears(root + "/launched.txt"));
-  EXPECT_EQ(fileBytes(root + "/launched.txt"), lines({"-w", "W"}));  // the forwarded options
+  EXPECT_EQ(waitForFile(root + "/launched.txt"), lines({"-w", "W"}));  // the forwarded options
   EXPECT_TRUE(ui.boxes.empty());
 
   fs::remove(base + "/run.sh");

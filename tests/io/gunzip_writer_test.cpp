@@ -34,9 +34,8 @@ std::string gunzip(std::initializer_list<std::string> writes, size_t piece = 655
 class GunzipTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::writeWholeFile(dir.file(L"plain.txt"), original);
-    test::runCommand("gzip -6 -c " + test::quoted(dir.file(L"plain.txt")) + " > " + test::quoted(dir.file(L"plain.gz")));
-    gz = test::readWholeFile(dir.file(L"plain.gz"));
+    test::writeAll(dir.file(L"plain.txt"), original);
+    gz = test::runCommand("gzip -6 -c " + test::quoted(dir.file(L"plain.txt")));
     ASSERT_TRUE(gz.size() > 20 && gz.size() < original.size());
   }
   test::TempFolder dir;
@@ -54,10 +53,8 @@ TEST_F(GunzipTest, DecodesPassesThroughDropsTrailingBytes) {
   EXPECT_EQ(gunzip({oneMagic}), oneMagic);
   EXPECT_EQ(gunzip({otherSecond, gz}), otherSecond + gz);
   EXPECT_EQ(gunzip({gz + gz + "trailing garbage", "more"}), original);  // only the first member
-  std::string cut;  // a truncated stream is quietly shorter
-  EXPECT_NO_THROW(cut = gunzip({gz.substr(0, gz.size() / 2)}));
-  EXPECT_LT(cut.size(), original.size());
-  EXPECT_EQ(cut, original.substr(0, cut.size()));
+  const std::string cut = gunzip({gz.substr(0, gz.size() / 2)});  // a truncated stream is quietly shorter
+  EXPECT_TRUE(cut.size() < original.size() && cut == original.substr(0, cut.size()));
 }
 
 TEST_F(GunzipTest, CorruptDataRaisesGzipError) {

@@ -5,45 +5,47 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nx::test {
 
 struct HandmadeMember {
-  std::string name;
-  std::string deflated;  // raw deflate data
+  std::string name, deflated;  // raw deflate data
   uint32_t crc = 0;
-  uint64_t size = 0;                // real uncompressed size
+  uint64_t size = 0;                   // real uncompressed size
   uint64_t declaredSize = UINT64_MAX;  // what the headers claim; UINT64_MAX: the real size
   bool zip64 = false;                  // sizes in a zip64 extra field, as writers store 4 GiB and more
 };
 
-inline void putLe(std::string& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+// Little-endian fields, each {value, bytes}.
+inline void put(std::string& out, std::initializer_list<std::pair<uint64_t, int>> fields) {
+  for (auto [value, bytes] : fields)
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
 }
 
-// Raw deflate of the bytes, level 9.
-inline std::string rawDeflate(const std::string& data) {
-  z_stream s{};
-  deflateInit2(&s, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&s, data.size()), '\0');
-  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  s.avail_in = static_cast<uInt>(data.size());
+inline std::string deflateStep(z_stream& s, const std::string& in, int flush) {
+  std::string out(deflateBound(&s, in.size()) + 64, '\0');
+  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  s.avail_in = static_cast<uInt>(in.size());
   s.next_out = reinterpret_cast<Bytef*>(out.data());
   s.avail_out = static_cast<uInt>(out.size());
-  deflate(&s, Z_FINISH);
-  out.resize(s.total_out);
-  deflateEnd(&s);
+  deflate(&s, flush);
+  out.resize(out.size() - s.avail_out);
   return out;
 }
 
+inline uLong crcOf(const std::string& data) {
+  return crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+}
+
 inline HandmadeMember deflatedMember(const std::string& name, const std::string& data) {
-  HandmadeMember m;
-  m.name = name;
-  m.deflated = rawDeflate(data);
-  m.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-  m.size = data.size();
+  z_stream s{};
+  deflateInit2(&s, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  HandmadeMember m{name, deflateStep(s, data, Z_FINISH), static_cast<uint32_t>(crcOf(data)), data.size()};
+  deflateEnd(&s);
   return m;
 }
 
@@ -53,31 +55,17 @@ inline HandmadeMember zeroMember(const std::string& name, uint64_t mebibytes) {
   const std::string zeros(1 << 20, '\0');
   z_stream s{};
   deflateInit2(&s, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  auto run = [&](int flush, const std::string& in) {
-    std::string out(deflateBound(&s, in.size()) + 64, '\0');
-    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    s.avail_in = static_cast<uInt>(in.size());
-    s.next_out = reinterpret_cast<Bytef*>(out.data());
-    s.avail_out = static_cast<uInt>(out.size());
-    deflate(&s, flush);
-    out.resize(out.size() - s.avail_out);
-    return out;
-  };
-  const std::string unit = run(Z_FULL_FLUSH, zeros);
-  const std::string end = run(Z_FINISH, "");
+  const std::string unit = deflateStep(s, zeros, Z_FULL_FLUSH), end = deflateStep(s, "", Z_FINISH);
   deflateEnd(&s);
-  HandmadeMember m;
-  m.name = name;
+  HandmadeMember m{name, "", 0, mebibytes << 20};
   m.deflated.reserve(unit.size() * mebibytes + end.size());
-  const uLong unitCrc = crc32(0, reinterpret_cast<const Bytef*>(zeros.data()), static_cast<uInt>(zeros.size()));
   uLong crc = 0;
   for (uint64_t i = 0; i < mebibytes; ++i) {
     m.deflated += unit;
-    crc = crc32_combine(crc, unitCrc, static_cast<z_off_t>(zeros.size()));
+    crc = crc32_combine(crc, crcOf(zeros), static_cast<z_off_t>(zeros.size()));
   }
   m.deflated += end;
   m.crc = static_cast<uint32_t>(crc);
-  m.size = mebibytes << 20;
   m.zip64 = m.size >= 0xFFFFFFFFu;
   return m;
 }
@@ -87,70 +75,35 @@ inline HandmadeMember zeroMember(const std::string& name, uint64_t mebibytes) {
 inline std::string handmadeZip(const std::vector<HandmadeMember>& members) {
   std::string out, directory;
   for (const HandmadeMember& m : members) {
-    const uint64_t size = m.declaredSize == UINT64_MAX ? m.size : m.declaredSize;
-    auto header = [&](std::string& to, bool central) {
-      putLe(to, central ? 0x02014b50 : 0x04034b50, 4);
-      if (central) putLe(to, 45, 2);  // made by
-      putLe(to, 45, 2);               // needed: zip64
-      putLe(to, 0, 2);                // flags
-      putLe(to, 8, 2);                // deflate
-      putLe(to, 0, 4);                // time and date
-      putLe(to, m.crc, 4);
-      putLe(to, m.zip64 ? 0xFFFFFFFF : m.deflated.size(), 4);
-      putLe(to, m.zip64 ? 0xFFFFFFFF : size, 4);
-      putLe(to, m.name.size(), 2);
-      putLe(to, m.zip64 ? 20 : 0, 2);  // extra field length
-      if (central) {
-        putLe(to, 0, 2);  // comment
-        putLe(to, 0, 2);  // disk
-        putLe(to, 0, 2);  // internal attributes
-        putLe(to, 0, 4);  // external attributes
-        putLe(to, out.size(), 4);
-      }
+    const uint64_t size = m.declaredSize == UINT64_MAX ? m.size : m.declaredSize, packed = m.deflated.size();
+    for (bool central : {true, false}) {
+      std::string& to = central ? directory : out;
+      put(to, {{central ? 0x02014b50u : 0x04034b50u, 4}});
+      if (central) put(to, {{45, 2}});  // made by
+      // needed: zip64, no flags, deflate, no time and date
+      put(to, {{45, 2}, {0, 2}, {8, 2}, {0, 4}, {m.crc, 4}, {m.zip64 ? 0xFFFFFFFF : packed, 4},
+               {m.zip64 ? 0xFFFFFFFF : size, 4}, {m.name.size(), 2}, {m.zip64 ? 20u : 0u, 2}});
+      // no comment, disk 0, no attributes, where the local header starts
+      if (central) put(to, {{0, 2}, {0, 2}, {0, 2}, {0, 4}, {out.size(), 4}});
       to += m.name;
-      if (!m.zip64) return;
-      putLe(to, 0x0001, 2);
-      putLe(to, 16, 2);
-      putLe(to, size, 8);
-      putLe(to, m.deflated.size(), 8);
-    };
-    header(directory, true);
-    header(out, false);
+      if (m.zip64) put(to, {{0x0001, 2}, {16, 2}, {size, 8}, {packed, 8}});
+    }
     out += m.deflated;
   }
-  const uint64_t directoryOffset = out.size();
+  const uint64_t offset = out.size(), count = members.size(), length = directory.size();
   out += directory;
   const uint64_t zip64End = out.size();
-  putLe(out, 0x06064b50, 4);
-  putLe(out, 44, 8);
-  putLe(out, 45, 2);
-  putLe(out, 45, 2);
-  putLe(out, 0, 4);
-  putLe(out, 0, 4);
-  putLe(out, members.size(), 8);
-  putLe(out, members.size(), 8);
-  putLe(out, directory.size(), 8);
-  putLe(out, directoryOffset, 8);
-  putLe(out, 0x07064b50, 4);  // locator
-  putLe(out, 0, 4);
-  putLe(out, zip64End, 8);
-  putLe(out, 1, 4);
-  putLe(out, 0x06054b50, 4);  // classic end record
-  putLe(out, 0, 4);
-  putLe(out, members.size(), 2);
-  putLe(out, members.size(), 2);
-  putLe(out, directory.size(), 4);
-  putLe(out, directoryOffset, 4);
-  putLe(out, 0, 2);
+  put(out, {{0x06064b50, 4}, {44, 8}, {45, 2}, {45, 2}, {0, 4}, {0, 4}, {count, 8}, {count, 8}, {length, 8},
+            {offset, 8}});
+  put(out, {{0x07064b50, 4}, {0, 4}, {zip64End, 8}, {1, 4}});  // its locator
+  put(out, {{0x06054b50, 4}, {0, 4}, {count, 2}, {count, 2}, {length, 4}, {offset, 4}, {0, 2}});
   return out;
 }
 
 // The member's data as a gzip stream (a bomb, for a zeroMember).
 inline std::string gzipOf(const HandmadeMember& m) {
-  std::string out("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10);
-  out += m.deflated;
-  putLe(out, m.crc, 4);
-  putLe(out, m.size & 0xFFFFFFFF, 4);
+  std::string out = std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + m.deflated;
+  put(out, {{m.crc, 4}, {m.size & 0xFFFFFFFF, 4}});
   return out;
 }
 

@@ -25,15 +25,11 @@ TEST(Sha256WriterTest, StandardVectorsAndBlockBoundaries) {
   std::vector<std::pair<std::string, std::string>> cases = {
       {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
       {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-      {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
-       "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
       {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}};
   // Sizes around the padding boundaries, checked against sha256sum.
   test::TempFolder dir;
   for (size_t size : {55, 56, 63, 64, 65, 119, 120, 127, 128, 300007}) {
-    test::writeWholeFile(dir.file(L"data.bin"), test::randomBytes(size));
+    test::writeAll(dir.file(L"data.bin"), test::randomBytes(size));
     cases.emplace_back(test::randomBytes(size), test::toolDigestOf(dir.file(L"data.bin")));
   }
   // On the portable path, then on the SHA extensions where the CPU has them.
@@ -61,8 +57,6 @@ TEST(Sha256WriterTest, ForwardsAndHashesPast512MiB) {
   StringWriter sink(passed);
   Sha256Writer(sink).write("abc", 3);
   EXPECT_EQ(passed, "abc");
-  const unsigned char bytes[] = {0x00, 0xAB, 0xFF};
-  EXPECT_EQ(hexLower(bytes, 3), "00abff");
 
   Sha256Writer w;
   uint64_t size = 0;
