@@ -55,7 +55,7 @@ class MaintenanceTest : public ::testing::Test {
     EXPECT_EQ(ui.boxes.size(), 1u);
     const auto box = ui.boxes.front();
     ui.boxes.clear();
-      EXPECT_TRUE(box.caption == L"Error" && box.icon == ui::Icon::Error && box.buttons == ui::Buttons::Ok);
+    EXPECT_TRUE(box.caption == L"Error" && box.icon == ui::Icon::Error && box.buttons == ui::Buttons::Ok);
     return toUtf8(box.text);
   }
 
