@@ -48,11 +48,13 @@ class MaintenanceTest : public ::testing::Test {
     for (const auto& name : std::set<std::string>(modules.begin(), modules.end())) state += name + " ";
     return state;
   }
-  // The one error box a failing command showed; empty when it showed none.
-  std::string errorBox() const {
+  // The one error box a failing command showed, taken off the list; empty
+  // when it showed none.
+  std::string errorBox() {
     if (ui.boxes.empty()) return "";
     EXPECT_EQ(ui.boxes.size(), 1u);
-    const auto& box = ui.boxes.front();
+    const auto box = ui.boxes.front();
+    ui.boxes.clear();
     EXPECT_TRUE(box.caption == L"Error" && box.icon == ui::Icon::Error && box.buttons == ui::Buttons::Ok);
     return toUtf8(box.text);
   }
@@ -100,29 +102,25 @@ TEST_F(MaintenanceTest, InitRecordsTheStateAndSeedsTheCacheFromFilesOfTheListedS
 
 TEST_F(MaintenanceTest, InitFailuresAreShownAndEndWithCodeTwo) {
   const std::string cfg = test::fileText(inBase("autoupdate.cfg"));
-  EXPECT_EQ(init({L"init"}, base(), write(), log), 2);
-  EXPECT_EQ(errorBox(), "Usage: init LANG [ARCH]");
-  ui.boxes.clear();
-  EXPECT_EQ(init({L"init", L""}, base(), write(), log), 2);
-  EXPECT_EQ(errorBox(), "Usage: init LANG [ARCH]");
+  for (const Words& words : {Words{L"init"}, Words{L"init", L""}}) {
+    EXPECT_EQ(init(words, base(), write(), log), 2);
+    EXPECT_EQ(errorBox(), "Usage: init LANG [ARCH]");
+  }
   EXPECT_EQ(test::fileText(inBase("autoupdate.cfg")), cfg);
 
   // The language is written before the database is read.
   fs::rename(fs::path(inBase("autoupdate.db")), fs::path(inBase("saved.db")));
-  ui.boxes.clear();
   EXPECT_EQ(init({L"init", L"de"}, base(), write(), log), 2);
   EXPECT_EQ(errorBox().rfind("parse_db_core(\"" + toUtf8(inBase("autoupdate.db")) + "\"): open(", 0), 0u);
   EXPECT_EQ(test::fileText(inBase("Config/lang.cfg")), "de");
   fs::rename(fs::path(inBase("saved.db")), fs::path(inBase("autoupdate.db")));
 
   // No write folder: the state is saved, the cache is not.
-  ui.boxes.clear();
   EXPECT_EQ(init({L"init", L"de"}, base(), dir.file(L"none"), log), 2);
   EXPECT_EQ(errorBox().rfind("create(\"" + toUtf8(dir.file(L"none/autoupdate.cache")) + "\"): (2) ", 0), 0u);
   EXPECT_EQ(cfgState(), "x86_64|de|veltra ");
 
   fs::remove_all(fs::path(inBase("Config")));
-  ui.boxes.clear();
   EXPECT_EQ(init({L"init", L"en"}, base(), write(), log), 2);
   EXPECT_EQ(errorBox(), "create(\"" + toUtf8(inBase("Config/lang.cfg")) + "\"): (2) No such file or directory");
   EXPECT_TRUE(log.lines().empty());  // failures are shown, not logged
@@ -143,13 +141,11 @@ TEST_F(MaintenanceTest, ModconfigAppliesEveryNameOrNone) {
   };
   for (const auto& f : failures) {
     SCOPED_TRACE(f.box);
-    ui.boxes.clear();
-    EXPECT_EQ(modconfig(f.words, base(), write()), 2);
+      EXPECT_EQ(modconfig(f.words, base(), write()), 2);
     EXPECT_EQ(errorBox(), f.box);
     EXPECT_EQ(test::fileText(inBase("autoupdate.cfg")), cfg);
   }
 
-  ui.boxes.clear();
   EXPECT_EQ(modconfig({L"modconfig", L"unreg", L"maps"}, base(), write()), 0);
   EXPECT_EQ(test::fileText(inBase("autoupdate.cfg")), cfg);  // not selected: the same content
   EXPECT_EQ(modconfig({L"modconfig", L"reg", L"maps"}, base(), write()), 0);

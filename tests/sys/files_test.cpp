@@ -19,45 +19,6 @@
 namespace nx::sys {
 namespace {
 
-TEST(SysFiles, FoldersAreCreatedWithParentsAndListed) {
-  test::TempFolder t;
-  EXPECT_TRUE(createFolders(t.file(L"a\\b/c/")));  // either separator
-  EXPECT_TRUE(createFolders(t.file(L"a/b/c")));    // already there
-  EXPECT_FALSE(createFolder(t.file(L"a")));
-  EXPECT_EQ(lastError(), alreadyExists);
-  t.write(L"a/f", "x");
-  EXPECT_FALSE(createFolders(t.file(L"a/f/g")));  // a file in the way
-  std::vector<FolderEntry> entries;
-  ASSERT_TRUE(listFolder(t.file(L"a"), &entries));
-  std::vector<std::wstring> names;  // folders marked with a trailing '/'
-  for (const auto& e : entries) names.push_back(e.name + (e.isFolder ? L"/" : L""));
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::wstring>{L"b/", L"f"}));
-  EXPECT_FALSE(listFolder(t.file(L"none"), &entries));
-  EXPECT_EQ(lastError(), fileNotFound);
-}
-
-TEST(SysFiles, MoveNeverOverwritesReplaceDoesAndInfoGivesSizeAndTime) {
-  test::TempFolder t;
-  uint64_t before = fileTimeNow();
-  t.write(L"a", "A");
-  t.write(L"b", "B");
-  EXPECT_FALSE(moveFile(t.file(L"a"), t.file(L"b")));
-  EXPECT_EQ(lastError(), alreadyExists);
-  EXPECT_EQ(t.read(L"a") + t.read(L"b"), "AB");
-  EXPECT_TRUE(moveFile(t.file(L"a"), t.file(L"c")));
-  EXPECT_TRUE(replaceFile(t.file(L"c"), t.file(L"b")));
-  EXPECT_EQ(t.read(L"b"), "A");
-  FileInfo info;
-  EXPECT_FALSE(fileInfo(t.file(L"c"), &info) || info.exists);
-  EXPECT_EQ(lastError(), fileNotFound);
-  ASSERT_TRUE(fileInfo(t.file(L"b"), &info));
-  EXPECT_TRUE(info.exists && !info.isFolder && info.size == 1u);
-  // Within a second of the clock (file systems keep coarser times).
-  EXPECT_GE(info.writeTime + 10000000, before);
-  EXPECT_LE(info.writeTime, fileTimeNow() + 10000000);
-}
-
 std::string readAll(const std::wstring& path) {
   Handle h = openRead(path);
   if (h == invalidHandle) return "<cannot open>";
@@ -67,6 +28,57 @@ std::string readAll(const std::wstring& path) {
   while (read(h, buffer, sizeof buffer, &got) && got > 0) out.append(buffer, got);
   close(h);
   return out;
+}
+
+std::vector<std::wstring> listed(const std::wstring& folder) {
+  std::vector<FolderEntry> entries;
+  if (!listFolder(folder, &entries)) return {L"<cannot list>"};
+  std::vector<std::wstring> names;  // folders marked with a trailing '/'
+  for (const auto& e : entries) names.push_back(e.name + (e.isFolder ? L"/" : L""));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Wide paths may use either separator, as the design's own origin does.
+TEST(SysFiles, FoldersFilesAndMovesWithEitherSeparator) {
+  test::TempFolder t;
+  const uint64_t before = fileTimeNow();
+  EXPECT_TRUE(createFolders(t.file(L"a\\b/c/")));
+  EXPECT_TRUE(createFolders(t.file(L"a/b/c")));  // already there
+  EXPECT_FALSE(createFolder(t.file(L"a")));
+  EXPECT_EQ(lastError(), alreadyExists);
+  Handle h = createWrite(t.file(L"a\\b\\f"));
+  ASSERT_NE(h, invalidHandle);
+  size_t written = 0;
+  EXPECT_TRUE(write(h, "A", 1, &written) && written == 1);
+  close(h);
+  t.write(L"a/g", "B");
+  EXPECT_FALSE(createFolders(t.file(L"a/g/h")));  // a file in the way
+  EXPECT_EQ(listed(t.file(L"a\\b")), (std::vector<std::wstring>{L"c/", L"f"}));
+  EXPECT_EQ(listed(t.file(L"none")), std::vector<std::wstring>{L"<cannot list>"});
+  EXPECT_EQ(lastError(), fileNotFound);
+
+  EXPECT_FALSE(moveFile(t.file(L"a\\b\\f"), t.file(L"a\\g")));  // never overwrites
+  EXPECT_EQ(lastError(), alreadyExists);
+  EXPECT_EQ(t.read(L"a/b/f") + t.read(L"a/g"), "AB");
+  EXPECT_TRUE(moveFile(t.file(L"a\\b\\f"), t.file(L"a\\b\\c\\h")));
+  EXPECT_TRUE(replaceFile(t.file(L"a\\b\\c\\h"), t.file(L"a\\g")));
+  EXPECT_EQ(readAll(t.file(L"a\\g")), "A");
+  FileInfo info;
+  EXPECT_FALSE(fileInfo(t.file(L"a/b/c/h"), &info) || info.exists);
+  EXPECT_EQ(lastError(), fileNotFound);
+  ASSERT_TRUE(fileInfo(t.file(L"a\\g"), &info));
+  EXPECT_TRUE(info.exists && !info.isFolder && info.size == 1u);
+  // Within a second of the clock (file systems keep coarser times).
+  EXPECT_GE(info.writeTime + 10000000, before);
+  EXPECT_LE(info.writeTime, fileTimeNow() + 10000000);
+  EXPECT_TRUE(fileInfo(t.file(L"a\\b"), &info) && info.isFolder);
+
+  std::wstring full;
+  EXPECT_TRUE(fullPath(t.file(L"a\\b\\..\\g"), &full) && full == t.file(L"a/g"));
+  EXPECT_TRUE(deleteFile(t.file(L"a\\g")) && removeFolder(t.file(L"a\\b\\c")));
+  EXPECT_FALSE(exists(t.file(L"a/b/c")));
+  EXPECT_FALSE(exists(t.file(L"a/g")));
 }
 
 // Each file holds its own name's bytes, so a listed name that opened another
@@ -125,29 +137,6 @@ TEST(SysFiles, EveryByteStringRoundTripsThroughTheWideForm) {
   // Wide text with no bytes of its own never becomes ASCII.
   EXPECT_EQ(posix::narrow(std::wstring{wchar_t(0xD800), wchar_t(0x110000), wchar_t(0xDC2F)}),
             "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-}
-
-TEST(SysFiles, BackslashSeparatesLikeSlash) {
-  test::TempFolder t;
-  ASSERT_TRUE(createFolders(t.file(L"d\\e")));
-  Handle h = createWrite(t.file(L"d\\e\\f"));
-  ASSERT_NE(h, invalidHandle);
-  size_t written = 0;
-  EXPECT_TRUE(write(h, "x", 1, &written) && written == 1);
-  close(h);
-  EXPECT_EQ(t.read(L"d/e/f"), "x");
-  FileInfo info;
-  EXPECT_TRUE(fileInfo(t.file(L"d\\e"), &info) && info.isFolder);
-  std::vector<FolderEntry> entries;
-  ASSERT_TRUE(listFolder(t.file(L"d\\e"), &entries));
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].name, L"f");
-  EXPECT_TRUE(moveFile(t.file(L"d\\e\\f"), t.file(L"d\\g")));
-  EXPECT_EQ(readAll(t.file(L"d\\g")), "x");
-  std::wstring full;
-  EXPECT_TRUE(fullPath(t.file(L"d\\e\\..\\g"), &full) && full == t.file(L"d/g"));
-  EXPECT_TRUE(deleteFile(t.file(L"d\\g")) && removeFolder(t.file(L"d\\e")));
-  EXPECT_FALSE(exists(t.file(L"d/e")));
 }
 
 TEST(SysProcess, StartsProgramsWaitingOrDetached) {

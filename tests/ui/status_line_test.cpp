@@ -21,7 +21,6 @@ TEST(StatusLine, BarAndPercentFollowTheFractionAndTheBarGivesWayToText) {
   EXPECT_EQ(renderStatusLine(0.29f, L"Verifying installation...", L"", 80, 0),
             "[#####---------------]  29% Verifying installation...");
   EXPECT_EQ(renderStatusLine(0.9996f, L"a", L"", 80, 0), "[###################-]  99% a");
-  EXPECT_EQ(renderStatusLine(1.0f, L"a", L"", 80, 0), "[####################] 100% a");
   EXPECT_EQ(renderStatusLine(1.7f, L"a", L"", 80, 0), "[####################] 100% a");
   // The download line keeps its transfer numbers and time left on 80 columns.
   std::string line =
