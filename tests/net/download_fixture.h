@@ -4,6 +4,9 @@
 // of 1.0 with the maps module, and updaters that download from it into a
 // staging folder.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -15,11 +18,8 @@
 #include "app/paths.h"
 #include "app/text.h"
 #include "db/object_id.h"
-#include "db/settings.h"
+#include "net/check_test_util.h"
 #include "net/published_install.h"
-#include "support/http_server.h"
-#include "support/memory_log.h"
-#include "support/temp_folder.h"
 
 namespace nx::test {
 
@@ -34,13 +34,27 @@ class HookLog : public MemoryLog {
   }
 };
 
-// SHA-256 of a file's content after gunzip (when it starts with the gzip
-// magic), by the standard tools.
-inline std::string contentDigest(const std::wstring& path) {
-  const std::string f = shellQuote(path);
-  return shellOutput("if [ \"$(head -c2 " + f + " | od -An -tx1 | tr -d ' ')\" = 1f8b ]; then gzip -dc " + f +
-                     "; else cat " + f + "; fi | sha256sum")
-      .substr(0, 64);
+// What call returns when it runs in a child process whose files may not grow
+// past `limit` bytes: what a full disk does to a writer.
+inline std::string withFileSizeLimit(rlim_t limit, const std::function<std::string()>& call) {
+  int out[2];
+  if (::pipe(out) != 0) return "no pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit r{limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &r);
+    const std::string report = call();
+    (void)!::write(out[1], report.data(), report.size());
+    ::_exit(0);
+  }
+  ::close(out[1]);
+  std::string report;
+  char buffer[1024];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<size_t>(n));
+  ::close(out[0]);
+  if (child > 0) ::waitpid(child, nullptr, 0);
+  return report;
 }
 
 // One updater with the installation loaded and the repository's reply read,

@@ -1,9 +1,6 @@
 // The download of a published version from a loopback mirror into the
 // staging folder's object store, and the failures of single objects.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <random>
 
@@ -17,16 +14,6 @@ namespace nx::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-template <class Call>
-Autoupdater::Fail failureOf(Call call) {
-  try {
-    call();
-  } catch (const Autoupdater::Fail& e) {
-    return e;
-  }
-  return Autoupdater::Fail(ErrorCode::NoError, "no failure");
-}
 
 std::string randomBytes(size_t size, unsigned seed) {
   std::mt19937 random(seed);
@@ -76,13 +63,10 @@ TEST_F(DownloadTest, UpgradeFetchesOnlyNewContentOverOneConnectionAndASecondRunN
   EXPECT_TRUE(first->log.contains(" in 4 objects"));
   EXPECT_TRUE(first->log.contains("Cached " + std::to_string(wanted.database_size) + " bytes in 1 objects"));
   EXPECT_EQ(first->updater->progress.load(), 1.0f);
-  // The applier files did not change: both come from the installation.
-  Autoupdater& u = *first->updater;
-  EXPECT_EQ(u.selfUpdateStage, 0u);
-  ASSERT_EQ(u.applyList.size(), 2u);
-  EXPECT_EQ(u.applyList[0].name, "applier");
-  EXPECT_EQ(u.applyList[0].source, joinPath(base(), std::string("bin/applier")));
-  EXPECT_EQ(u.applyList[1].source, joinPath(base(), std::string("bin/autoupdate")));
+  // The updater program did not change: it comes from the installation.
+  EXPECT_EQ(first->updater->selfUpdateStage, 0u);
+  ASSERT_EQ(first->updater->applyList.size(), 2u);
+  EXPECT_EQ(first->updater->applyList[1].source, joinPath(base(), std::string("bin/autoupdate")));
   first.reset();
 
   auto second = newRun();
@@ -110,13 +94,7 @@ TEST_F(DownloadTest, RepairFetchesOnlyTheContentOfMissingOrChangedFiles) {
 // Version 2.0 brings a new updater program.
 class SelfUpdateTest : public DownloadTest {
  protected:
-  void publishSecond() override {
-    const std::string examples = NX_SOURCE_DIR "/examples";
-    ASSERT_EQ(runShell(NX_BUILD_DIR "/publish release " + examples + "/release-v2.json " + examples + "/product-v2 " +
-                       shellQuote(repo()) + " --base-url file://" + toUtf8(repo()) +
-                       " --add bin/applier=/bin/true --add bin/autoupdate=/bin/false 2>/dev/null"),
-              0);
-  }
+  void publishSecond() override { ASSERT_EQ(publishSample(2, repo(), "/bin/false"), 0); }
 };
 
 TEST_F(SelfUpdateTest, OnlyTheUpdatersOwnObjectsComeFirstAndTheHandOverFileKeepsTheMirrorOrder) {
@@ -131,6 +109,7 @@ TEST_F(SelfUpdateTest, OnlyTheUpdatersOwnObjectsComeFirstAndTheHandOverFileKeeps
   EXPECT_EQ(u.selfUpdateStage, 1u);
   EXPECT_EQ(stored(), (std::set<std::string>{databaseId, own}));
   ASSERT_EQ(u.applyList.size(), 2u);
+  EXPECT_EQ(u.applyList[0].name, "applier");
   EXPECT_EQ(u.applyList[0].source, joinPath(base(), std::string("bin/applier")));  // unchanged: installed file
   EXPECT_EQ(u.applyList[1].source, objectPath(staging(), own));
 
@@ -284,35 +263,15 @@ TEST_F(ObjectTest, CancelInTheMiddleOfAnObjectDeletesItAndKeepsTheFinishedOnes) 
 TEST_F(ObjectTest, AFullDiskWhileStoringAnObjectEndsTheDownloadWithCode8) {
   const std::string body = randomBytes(300000, 5), id = sha256(body);
   server.serve("/m" + objectUrlPath(id), body);
-  int result[2];
-  ASSERT_EQ(::pipe(result), 0);
-  pid_t child = ::fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    // Files of this process may not grow past 64 KiB: what a full disk does to the writer.
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{65536, 65536};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    MemoryLog childLog;
-    UpdaterSettings childSettings(dir.file(L"child"), childLog);
-    std::string report = "no failure";
+  const std::string report = withFileSizeLimit(65536, [&] {
     try {
-      Autoupdater child(childLog, childSettings);
-      child.isObjectCached(store(), id);
-      child.downloadObject(server.url("/m"), store(), id, body.size());
+      updater->isObjectCached(store(), id);
+      updater->downloadObject(server.url("/m"), store(), id, body.size());
     } catch (const Autoupdater::Fail& e) {
-      report = std::to_string(static_cast<int>(e.code)) + " " + e.what();
+      return std::to_string(static_cast<int>(e.code)) + " " + e.what();
     }
-    (void)!::write(result[1], report.data(), report.size());
-    ::_exit(0);
-  }
-  ::close(result[1]);
-  std::string report;
-  char buffer[1024];
-  for (ssize_t n; (n = ::read(result[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<size_t>(n));
-  ::close(result[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
+    return std::string("no failure");
+  });
   const std::string path = toUtf8(objectPath(store(), id));
   EXPECT_EQ(report.rfind("8 Can't download object " + server.url("/m" + objectUrlPath(id)) + ": write(\"" + path + "\")", 0),
             0u)
@@ -370,29 +329,21 @@ TEST_F(ObjectTest, AnIdThatIsNotAnObjectIdNeverNamesAFile) {
   EXPECT_FALSE(fs::exists(fs::path(dir.path()).parent_path() / "outside"));
 }
 
-TEST_F(ObjectTest, ApplierFilesComeFromNewObjectsOrTheInstallationAndNeverFromOutsideIt) {
+// Which applier file comes from a new object and which from the installation
+// is checked on whole versions above.
+TEST_F(ObjectTest, ApplierFilesNeverComeFromOutsideTheInstallation) {
+  // A new updater program that the settings say to keep stays the installed one.
   updater->baseFolder = dir.file(L"base");
+  updater->debug_keep_updater = true;
   Database db;
-  const std::string applier(64, '1'), program(64, '2');
-  db.files["bin/applier"] = FileRecord{"bin/applier", applier, 10, "m", "", 0, 0};
+  const std::string program(64, '2');
   db.files["bin/autoupdate"] = FileRecord{"bin/autoupdate", program, 20, "m", "", 0, 0};
   db.files["../../bin/sh"] = FileRecord{"../../bin/sh", program, 20, "m", "", 0, 0};
-  db.apply = {"bin/applier", "bin/autoupdate"};
-  const ObjectSet objects = {{program, 20}, {std::string(64, '3'), 5}};
-
+  db.apply = {"bin/autoupdate"};
+  const ObjectSet objects = {{program, 20}};
   ObjectSet own;
   updater->prepareApplyFiles(db, objects, own);
-  ASSERT_EQ(updater->applyList.size(), 2u);
-  EXPECT_EQ(updater->applyList[0].name, "applier");
-  EXPECT_EQ(updater->applyList[0].source, joinPath(updater->baseFolder, std::string("bin/applier")));
-  EXPECT_EQ(updater->applyList[1].name, "autoupdate");
-  EXPECT_EQ(updater->applyList[1].source, objectPath(store(), program));
-  EXPECT_EQ(own, (ObjectSet{{program, 20}}));
-
-  updater->debug_keep_updater = true;
-  own.clear();
-  updater->prepareApplyFiles(db, objects, own);
-  EXPECT_EQ(updater->applyList[1].source, joinPath(updater->baseFolder, std::string("bin/autoupdate")));
+  EXPECT_EQ(updater->applyList.at(0).source, joinPath(updater->baseFolder, std::string("bin/autoupdate")));
   EXPECT_TRUE(own.empty());
 
   for (const std::string& entry : {std::string("bin/missing"), std::string("../../bin/sh"), std::string("/bin/sh")}) {
