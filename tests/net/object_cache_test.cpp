@@ -8,26 +8,20 @@
 #include <sstream>
 #include <thread>
 
-#include "app/autoupdater.h"
 #include "app/paths.h"
-#include "db/settings.h"
-#include "io/io_error.h"
+#include "net/check_test_util.h"
 #include "net/installed_file.h"
 #include "net/object_store.h"
 #include "net/published_install.h"
-#include "support/memory_log.h"
-#include "support/temp_folder.h"
 
 namespace nx {
 namespace {
 
 namespace fs = std::filesystem;
+using test::contentDigest;
+using test::failureOf;
 using test::fileText;
 using test::writeText;
-
-std::string sha256sum(const std::wstring& path) {
-  return test::shellOutput("sha256sum " + test::shellQuote(path)).substr(0, 64);
-}
 
 // path -> "local_hash size time" of every record.
 std::map<std::string, std::string> localFields(const Database& db) {
@@ -35,16 +29,6 @@ std::map<std::string, std::string> localFields(const Database& db) {
   for (const auto& [path, r] : db.files)
     out[path] = r.local_hash + " " + std::to_string(r.local_size) + " " + std::to_string(r.local_time);
   return out;
-}
-
-// The failure code of what the call throws; -1 when it throws no Fail.
-int failCode(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Autoupdater::Fail& e) {
-    return static_cast<int>(e.code);
-  }
-  return -1;
 }
 
 struct UpdaterRun {
@@ -88,7 +72,7 @@ TEST_F(InstalledFilesTest, HashesOnceThenTrustsSizeAndTime) {
   for (const auto& [path, r] : u.database.files) {
     SCOPED_TRACE(path);
     EXPECT_EQ(r.local_hash, r.hash);
-    EXPECT_EQ(r.local_hash, sha256sum(joinPath(base(), path)));
+    EXPECT_EQ(r.local_hash, contentDigest(joinPath(base(), path)));
     EXPECT_EQ(r.local_size, r.size);
   }
   EXPECT_TRUE(u.cacheDirty);
@@ -117,7 +101,7 @@ TEST_F(InstalledFilesTest, HashesOnceThenTrustsSizeAndTime) {
   fs::last_write_time(fs::path(items), time + std::chrono::seconds(5));
   auto third = refreshed();
   const FileRecord& r = third->updater->database.files.at("data/items.txt");
-  EXPECT_EQ(r.local_hash, sha256sum(items));
+  EXPECT_EQ(r.local_hash, contentDigest(items));
   EXPECT_NE(r.local_hash, r.hash);
   EXPECT_EQ(r.local_size, r.size);
 }
@@ -141,8 +125,7 @@ TEST_F(InstalledFilesTest, WithoutHashChecksPresentFilesAreTrustedUnread) {
 // that must never be read.
 class RefreshPoolTest : public ::testing::Test {
  protected:
-  RefreshPoolTest() : run(dir.path()) {
-    Autoupdater& u = *run.updater;
+  RefreshPoolTest() : run(dir.path()), u(*run.updater) {
     u.baseFolder = dir.file(L"base");
     u.database.modules = {{"m", true}, {"off", false}};
     for (int i = 0; i < 400; ++i) {
@@ -160,10 +143,10 @@ class RefreshPoolTest : public ::testing::Test {
   }
   test::TempFolder dir;
   UpdaterRun run;
+  Autoupdater& u;
 };
 
 TEST_F(RefreshPoolTest, ParallelRefreshGivesTheSequentialRecords) {
-  Autoupdater& u = *run.updater;
   setHashThreadCount(1);
   u.refreshInstalledFiles();
   const auto sequential = localFields(u.database);
@@ -174,7 +157,7 @@ TEST_F(RefreshPoolTest, ParallelRefreshGivesTheSequentialRecords) {
   setHashThreadCount(0);
   EXPECT_EQ(localFields(u.database), sequential);
   EXPECT_EQ(sequential.at("d0/f0"), "kept 0 0");  // not a selected module
-  EXPECT_EQ(sequential.at("d1/f1"), sha256sum(dir.file(L"base/d1/f1")) + " 37 " +
+  EXPECT_EQ(sequential.at("d1/f1"), contentDigest(dir.file(L"base/d1/f1")) + " 37 " +
                                         std::to_string(u.database.files.at("d1/f1").local_time));
   for (const char* path : {"../outside", "folder", "fifo"}) EXPECT_EQ(sequential.at(path), " 0 0") << path;
   EXPECT_EQ(u.progress.load(), 1.0f);
@@ -182,11 +165,10 @@ TEST_F(RefreshPoolTest, ParallelRefreshGivesTheSequentialRecords) {
 }
 
 TEST_F(RefreshPoolTest, CancelStopsTheRefreshAndKeepsOnlyFinishedRecords) {
-  Autoupdater& u = *run.updater;
   // A cancel that came before the stage started stands.
   u.cancelFlag = 1;
-  EXPECT_EQ(failCode([&] { u.refreshInstalledFiles(); }), 1);
-  EXPECT_EQ(failCode([&] { u.loadFileLists(dir.path()); }), 1);
+  EXPECT_EQ(failureOf([&] { u.refreshInstalledFiles(); }).code, ErrorCode::UserCancelled);
+  EXPECT_EQ(failureOf([&] { u.loadFileLists(dir.path()); }).code, ErrorCode::UserCancelled);
   EXPECT_EQ(localFields(u.database).at("d1/f1"), " 0 0");
 
   // Cancel once only a file far larger than the rest is left, being hashed.
@@ -198,7 +180,7 @@ TEST_F(RefreshPoolTest, CancelStopsTheRefreshAndKeepsOnlyFinishedRecords) {
     while (u.progress.load() < almost) std::this_thread::yield();
     u.cancelFlag = 1;
   });
-  EXPECT_EQ(failCode([&] { u.refreshInstalledFiles(); }), 1);
+  EXPECT_EQ(failureOf([&] { u.refreshInstalledFiles(); }).code, ErrorCode::UserCancelled);
   canceller.join();
   setHashThreadCount(0);
   EXPECT_EQ(localFields(u.database).at("d1/f1"), " 0 0");
@@ -216,70 +198,62 @@ TEST_F(RefreshPoolTest, CancelStopsTheRefreshAndKeepsOnlyFinishedRecords) {
 class ObjectStoreTest : public ::testing::Test {
  protected:
   ObjectStoreTest() : run(dir.path()), u(*run.updater) {}
-  // Stores content under the id of its digest, gzip-compressed on request.
-  std::string store(const std::string& content, bool gzip, const std::string& id = "") {
-    writeText(dir.file(L"content"), content);
-    std::string digest = id.empty() ? sha256sum(dir.file(L"content")) : id;
-    std::wstring path = objectPath(dir.path(), digest);
-    fs::create_directories(fs::path(path).parent_path());
-    test::runShell((gzip ? "gzip -c " : "cat ") + test::shellQuote(dir.file(L"content")) + " > " +
-                   test::shellQuote(path));
-    return digest;
+  // Stores bytes under an id: their digest unless given.
+  std::string store(const std::string& bytes, const std::string& id = "") {
+    writeText(dir.file(L"content"), bytes);
+    const std::string name = id.empty() ? contentDigest(dir.file(L"content")) : id;
+    fs::create_directories(fs::path(objectFolder(dir.path(), name)));
+    fs::rename(fs::path(dir.file(L"content")), fs::path(objectPath(dir.path(), name)));
+    return name;
   }
   bool present(const std::string& id) { return fs::exists(fs::path(objectPath(dir.path(), id))); }
-  std::string placeFifo(const std::string& id) {
-    fs::create_directories(fs::path(objectFolder(dir.path(), id)));
-    ::mkfifo(toUtf8(objectPath(dir.path(), id)).c_str(), 0600);
-    return id;
-  }
   test::TempFolder dir;
   UpdaterRun run;
   Autoupdater& u;
 };
 
 TEST_F(ObjectStoreTest, ValidObjectsStayAndBadOnesAreDeleted) {
-  const std::string plain = store("plain content", false), packed = store(std::string(100000, 'z'), true);
+  const std::string plain = store("plain content"), packed = store(test::gzipBytes(std::string(100000, 'z')));
   EXPECT_TRUE(u.isObjectCached(dir.path(), plain));
   EXPECT_TRUE(u.isObjectCached(dir.path(), packed));
 
-  const std::string wrong = store("other content", true, std::string(63, 'd') + "3");
+  const std::string wrong = store(test::gzipBytes("other content"), std::string(63, 'd') + "3");
   EXPECT_FALSE(u.isObjectCached(dir.path(), wrong));
   EXPECT_FALSE(present(wrong));
   EXPECT_TRUE(run.log.lines().empty());  // a digest mismatch is no error
 
-  std::string broken = std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "garbage";
-  const std::string corrupt = store(broken, false, std::string(63, 'c') + "1");
+  const std::string corrupt = store(std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "garbage", std::string(63, 'c') + "1");
   EXPECT_FALSE(u.isObjectCached(dir.path(), corrupt));
   EXPECT_FALSE(present(corrupt));
   EXPECT_TRUE(run.log.contains("ERROR  : Can't read cache file \"" + toUtf8(objectPath(dir.path(), corrupt))));
 
-  const std::string fifo = placeFifo(std::string(63, 'f') + "2");
+  const std::string fifo = std::string(63, 'f') + "2";
+  fs::create_directories(fs::path(objectFolder(dir.path(), fifo)));
+  ::mkfifo(toUtf8(objectPath(dir.path(), fifo)).c_str(), 0600);
   EXPECT_FALSE(u.isObjectCached(dir.path(), fifo));
   EXPECT_FALSE(present(fifo));
 
-  const std::string missing = std::string(64, '9');
-  EXPECT_FALSE(u.isObjectCached(dir.path(), missing));
+  EXPECT_FALSE(u.isObjectCached(dir.path(), std::string(64, '9')));
   EXPECT_TRUE(fs::is_directory(fs::path(dir.file(L"99"))));
 
   u.cancelFlag = 1;
-  EXPECT_EQ(failCode([&] { u.isObjectCached(dir.path(), packed); }), 1);
+  EXPECT_EQ(failureOf([&] { u.isObjectCached(dir.path(), packed); }).code, ErrorCode::UserCancelled);
   EXPECT_TRUE(present(packed));
   u.cancelFlag = 0;
 }
 
 TEST_F(ObjectStoreTest, DiskFailuresAndBadIdsFail) {
-  run.log.clear();
-  EXPECT_EQ(failCode([&] { u.isObjectCached(dir.file(L"none"), std::string(64, 'a')); }), 6);
+  EXPECT_EQ(failureOf([&] { u.isObjectCached(dir.file(L"none"), std::string(64, 'a')); }).code,
+            ErrorCode::DiskAccessError);
   EXPECT_TRUE(run.log.contains("Can't create cache dir \"" + toUtf8(dir.file(L"none/aa")) + "\": (2) "));
 
   const std::string id = std::string(64, 'b');
   fs::create_directories(fs::path(objectPath(dir.path(), id)) / "inside");
-  EXPECT_EQ(failCode([&] { u.isObjectCached(dir.path(), id); }), 6);
+  EXPECT_EQ(failureOf([&] { u.isObjectCached(dir.path(), id); }).code, ErrorCode::DiskAccessError);
   EXPECT_TRUE(run.log.contains("Failed to delete cache file \"" + toUtf8(objectPath(dir.path(), id))));
 
-  for (const std::string& bad : {std::string(64, 'A'), std::string("../../x"), std::string(63, 'a')}) {
-    EXPECT_EQ(failCode([&] { u.isObjectCached(dir.path(), bad); }), 3) << bad;
-  }
+  for (const std::string& bad : {std::string(64, 'A'), std::string("../../x"), std::string(63, 'a')})
+    EXPECT_EQ(failureOf([&] { u.isObjectCached(dir.path(), bad); }).code, ErrorCode::DatabaseError) << bad;
   EXPECT_FALSE(fs::exists(fs::path(dir.file(L"AA"))));
 }
 
