@@ -125,17 +125,6 @@ class DownloadTest : public ::testing::Test {
       if (r.path.rfind("/repo/objects/", 0) == 0) ids.push_back(r.path.substr(r.path.rfind('/') + 1));
     return ids;
   }
-  // The content digests of an installation's files (not its state files).
-  std::set<std::string> installedContents(const std::wstring& folder) const {
-    std::set<std::string> ids;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(folder))) {
-      const std::string rel = std::filesystem::relative(entry.path(), std::filesystem::path(folder)).string();
-      if (entry.is_regular_file() && rel != "autoupdate.db" && rel != "autoupdate.cfg" && rel.rfind("Config", 0) != 0)
-        ids.insert(contentDigest(entry.path().wstring()));
-    }
-    return ids;
-  }
-
   TempFolder dir;
   HttpServer server;
 };

@@ -32,13 +32,10 @@ std::string sha256(const std::string& bytes) {
 // ---- whole versions from a published repository ----
 
 TEST_F(DownloadTest, UpgradeFetchesOnlyNewContentOverOneConnectionAndASecondRunNothing) {
-  // What 2.0 holds that the installed files lack, by the standard tools.
-  ASSERT_EQ(installImage(repo(), "2.0", dir.file(L"v2"), "--module maps"), 0);
-  const std::set<std::string> installed = installedContents(base());
+  // The contents 2.0 changes or adds (of the installed modules).
   std::set<std::string> expected;
-  for (const std::string& id : installedContents(dir.file(L"v2")))
-    if (!installed.count(id)) expected.insert(id);
-  ASSERT_EQ(expected.size(), 4u);  // items, quests, desert, veltra.sh
+  for (const char* file : {"veltra.sh", "data/items.txt", "data/quests.txt", "maps/desert.txt"})
+    expected.insert(contentDigest(fromUtf8(NX_SOURCE_DIR "/examples/product-v2/" + std::string(file))));
 
   // Left-overs of an earlier update go; what is not an object stays.
   const std::wstring stale = joinPath(staging(), "bb/" + std::string(64, 'b'));
@@ -76,21 +73,6 @@ TEST_F(DownloadTest, UpgradeFetchesOnlyNewContentOverOneConnectionAndASecondRunN
   EXPECT_EQ(stored(), expected);
 }
 
-TEST_F(DownloadTest, RepairFetchesOnlyTheContentOfMissingOrChangedFiles) {
-  fs::remove(fs::path(joinPath(base(), std::string("maps/island.txt"))));
-  writeText(joinPath(base(), std::string("data/items.txt")), "sword 99\n");
-  auto run = newRun();
-  const std::string product = NX_SOURCE_DIR "/examples/product-v1/";
-  const std::set<std::string> expected = {run->updater->versions.at(run->indexOf("1.0")).database_id,
-                                          contentDigest(fromUtf8(product + "maps/island.txt")),
-                                          contentDigest(fromUtf8(product + "data/items.txt"))};
-  verifyAndDownload(*run, "1.0");
-  EXPECT_EQ(stored(), expected);
-  const std::vector<std::string> asked = fetched();
-  EXPECT_EQ(std::set<std::string>(asked.begin(), asked.end()), expected);
-  EXPECT_EQ(asked.size(), 3u);
-}
-
 // Version 2.0 brings a new updater program.
 class SelfUpdateTest : public DownloadTest {
  protected:
@@ -113,16 +95,12 @@ TEST_F(SelfUpdateTest, OnlyTheUpdatersOwnObjectsComeFirstAndTheHandOverFileKeeps
   EXPECT_EQ(u.applyList[0].source, joinPath(base(), std::string("bin/applier")));  // unchanged: installed file
   EXPECT_EQ(u.applyList[1].source, objectPath(staging(), own));
 
-  // The continue stage reads the hand-over file and fetches the rest.
-  auto next = newRun();
-  next->updater->readHandOverFile(joinPath(staging(), std::string("_update_info")));
-  EXPECT_EQ(next->updater->downloadUrls, (std::deque<std::string>{mirror(), server.url("/gone")}));
-  ASSERT_EQ(next->updater->versions.size(), 1u);
-  EXPECT_EQ(next->updater->versions[0].database_id, databaseId);
-  next->updater->selfUpdateStage = 2;
-  verifyAndDownload(*next, "2.0");
-  EXPECT_FALSE(next->log.contains("Updating the updater"));
-  EXPECT_EQ(stored().size(), 6u);  // four contents, the database and the updater
+  // What the continue stage reads (which then fetches the rest, as the
+  // end-to-end self-update shows).
+  u.readHandOverFile(joinPath(staging(), std::string("_update_info")));
+  EXPECT_EQ(u.downloadUrls, (std::deque<std::string>{mirror(), server.url("/gone")}));
+  ASSERT_EQ(u.versions.size(), 1u);
+  EXPECT_EQ(u.versions[0].database_id, databaseId);
 }
 
 // ---- single objects against mirrors that misbehave ----
