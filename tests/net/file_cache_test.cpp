@@ -4,16 +4,13 @@
 
 #include <filesystem>
 
-#include "app/autoupdater.h"
-#include "db/settings.h"
 #include "io/io_error.h"
 #include "io/zip_archive.h"
+#include "net/check_test_util.h"
 #include "net/file_cache.h"
 #include "net/published_install.h"
-#include "support/memory_log.h"
-#include "support/temp_folder.h"
 
-namespace nx {
+namespace nx::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -22,11 +19,12 @@ std::string fields(const FileRecord& r) {
   return r.local_hash + " " + std::to_string(r.local_size) + " " + std::to_string(r.local_time);
 }
 
-class FileCacheTest : public ::testing::Test {
+class FileCacheTest : public CheckTest {
  protected:
   FileCacheTest() {
     updater.writeFolder = dir.path();
     updater.database.version = "2.0";
+    updater.database.files.clear();
     for (const char* path : {"a", "b", "c"})
       updater.database.files[path] = FileRecord{path, std::string(64, 'a'), 1, "m", "", 0, 0};
   }
@@ -51,10 +49,8 @@ class FileCacheTest : public ::testing::Test {
     return "";
   }
 
-  test::TempFolder dir;
-  test::MemoryLog log;
-  UpdaterSettings settings{dir.file(L"settings"), log};
-  Autoupdater updater{log, settings};
+  const TempFolder& dir = folder;
+  Autoupdater& updater = *CheckTest::updater;
 };
 
 TEST_F(FileCacheTest, LoadAppliesCompleteRowsUntilTheFirstBadOne) {
@@ -92,7 +88,7 @@ TEST_F(FileCacheTest, BrokenCachesWarnAndMarkTheCacheDirty) {
     EXPECT_EQ(load(c.info, c.rows), c.detail);
     EXPECT_TRUE(updater.cacheDirty);
   }
-  test::writeText(cachePath(), "not a zip");
+  writeText(cachePath(), "not a zip");
   updater.loadFileCache();
   EXPECT_TRUE(log.contains("\"): open(\"" + toUtf8(cachePath()) + "\"): not a zip archive"));
 }
@@ -126,4 +122,4 @@ TEST_F(FileCacheTest, SavedCacheReadsBackAndCleanCacheIsNotWritten) {
 }
 
 }  // namespace
-}  // namespace nx
+}  // namespace nx::test

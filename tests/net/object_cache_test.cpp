@@ -8,20 +8,14 @@
 #include <sstream>
 #include <thread>
 
-#include "app/paths.h"
-#include "net/check_test_util.h"
+#include "net/download_fixture.h"
 #include "net/installed_file.h"
 #include "net/object_store.h"
-#include "net/published_install.h"
 
-namespace nx {
+namespace nx::test {
 namespace {
 
 namespace fs = std::filesystem;
-using test::contentDigest;
-using test::failureOf;
-using test::fileText;
-using test::writeText;
 
 // path -> "local_hash size time" of every record.
 std::map<std::string, std::string> localFields(const Database& db) {
@@ -31,36 +25,19 @@ std::map<std::string, std::string> localFields(const Database& db) {
   return out;
 }
 
-struct UpdaterRun {
-  explicit UpdaterRun(const std::wstring& writeFolder, bool noHashCheck = false, bool dontRepair = false)
-      : settings(writeFolder + L"/settings", log) {
-    settings.debug_no_hash_check = noHashCheck;
-    settings.debug_dont_repair = dontRepair;
-    updater = std::make_unique<Autoupdater>(log, settings);
-    updater->writeFolder = writeFolder;
-  }
-  test::MemoryLog log;
-  UpdaterSettings settings;
-  std::unique_ptr<Autoupdater> updater;
-};
-
-class InstalledFilesTest : public ::testing::Test {
+// The installation of 1.0 (no release 2.0 is needed).
+class InstalledFilesTest : public DownloadTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(test::publishSample(1, dir.file(L"repo")), 0);
-    ASSERT_EQ(test::installImage(dir.file(L"repo"), "1.0", base(), "--module maps"), 0);
-    fs::create_directory(fs::path(dir.file(L"write")));
-  }
-  std::wstring base() const { return dir.file(L"install"); }
+  void publishSecond() override {}
   // A run of the updater up to refreshed local fields, as the update operation does it.
-  std::unique_ptr<UpdaterRun> refreshed(bool noHashCheck = false, bool dontRepair = false) {
-    auto run = std::make_unique<UpdaterRun>(dir.file(L"write"), noHashCheck, dontRepair);
-    run->updater->loadInstallation(base());
-    run->updater->loadFileLists(dir.file(L"write"));
+  std::unique_ptr<DownloadRun> refreshed(bool noHashCheck = false, bool dontRepair = false) {
+    auto run = newRun();
+    run->updater->debug_no_hash_check = noHashCheck;
+    run->updater->debug_dont_repair = dontRepair;
+    run->updater->loadFileLists(write());
     run->updater->refreshInstalledFiles();
     return run;
   }
-  test::TempFolder dir;
 };
 
 TEST_F(InstalledFilesTest, HashesOnceThenTrustsSizeAndTime) {
@@ -123,27 +100,26 @@ TEST_F(InstalledFilesTest, WithoutHashChecksPresentFilesAreTrustedUnread) {
 
 // A generated installation: many small files, some large ones, and records
 // that must never be read.
-class RefreshPoolTest : public ::testing::Test {
+class RefreshPoolTest : public CheckTest {
  protected:
-  RefreshPoolTest() : run(dir.path()), u(*run.updater) {
-    u.baseFolder = dir.file(L"base");
+  RefreshPoolTest() {
+    u.writeFolder = folder.path();
+    u.baseFolder = folder.file(L"base");
     u.database.modules = {{"m", true}, {"off", false}};
     for (int i = 0; i < 400; ++i) {
       std::string path = "d" + std::to_string(i % 7) + "/f" + std::to_string(i);
       writeText(joinPath(u.baseFolder, path), std::string(i % 5 == 0 ? 200000 + i : i * 37, char('a' + i % 26)));
       u.database.files[path] = FileRecord{path, std::string(64, '0'), 0, "m", "", 0, 0};
     }
-    writeText(dir.file(L"outside"), "secret");
-    fs::create_directory(fs::path(dir.file(L"base/folder")));
-    ::mkfifo(toUtf8(dir.file(L"base/fifo")).c_str(), 0600);
+    writeText(folder.file(L"outside"), "secret");
+    fs::create_directory(fs::path(folder.file(L"base/folder")));
+    ::mkfifo(toUtf8(folder.file(L"base/fifo")).c_str(), 0600);
     for (std::string path : {"../outside", "folder", "fifo"})
       u.database.files[path] = FileRecord{path, std::string(64, '0'), 0, "m", "stale", 1, 1};
     u.database.files["d0/f0"].module = "off";
     u.database.files["d0/f0"].local_hash = "kept";
   }
-  test::TempFolder dir;
-  UpdaterRun run;
-  Autoupdater& u;
+  Autoupdater& u = *updater;
 };
 
 TEST_F(RefreshPoolTest, ParallelRefreshGivesTheSequentialRecords) {
@@ -157,23 +133,23 @@ TEST_F(RefreshPoolTest, ParallelRefreshGivesTheSequentialRecords) {
   setHashThreadCount(0);
   EXPECT_EQ(localFields(u.database), sequential);
   EXPECT_EQ(sequential.at("d0/f0"), "kept 0 0");  // not a selected module
-  EXPECT_EQ(sequential.at("d1/f1"), contentDigest(dir.file(L"base/d1/f1")) + " 37 " +
+  EXPECT_EQ(sequential.at("d1/f1"), contentDigest(folder.file(L"base/d1/f1")) + " 37 " +
                                         std::to_string(u.database.files.at("d1/f1").local_time));
   for (const char* path : {"../outside", "folder", "fifo"}) EXPECT_EQ(sequential.at(path), " 0 0") << path;
   EXPECT_EQ(u.progress.load(), 1.0f);
-  EXPECT_EQ(run.log.lines().size(), 2u);  // "Actualizing local cache..." twice, nothing else
+  EXPECT_EQ(log.lines().size(), 2u);  // "Actualizing local cache..." twice, nothing else
 }
 
 TEST_F(RefreshPoolTest, CancelStopsTheRefreshAndKeepsOnlyFinishedRecords) {
   // A cancel that came before the stage started stands.
   u.cancelFlag = 1;
   EXPECT_EQ(failureOf([&] { u.refreshInstalledFiles(); }).code, ErrorCode::UserCancelled);
-  EXPECT_EQ(failureOf([&] { u.loadFileLists(dir.path()); }).code, ErrorCode::UserCancelled);
+  EXPECT_EQ(failureOf([&] { u.loadFileLists(folder.path()); }).code, ErrorCode::UserCancelled);
   EXPECT_EQ(localFields(u.database).at("d1/f1"), " 0 0");
 
   // Cancel once only a file far larger than the rest is left, being hashed.
   u.cancelFlag = 0;
-  fs::resize_file(fs::path(dir.file(L"base/d1/f1")), 8ull << 30);  // sparse: reads as zeros, costs no disk
+  fs::resize_file(fs::path(folder.file(L"base/d1/f1")), 8ull << 30);  // sparse: reads as zeros, costs no disk
   const float count = static_cast<float>(u.database.files.size()), almost = (count - 1.5f) / count;
   setHashThreadCount(2);
   std::thread canceller([&] {
@@ -186,7 +162,7 @@ TEST_F(RefreshPoolTest, CancelStopsTheRefreshAndKeepsOnlyFinishedRecords) {
   EXPECT_EQ(localFields(u.database).at("d1/f1"), " 0 0");
   // Every record that was finished holds the digest sha256sum gives.
   std::map<std::string, std::string> digests;
-  std::istringstream lines(test::shellOutput("cd " + test::shellQuote(u.baseFolder) +
+  std::istringstream lines(shellOutput("cd " + shellQuote(u.baseFolder) +
                                              " && find . -type f -size -100000k -exec sha256sum {} +"));
   for (std::string line; std::getline(lines, line);) digests[line.substr(68)] = line.substr(0, 64);
   for (const auto& [path, r] : u.database.files)
@@ -195,9 +171,8 @@ TEST_F(RefreshPoolTest, CancelStopsTheRefreshAndKeepsOnlyFinishedRecords) {
   u.cacheDirty = false;
 }
 
-class ObjectStoreTest : public ::testing::Test {
+class ObjectStoreTest : public CheckTest {
  protected:
-  ObjectStoreTest() : run(dir.path()), u(*run.updater) {}
   // Stores bytes under an id: their digest unless given.
   std::string store(const std::string& bytes, const std::string& id = "") {
     writeText(dir.file(L"content"), bytes);
@@ -207,25 +182,24 @@ class ObjectStoreTest : public ::testing::Test {
     return name;
   }
   bool present(const std::string& id) { return fs::exists(fs::path(objectPath(dir.path(), id))); }
-  test::TempFolder dir;
-  UpdaterRun run;
-  Autoupdater& u;
+  const TempFolder& dir = folder;
+  Autoupdater& u = *updater;
 };
 
 TEST_F(ObjectStoreTest, ValidObjectsStayAndBadOnesAreDeleted) {
-  const std::string plain = store("plain content"), packed = store(test::gzipBytes(std::string(100000, 'z')));
+  const std::string plain = store("plain content"), packed = store(gzipBytes(std::string(100000, 'z')));
   EXPECT_TRUE(u.isObjectCached(dir.path(), plain));
   EXPECT_TRUE(u.isObjectCached(dir.path(), packed));
 
-  const std::string wrong = store(test::gzipBytes("other content"), std::string(63, 'd') + "3");
+  const std::string wrong = store(gzipBytes("other content"), std::string(63, 'd') + "3");
   EXPECT_FALSE(u.isObjectCached(dir.path(), wrong));
   EXPECT_FALSE(present(wrong));
-  EXPECT_TRUE(run.log.lines().empty());  // a digest mismatch is no error
+  EXPECT_TRUE(log.lines().empty());  // a digest mismatch is no error
 
   const std::string corrupt = store(std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "garbage", std::string(63, 'c') + "1");
   EXPECT_FALSE(u.isObjectCached(dir.path(), corrupt));
   EXPECT_FALSE(present(corrupt));
-  EXPECT_TRUE(run.log.contains("ERROR  : Can't read cache file \"" + toUtf8(objectPath(dir.path(), corrupt))));
+  EXPECT_TRUE(log.contains("ERROR  : Can't read cache file \"" + toUtf8(objectPath(dir.path(), corrupt))));
 
   const std::string fifo = std::string(63, 'f') + "2";
   fs::create_directories(fs::path(objectFolder(dir.path(), fifo)));
@@ -245,12 +219,12 @@ TEST_F(ObjectStoreTest, ValidObjectsStayAndBadOnesAreDeleted) {
 TEST_F(ObjectStoreTest, DiskFailuresAndBadIdsFail) {
   EXPECT_EQ(failureOf([&] { u.isObjectCached(dir.file(L"none"), std::string(64, 'a')); }).code,
             ErrorCode::DiskAccessError);
-  EXPECT_TRUE(run.log.contains("Can't create cache dir \"" + toUtf8(dir.file(L"none/aa")) + "\": (2) "));
+  EXPECT_TRUE(log.contains("Can't create cache dir \"" + toUtf8(dir.file(L"none/aa")) + "\": (2) "));
 
   const std::string id = std::string(64, 'b');
   fs::create_directories(fs::path(objectPath(dir.path(), id)) / "inside");
   EXPECT_EQ(failureOf([&] { u.isObjectCached(dir.path(), id); }).code, ErrorCode::DiskAccessError);
-  EXPECT_TRUE(run.log.contains("Failed to delete cache file \"" + toUtf8(objectPath(dir.path(), id))));
+  EXPECT_TRUE(log.contains("Failed to delete cache file \"" + toUtf8(objectPath(dir.path(), id))));
 
   for (const std::string& bad : {std::string(64, 'A'), std::string("../../x"), std::string(63, 'a')})
     EXPECT_EQ(failureOf([&] { u.isObjectCached(dir.path(), bad); }).code, ErrorCode::DatabaseError) << bad;
@@ -274,8 +248,8 @@ TEST_F(ObjectStoreTest, PruningKeepsWantedObjectsAndForeignFiles) {
   EXPECT_TRUE(fs::exists(fs::path(dir.file(L"cd/notes.txt"))));
   EXPECT_FALSE(fs::exists(fs::path(dir.file(L"cd/" + std::wstring(64, L'e')))));
   EXPECT_FALSE(fs::exists(fs::path(dir.file(L"ef"))));  // emptied and removed
-  EXPECT_TRUE(run.log.lines().empty());
+  EXPECT_TRUE(log.lines().empty());
 }
 
 }  // namespace
-}  // namespace nx
+}  // namespace nx::test

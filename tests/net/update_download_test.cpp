@@ -105,26 +105,21 @@ TEST_F(SelfUpdateTest, OnlyTheUpdatersOwnObjectsComeFirstAndTheHandOverFileKeeps
 
 // ---- single objects against mirrors that misbehave ----
 
-class ObjectTest : public ::testing::Test {
+class ObjectTest : public CheckTest {
  protected:
-  ObjectTest() { updater->stagingFolder = store(); }
-  void SetUp() override { fs::create_directory(fs::path(store())); }
-  std::wstring store() const { return dir.file(L"store"); }
+  ObjectTest() {
+    updater->stagingFolder = store();
+    fs::create_directory(fs::path(store()));
+  }
+  std::wstring store() const { return folder.file(L"store"); }
   std::string objectUrlPath(const std::string& id) const { return "/" + id.substr(0, 2) + "/" + id; }
-  std::vector<std::string> logLines() const { return log.lines(); }
   // Position of the first line containing text at or after from; -1 when none.
   long find(const std::string& text, long from = 0) const {
-    const auto lines = logLines();
+    const auto lines = log.lines();
     for (size_t i = static_cast<size_t>(from); i < lines.size(); ++i)
       if (lines[i].find(text) != std::string::npos) return static_cast<long>(i);
     return -1;
   }
-
-  HttpServer server;
-  TempFolder dir;
-  MemoryLog log;
-  UpdaterSettings settings{dir.file(L"settings"), log};
-  std::unique_ptr<Autoupdater> updater = std::make_unique<Autoupdater>(log, settings);
 };
 
 TEST_F(ObjectTest, EachBrokenMirrorIsLoggedAndTheOneThatWorksStaysFirst) {
@@ -150,7 +145,7 @@ TEST_F(ObjectTest, EachBrokenMirrorIsLoggedAndTheOneThatWorksStaysFirst) {
                         atBad);
   long atBomb = find(server.url("/bomb" + at) + ": content inflates to more than the 40000 bytes", atEndless);
   EXPECT_TRUE(at404 >= 0 && atShort > at404 && atBad > atShort && atEndless > atBad && atBomb > atEndless)
-      << ::testing::PrintToString(logLines());
+      << ::testing::PrintToString(log.lines());
   for (size_t k = 0; k < before.size(); ++k)
     EXPECT_EQ(find("Switching download URL to " + before[k] + "\n") >= 0, k > 0) << before[k];
   EXPECT_EQ(urls, (std::deque<std::string>{before[5], before[0], before[1], before[2], before[3], before[4]}));
@@ -289,7 +284,7 @@ TEST_F(ObjectTest, AnIdThatIsNotAnObjectIdNeverNamesAFile) {
 
   // The database arrives; its records are refused before anything else is
   // fetched or the store is pruned.
-  const std::string database = hostileDatabase(dir.file(L"hostile.db")), databaseId = sha256(database);
+  const std::string database = hostileDatabase(folder.file(L"hostile.db")), databaseId = sha256(database);
   server.serve("/m" + objectUrlPath(databaseId), database);
   const std::wstring stray = joinPath(store(), "cc/" + std::string(64, 'c'));
   writeText(stray, "kept: pruning never ran");
@@ -303,15 +298,15 @@ TEST_F(ObjectTest, AnIdThatIsNotAnObjectIdNeverNamesAFile) {
   EXPECT_EQ(server.requests().size(), 1u);
   EXPECT_TRUE(fs::exists(fs::path(stray)));
   EXPECT_EQ(fileText(objectPath(store(), databaseId)), database);
-  EXPECT_FALSE(fs::exists(fs::path(dir.file(L"outside"))));
-  EXPECT_FALSE(fs::exists(fs::path(dir.path()).parent_path() / "outside"));
+  EXPECT_FALSE(fs::exists(fs::path(folder.file(L"outside"))));
+  EXPECT_FALSE(fs::exists(fs::path(folder.path()).parent_path() / "outside"));
 }
 
 // Which applier file comes from a new object and which from the installation
 // is checked on whole versions above.
 TEST_F(ObjectTest, ApplierFilesNeverComeFromOutsideTheInstallation) {
   // A new updater program that the settings say to keep stays the installed one.
-  updater->baseFolder = dir.file(L"base");
+  updater->baseFolder = folder.file(L"base");
   updater->debug_keep_updater = true;
   Database db;
   const std::string program(64, '2');
