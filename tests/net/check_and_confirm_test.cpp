@@ -98,7 +98,10 @@ TEST_F(ConfirmTest, TargetsPickBranchAndVersion) {
   EXPECT_TRUE(ui.boxes.empty());
   EXPECT_EQ(run(UpdateMode::Update, "beta"), 4);  // the branch alone: the usual question
   EXPECT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(server.requestsFor("/update/beta").size(), 3u);
+  updater->database.update_url = {server.url("/update/")};  // the branch is the last piece even when empty
+  EXPECT_EQ(run(UpdateMode::Update, "beta:2.0"), 3);
+  EXPECT_EQ(server.requestsFor("/update/beta").size(), 4u);
+  EXPECT_TRUE(log.contains("INFO   : Forced branch: beta"));
   EXPECT_FALSE(versionMatches("1", "1.2"));
 }
 

@@ -53,16 +53,6 @@ TEST_F(CheckTest, RequestNamesEachModuleOnceWithTagHeadersAndUserAgent) {
   EXPECT_TRUE(log.contains("INFO   : Checking for updates..."));
 }
 
-TEST_F(CheckTest, ForcedBranchReplacesTheLastPieceOfTheUpdateUrl) {
-  server.serve("/b/beta", replyText({}));
-  for (const char* url : {"/b/stable", "/b/"}) {
-    updater->database.update_url = {server.url(url)};
-    ASSERT_EQ(check("beta").code, ErrorCode::NoError) << url;
-  }
-  EXPECT_EQ(server.requestsFor("/b/beta").size(), 2u);
-  EXPECT_TRUE(log.contains("INFO   : Forced branch: beta"));
-}
-
 TEST_F(CheckTest, UpdateUrlsAreTriedInRandomOrderEachOnceAndTheLastFailureCounts) {
   const Strings paths = {"/u/a", "/u/b", "/u/c"};
   const int statuses[] = {404, 418, 503};
