@@ -238,20 +238,13 @@ TEST_F(ObjectTest, AFullDiskWhileStoringAnObjectEndsTheDownloadWithCode8) {
 // A database of a hostile or broken server whose record names a file
 // outside the store.
 std::string hostileDatabase(const std::wstring& path) {
-  {
-    ZipFile archive(path);
-    const std::string metadata =
-        R"({"format": 1, "version": "3.0", "timestamp": "2027", "update_url": "x", "tag": "t", "setup": [],
-            "launch": [], "apply": [], "modules": ["veltra"], "main": "veltra"})";
-    const std::string list = R"([["veltra.sh", "../../../outside", 5]])";
-    ZipWriter m(archive, "metadata.json");
-    m.write(metadata.data(), metadata.size());
-    m.close();
-    ZipWriter l(archive, "modules/veltra/filelist.json");
-    l.write(list.data(), list.size());
-    l.close();
-    archive.close();
-  }
+  const std::string metadata = R"({"format": 1, "version": "3.0", "timestamp": "2027", "update_url": "x", "tag": "t",
+      "setup": [], "launch": [], "apply": [], "modules": ["veltra"], "main": "veltra"})";
+  const std::string list = R"([["veltra.sh", "../../../outside", 5]])";
+  ZipFile archive(path);
+  ZipWriter(archive, "metadata.json").write(metadata.data(), metadata.size());
+  ZipWriter(archive, "modules/veltra/filelist.json").write(list.data(), list.size());
+  archive.close();
   return fileText(path);
 }
 
