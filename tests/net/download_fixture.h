@@ -57,17 +57,9 @@ inline std::string withFileSizeLimit(rlim_t limit, const std::function<std::stri
   return report;
 }
 
-// One updater with the installation loaded and the repository's reply read,
-// downloading from the loopback mirror.
+// One updater, with its own log and settings.
 struct DownloadRun {
-  DownloadRun(const std::wstring& writeFolder, const std::wstring& base, const std::wstring& reply,
-              const std::string& mirror)
-      : settings(writeFolder + L"/settings", log) {
-    updater = std::make_unique<Autoupdater>(log, settings);
-    updater->loadInstallation(base);
-    updater->readHandOverFile(reply);  // an update reply, read as the continue stage reads one
-    updater->downloadUrls = {mirror};
-  }
+  explicit DownloadRun(const std::wstring& writeFolder) : settings(writeFolder + L"/settings", log) {}
   int32_t indexOf(const std::string& version) const {
     for (size_t i = 0; i < updater->versions.size(); ++i)
       if (updater->versions[i].version == version) return static_cast<int32_t>(i);
@@ -75,7 +67,7 @@ struct DownloadRun {
   }
   HookLog log;
   UpdaterSettings settings;
-  std::unique_ptr<Autoupdater> updater;
+  std::unique_ptr<Autoupdater> updater = std::make_unique<Autoupdater>(log, settings);
 };
 
 class DownloadTest : public ::testing::Test {
@@ -96,8 +88,14 @@ class DownloadTest : public ::testing::Test {
   std::wstring staging() const { return dir.file(L"staging"); }
   std::string mirror() const { return server.url("/repo/objects"); }
 
+  // An updater with the installation loaded and the repository's reply
+  // read, downloading from the loopback mirror.
   std::unique_ptr<DownloadRun> newRun() {
-    return std::make_unique<DownloadRun>(write(), base(), joinPath(repo(), std::string("update/stable")), mirror());
+    auto run = std::make_unique<DownloadRun>(write());
+    run->updater->loadInstallation(base());
+    run->updater->readHandOverFile(joinPath(repo(), std::string("update/stable")));  // read as a reply
+    run->updater->downloadUrls = {mirror()};
+    return run;
   }
   // What the update operation does up to the end of the download.
   void verifyAndDownload(DownloadRun& run, const std::string& version) {

@@ -114,13 +114,6 @@ TEST_F(OperationTest, ARunSavesTheCacheAndHandsOverAndOnAFullDiskKeepsTheOldCach
 
 class DialogTest : public OperationTest {
  protected:
-  // Distinct texts the dialog showed, in order.
-  std::vector<std::wstring> shownTexts() const {
-    std::vector<std::wstring> texts;
-    for (const std::wstring& t : ui.dialogs.at(0).texts)
-      if (texts.empty() || texts.back() != t) texts.push_back(t);
-    return texts;
-  }
   ScriptedUi ui;
 };
 
@@ -144,7 +137,9 @@ TEST_F(DialogTest, TheDialogShowsEachStageAndTheTransferLineWhileDownloading) {
   ASSERT_EQ(ui.dialogs.size(), 1u);
   EXPECT_TRUE(ui.dialogs[0].cancelAllowed);
   EXPECT_EQ(ui.dialogs[0].periodMs, 100u);
-  const std::vector<std::wstring> texts = shownTexts();
+  std::vector<std::wstring> texts;  // the distinct ones, in order
+  for (const std::wstring& t : ui.dialogs[0].texts)
+    if (texts.empty() || texts.back() != t) texts.push_back(t);
   ASSERT_GE(texts.size(), 3u);
   EXPECT_EQ(texts.front(), L"Verifying installation...");
   EXPECT_EQ(texts.back(), L"Applying update...");
