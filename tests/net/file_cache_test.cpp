@@ -22,11 +22,11 @@ std::string fields(const FileRecord& r) {
 class FileCacheTest : public CheckTest {
  protected:
   FileCacheTest() {
-    updater.writeFolder = dir.path();
-    updater.database.version = "2.0";
-    updater.database.files.clear();
+    u.writeFolder = dir.path();
+    u.database.version = "2.0";
+    u.database.files.clear();
     for (const char* path : {"a", "b", "c"})
-      updater.database.files[path] = FileRecord{path, std::string(64, 'a'), 1, "m", "", 0, 0};
+      u.database.files[path] = FileRecord{path, std::string(64, 'a'), 1, "m", "", 0, 0};
   }
   std::wstring cachePath() const { return dir.file(L"autoupdate.cache"); }
   // Loads a cache of these entries (none: no file) and returns the detail of
@@ -40,8 +40,8 @@ class FileCacheTest : public CheckTest {
       zip.close();
     }
     log.clear();
-    updater.cacheDirty = false;
-    updater.loadFileCache();
+    u.cacheDirty = false;
+    u.loadFileCache();
     const std::string head = "WARNING: Can't load cache: parse_cache(\"" + toUtf8(cachePath()) + "\"): ";
     for (const std::string& line : log.lines())
       if (line.find(head) != std::string::npos) return line.substr(line.find(head) + head.size());
@@ -50,23 +50,23 @@ class FileCacheTest : public CheckTest {
   }
 
   const TempFolder& dir = folder;
-  Autoupdater& updater = *CheckTest::updater;
+  Autoupdater& u = *updater;
 };
 
 TEST_F(FileCacheTest, LoadAppliesCompleteRowsUntilTheFirstBadOne) {
   EXPECT_EQ(load(R"({"version": "2.0", "other": [1]})", R"([["a", "h1", 10, 20], ["gone", "h", 1, 1],
       ["a", "h2", 11.9, 21], ["b", "h3", -1, 5], ["c", "h4", 1, 1]])"),
             "invalid format\n");
-  EXPECT_EQ(fields(updater.database.files.at("a")), "h2 11 21");  // the later row wins; a real number is truncated
-  EXPECT_EQ(fields(updater.database.files.at("b")), " 0 0");      // the bad row itself leaves nothing behind
-  EXPECT_EQ(fields(updater.database.files.at("c")), " 0 0");
-  EXPECT_EQ(updater.database.files.count("gone"), 0u);
-  EXPECT_TRUE(updater.cacheDirty);
+  EXPECT_EQ(fields(u.database.files.at("a")), "h2 11 21");  // the later row wins; a real number is truncated
+  EXPECT_EQ(fields(u.database.files.at("b")), " 0 0");      // the bad row itself leaves nothing behind
+  EXPECT_EQ(fields(u.database.files.at("c")), " 0 0");
+  EXPECT_EQ(u.database.files.count("gone"), 0u);
+  EXPECT_TRUE(u.cacheDirty);
 
   // The cache of another version is ignored silently.
   EXPECT_EQ(load(R"({"version": "1.0"})", R"([["c", "h1", 10, 20]])"), "");
-  EXPECT_EQ(fields(updater.database.files.at("c")), " 0 0");
-  EXPECT_FALSE(updater.cacheDirty);
+  EXPECT_EQ(fields(u.database.files.at("c")), " 0 0");
+  EXPECT_FALSE(u.cacheDirty);
 }
 
 TEST_F(FileCacheTest, BrokenCachesWarnAndMarkTheCacheDirty) {
@@ -86,27 +86,27 @@ TEST_F(FileCacheTest, BrokenCachesWarnAndMarkTheCacheDirty) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.detail);
     EXPECT_EQ(load(c.info, c.rows), c.detail);
-    EXPECT_TRUE(updater.cacheDirty);
+    EXPECT_TRUE(u.cacheDirty);
   }
   writeText(cachePath(), "not a zip");
-  updater.loadFileCache();
+  u.loadFileCache();
   EXPECT_TRUE(log.contains("\"): open(\"" + toUtf8(cachePath()) + "\"): not a zip archive"));
 }
 
 TEST_F(FileCacheTest, SavedCacheReadsBackAndCleanCacheIsNotWritten) {
-  updater.saveFileCacheIfDirty();
+  u.saveFileCacheIfDirty();
   EXPECT_FALSE(fs::exists(fs::path(cachePath())));
 
-  updater.database.files.at("a").local_hash = "h1";
-  updater.database.files.at("a").local_time = 1ull << 60;
-  updater.database.files.at("b").local_hash = "h2";
-  updater.database.files.at("b").local_size = 7;
-  updater.cacheDirty = true;
-  updater.saveFileCacheIfDirty();
-  EXPECT_FALSE(updater.cacheDirty);
+  u.database.files.at("a").local_hash = "h1";
+  u.database.files.at("a").local_time = 1ull << 60;
+  u.database.files.at("b").local_hash = "h2";
+  u.database.files.at("b").local_size = 7;
+  u.cacheDirty = true;
+  u.saveFileCacheIfDirty();
+  EXPECT_FALSE(u.cacheDirty);
   EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(dir.path())), {}), 1);  // no temporary file left
 
-  Database copy = updater.database;
+  Database copy = u.database;
   for (auto& [path, r] : copy.files) r.local_hash = "x";
   ASSERT_TRUE(readFileCache(cachePath(), copy));
   EXPECT_EQ(fields(copy.files.at("a")), "h1 0 1152921504606846976");
@@ -114,11 +114,11 @@ TEST_F(FileCacheTest, SavedCacheReadsBackAndCleanCacheIsNotWritten) {
   EXPECT_EQ(fields(copy.files.at("c")), "x 0 0");  // unknown records have no row
 
   // A failed save keeps the flag, so the destructor tries again.
-  updater.writeFolder = dir.file(L"missing");
-  updater.cacheDirty = true;
-  EXPECT_THROW(updater.saveFileCacheIfDirty(), IOError);
-  EXPECT_TRUE(updater.cacheDirty);
-  updater.cacheDirty = false;
+  u.writeFolder = dir.file(L"missing");
+  u.cacheDirty = true;
+  EXPECT_THROW(u.saveFileCacheIfDirty(), IOError);
+  EXPECT_TRUE(u.cacheDirty);
+  u.cacheDirty = false;
 }
 
 }  // namespace

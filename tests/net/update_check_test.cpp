@@ -147,19 +147,19 @@ TEST_F(CheckTest, EachFailureEndsWithItsCodeAndMessage) {
   struct Row { std::function<void()> setUp; ErrorCode code; std::string message, logged; };
   auto at = [&](const std::string& url) { return [this, url] { updater->database.update_url = {url}; }; };
   auto serving = [&](const std::string& body) { return [=, this] { server.serve(kPath, body); }; };
-  const Row rows[] = {
+  std::vector<Row> rows = {
       {[this] { server.serveEndless(kPath, ' '); }, ErrorCode::ServerError, "Update server reply is larger than 16 MiB",
        "invalid server reply: Update server reply is larger than 16 MiB"},
       {serving(bomb), ErrorCode::ServerError, "Update server reply is larger than 16 MiB", ""},
       {serving(corrupt), ErrorCode::SystemError, "inflate: ", "ERROR  : inflate: "},
       {at(closed), ErrorCode::ConnectionError, unavailable, "' failed: Couldn't connect to server"},
-      {at(shortBody.url(kPath)), ErrorCode::ConnectionError, unavailable, "Conection to update server '" + shortBody.url(kPath)},
-      {at(notHttp.url(kPath)), ErrorCode::ConnectionError, unavailable, "Conection to update server '" + notHttp.url(kPath)},
-      {at(silent.url(kPath)), ErrorCode::ConnectionError, unavailable, "Conection to update server '" + silent.url(kPath)},
       {[this] { server.redirect("/loop", server.url("/loop")); updater->database.update_url = {server.url("/loop")}; },
        ErrorCode::ConnectionError, unavailable, "Number of redirects hit maximum amount"},
       {[this] { updater->database.update_url.clear(); }, ErrorCode::ConnectionError, "operation failed", ""},
   };
+  for (const RawServer* raw : {&shortBody, &notHttp, &silent})
+    rows.push_back({at(raw->url(kPath)), ErrorCode::ConnectionError, unavailable,
+                    "Conection to update server '" + raw->url(kPath)});
   for (const Row& row : rows) {
     updater->database.update_url = {server.url(kPath)};
     row.setUp();
