@@ -4,6 +4,9 @@
 // of 1.0 with the maps module, and updaters that download from it into a
 // staging folder.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -15,11 +18,8 @@
 #include "app/paths.h"
 #include "app/text.h"
 #include "db/object_id.h"
-#include "db/settings.h"
+#include "net/check_test_util.h"
 #include "net/published_install.h"
-#include "support/http_server.h"
-#include "support/memory_log.h"
-#include "support/temp_folder.h"
 
 namespace nx::test {
 
@@ -34,26 +34,32 @@ class HookLog : public MemoryLog {
   }
 };
 
-// SHA-256 of a file's content after gunzip (when it starts with the gzip
-// magic), by the standard tools.
-inline std::string contentDigest(const std::wstring& path) {
-  const std::string f = shellQuote(path);
-  return shellOutput("if [ \"$(head -c2 " + f + " | od -An -tx1 | tr -d ' ')\" = 1f8b ]; then gzip -dc " + f +
-                     "; else cat " + f + "; fi | sha256sum")
-      .substr(0, 64);
+// What call returns when it runs in a child process whose files may not grow
+// past `limit` bytes: what a full disk does to a writer.
+inline std::string withFileSizeLimit(rlim_t limit, const std::function<std::string()>& call) {
+  int out[2];
+  if (::pipe(out) != 0) return "no pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit r{limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &r);
+    const std::string report = call();
+    (void)!::write(out[1], report.data(), report.size());
+    ::_exit(0);
+  }
+  ::close(out[1]);
+  std::string report;
+  char buffer[1024];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<size_t>(n));
+  ::close(out[0]);
+  if (child > 0) ::waitpid(child, nullptr, 0);
+  return report;
 }
 
-// One updater with the installation loaded and the repository's reply read,
-// downloading from the loopback mirror.
+// One updater, with its own log and settings.
 struct DownloadRun {
-  DownloadRun(const std::wstring& writeFolder, const std::wstring& base, const std::wstring& reply,
-              const std::string& mirror)
-      : settings(writeFolder + L"/settings", log) {
-    updater = std::make_unique<Autoupdater>(log, settings);
-    updater->loadInstallation(base);
-    updater->readHandOverFile(reply);  // an update reply, read as the continue stage reads one
-    updater->downloadUrls = {mirror};
-  }
+  explicit DownloadRun(const std::wstring& writeFolder) : settings(writeFolder + L"/settings", log) {}
   int32_t indexOf(const std::string& version) const {
     for (size_t i = 0; i < updater->versions.size(); ++i)
       if (updater->versions[i].version == version) return static_cast<int32_t>(i);
@@ -61,7 +67,7 @@ struct DownloadRun {
   }
   HookLog log;
   UpdaterSettings settings;
-  std::unique_ptr<Autoupdater> updater;
+  std::unique_ptr<Autoupdater> updater = std::make_unique<Autoupdater>(log, settings);
 };
 
 class DownloadTest : public ::testing::Test {
@@ -82,8 +88,14 @@ class DownloadTest : public ::testing::Test {
   std::wstring staging() const { return dir.file(L"staging"); }
   std::string mirror() const { return server.url("/repo/objects"); }
 
+  // An updater with the installation loaded and the repository's reply
+  // read, downloading from the loopback mirror.
   std::unique_ptr<DownloadRun> newRun() {
-    return std::make_unique<DownloadRun>(write(), base(), joinPath(repo(), std::string("update/stable")), mirror());
+    auto run = std::make_unique<DownloadRun>(write());
+    run->updater->loadInstallation(base());
+    run->updater->readHandOverFile(joinPath(repo(), std::string("update/stable")));  // read as a reply
+    run->updater->downloadUrls = {mirror()};
+    return run;
   }
   // What the update operation does up to the end of the download.
   void verifyAndDownload(DownloadRun& run, const std::string& version) {
@@ -111,17 +123,6 @@ class DownloadTest : public ::testing::Test {
       if (r.path.rfind("/repo/objects/", 0) == 0) ids.push_back(r.path.substr(r.path.rfind('/') + 1));
     return ids;
   }
-  // The content digests of an installation's files (not its state files).
-  std::set<std::string> installedContents(const std::wstring& folder) const {
-    std::set<std::string> ids;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(folder))) {
-      const std::string rel = std::filesystem::relative(entry.path(), std::filesystem::path(folder)).string();
-      if (entry.is_regular_file() && rel != "autoupdate.db" && rel != "autoupdate.cfg" && rel.rfind("Config", 0) != 0)
-        ids.insert(contentDigest(entry.path().wstring()));
-    }
-    return ids;
-  }
-
   TempFolder dir;
   HttpServer server;
 };

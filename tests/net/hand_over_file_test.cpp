@@ -39,11 +39,9 @@ TEST_F(HandOverTest, WrittenFileReadsBackAsTheMirrorsAndTheSelectedVersion) {
   EXPECT_EQ(next->downloadUrls, updater->downloadUrls);
   ASSERT_EQ(next->versions.size(), 1u);
   const VersionEntry& v = next->versions[0];
-  EXPECT_EQ(v.version, "2.0");
-  EXPECT_EQ(v.timestamp, "2026-02-01");
-  EXPECT_EQ(v.database_id, objectId('c'));
+  EXPECT_EQ(v.version + " " + v.timestamp + " " + v.database_id + " " + v.requirements,
+            "2.0 2026-02-01 " + objectId('c') + " ");
   EXPECT_EQ(v.database_size, 0x8000000000000005ull);
-  EXPECT_EQ(v.requirements, "");
 
   // A gzip-compressed file reads the same.
   folder.write(L"_update_info", gzipBytes(text));
@@ -52,11 +50,10 @@ TEST_F(HandOverTest, WrittenFileReadsBackAsTheMirrorsAndTheSelectedVersion) {
   EXPECT_EQ(next->versions.at(0).database_id, objectId('c'));
 }
 
+// Its content is read as an update reply, whose hostile forms the check tests try.
 TEST_F(HandOverTest, HostileFilesAreRefused) {
   folder.write(L"_update_info", replyText({{"t", "2", "", "../../../../home/user/.bashrc"}}));
   EXPECT_EQ(readFailure(), "invalid database structure");
-  folder.write(L"_update_info", "{\"download_url\": \"u\", ");
-  EXPECT_EQ(readFailure().rfind("JSON error: ", 0), 0u);
   folder.write(L"_update_info", gzipBytes(replyText({}) + std::string(kMaxReplyBytes, ' ')));
   EXPECT_EQ(readFailure(), "read(\"" + toUtf8(path) + "\"): larger than 16 MiB");
 

@@ -8,26 +8,14 @@
 #include <sstream>
 #include <thread>
 
-#include "app/autoupdater.h"
-#include "app/paths.h"
-#include "db/settings.h"
-#include "io/io_error.h"
+#include "net/download_fixture.h"
 #include "net/installed_file.h"
 #include "net/object_store.h"
-#include "net/published_install.h"
-#include "support/memory_log.h"
-#include "support/temp_folder.h"
 
-namespace nx {
+namespace nx::test {
 namespace {
 
 namespace fs = std::filesystem;
-using test::fileText;
-using test::writeText;
-
-std::string sha256sum(const std::wstring& path) {
-  return test::shellOutput("sha256sum " + test::shellQuote(path)).substr(0, 64);
-}
 
 // path -> "local_hash size time" of every record.
 std::map<std::string, std::string> localFields(const Database& db) {
@@ -37,46 +25,19 @@ std::map<std::string, std::string> localFields(const Database& db) {
   return out;
 }
 
-// The failure code of what the call throws; -1 when it throws no Fail.
-int failCode(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Autoupdater::Fail& e) {
-    return static_cast<int>(e.code);
-  }
-  return -1;
-}
-
-struct UpdaterRun {
-  explicit UpdaterRun(const std::wstring& writeFolder, bool noHashCheck = false, bool dontRepair = false)
-      : settings(writeFolder + L"/settings", log) {
-    settings.debug_no_hash_check = noHashCheck;
-    settings.debug_dont_repair = dontRepair;
-    updater = std::make_unique<Autoupdater>(log, settings);
-    updater->writeFolder = writeFolder;
-  }
-  test::MemoryLog log;
-  UpdaterSettings settings;
-  std::unique_ptr<Autoupdater> updater;
-};
-
-class InstalledFilesTest : public ::testing::Test {
+// The installation of 1.0 (no release 2.0 is needed).
+class InstalledFilesTest : public DownloadTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(test::publishSample(1, dir.file(L"repo")), 0);
-    ASSERT_EQ(test::installImage(dir.file(L"repo"), "1.0", base(), "--module maps"), 0);
-    fs::create_directory(fs::path(dir.file(L"write")));
-  }
-  std::wstring base() const { return dir.file(L"install"); }
+  void publishSecond() override {}
   // A run of the updater up to refreshed local fields, as the update operation does it.
-  std::unique_ptr<UpdaterRun> refreshed(bool noHashCheck = false, bool dontRepair = false) {
-    auto run = std::make_unique<UpdaterRun>(dir.file(L"write"), noHashCheck, dontRepair);
-    run->updater->loadInstallation(base());
-    run->updater->loadFileLists(dir.file(L"write"));
+  std::unique_ptr<DownloadRun> refreshed(bool noHashCheck = false, bool dontRepair = false) {
+    auto run = newRun();
+    run->updater->debug_no_hash_check = noHashCheck;
+    run->updater->debug_dont_repair = dontRepair;
+    run->updater->loadFileLists(write());
     run->updater->refreshInstalledFiles();
     return run;
   }
-  test::TempFolder dir;
 };
 
 TEST_F(InstalledFilesTest, HashesOnceThenTrustsSizeAndTime) {
@@ -88,7 +49,7 @@ TEST_F(InstalledFilesTest, HashesOnceThenTrustsSizeAndTime) {
   for (const auto& [path, r] : u.database.files) {
     SCOPED_TRACE(path);
     EXPECT_EQ(r.local_hash, r.hash);
-    EXPECT_EQ(r.local_hash, sha256sum(joinPath(base(), path)));
+    EXPECT_EQ(r.local_hash, contentDigest(joinPath(base(), path)));
     EXPECT_EQ(r.local_size, r.size);
   }
   EXPECT_TRUE(u.cacheDirty);
@@ -117,7 +78,7 @@ TEST_F(InstalledFilesTest, HashesOnceThenTrustsSizeAndTime) {
   fs::last_write_time(fs::path(items), time + std::chrono::seconds(5));
   auto third = refreshed();
   const FileRecord& r = third->updater->database.files.at("data/items.txt");
-  EXPECT_EQ(r.local_hash, sha256sum(items));
+  EXPECT_EQ(r.local_hash, contentDigest(items));
   EXPECT_NE(r.local_hash, r.hash);
   EXPECT_EQ(r.local_size, r.size);
 }
@@ -139,31 +100,29 @@ TEST_F(InstalledFilesTest, WithoutHashChecksPresentFilesAreTrustedUnread) {
 
 // A generated installation: many small files, some large ones, and records
 // that must never be read.
-class RefreshPoolTest : public ::testing::Test {
+class RefreshPoolTest : public CheckTest {
  protected:
-  RefreshPoolTest() : run(dir.path()) {
-    Autoupdater& u = *run.updater;
-    u.baseFolder = dir.file(L"base");
+  RefreshPoolTest() {
+    u.writeFolder = folder.path();
+    u.baseFolder = folder.file(L"base");
     u.database.modules = {{"m", true}, {"off", false}};
     for (int i = 0; i < 400; ++i) {
       std::string path = "d" + std::to_string(i % 7) + "/f" + std::to_string(i);
       writeText(joinPath(u.baseFolder, path), std::string(i % 5 == 0 ? 200000 + i : i * 37, char('a' + i % 26)));
       u.database.files[path] = FileRecord{path, std::string(64, '0'), 0, "m", "", 0, 0};
     }
-    writeText(dir.file(L"outside"), "secret");
-    fs::create_directory(fs::path(dir.file(L"base/folder")));
-    ::mkfifo(toUtf8(dir.file(L"base/fifo")).c_str(), 0600);
+    writeText(folder.file(L"outside"), "secret");
+    fs::create_directory(fs::path(folder.file(L"base/folder")));
+    ::mkfifo(toUtf8(folder.file(L"base/fifo")).c_str(), 0600);
     for (std::string path : {"../outside", "folder", "fifo"})
       u.database.files[path] = FileRecord{path, std::string(64, '0'), 0, "m", "stale", 1, 1};
     u.database.files["d0/f0"].module = "off";
     u.database.files["d0/f0"].local_hash = "kept";
   }
-  test::TempFolder dir;
-  UpdaterRun run;
+  Autoupdater& u = *updater;
 };
 
 TEST_F(RefreshPoolTest, ParallelRefreshGivesTheSequentialRecords) {
-  Autoupdater& u = *run.updater;
   setHashThreadCount(1);
   u.refreshInstalledFiles();
   const auto sequential = localFields(u.database);
@@ -174,37 +133,36 @@ TEST_F(RefreshPoolTest, ParallelRefreshGivesTheSequentialRecords) {
   setHashThreadCount(0);
   EXPECT_EQ(localFields(u.database), sequential);
   EXPECT_EQ(sequential.at("d0/f0"), "kept 0 0");  // not a selected module
-  EXPECT_EQ(sequential.at("d1/f1"), sha256sum(dir.file(L"base/d1/f1")) + " 37 " +
+  EXPECT_EQ(sequential.at("d1/f1"), contentDigest(folder.file(L"base/d1/f1")) + " 37 " +
                                         std::to_string(u.database.files.at("d1/f1").local_time));
   for (const char* path : {"../outside", "folder", "fifo"}) EXPECT_EQ(sequential.at(path), " 0 0") << path;
   EXPECT_EQ(u.progress.load(), 1.0f);
-  EXPECT_EQ(run.log.lines().size(), 2u);  // "Actualizing local cache..." twice, nothing else
+  EXPECT_EQ(log.lines().size(), 2u);  // "Actualizing local cache..." twice, nothing else
 }
 
 TEST_F(RefreshPoolTest, CancelStopsTheRefreshAndKeepsOnlyFinishedRecords) {
-  Autoupdater& u = *run.updater;
   // A cancel that came before the stage started stands.
   u.cancelFlag = 1;
-  EXPECT_EQ(failCode([&] { u.refreshInstalledFiles(); }), 1);
-  EXPECT_EQ(failCode([&] { u.loadFileLists(dir.path()); }), 1);
+  EXPECT_EQ(failureOf([&] { u.refreshInstalledFiles(); }).code, ErrorCode::UserCancelled);
+  EXPECT_EQ(failureOf([&] { u.loadFileLists(folder.path()); }).code, ErrorCode::UserCancelled);
   EXPECT_EQ(localFields(u.database).at("d1/f1"), " 0 0");
 
   // Cancel once only a file far larger than the rest is left, being hashed.
   u.cancelFlag = 0;
-  fs::resize_file(fs::path(dir.file(L"base/d1/f1")), 8ull << 30);  // sparse: reads as zeros, costs no disk
+  fs::resize_file(fs::path(folder.file(L"base/d1/f1")), 8ull << 30);  // sparse: reads as zeros, costs no disk
   const float count = static_cast<float>(u.database.files.size()), almost = (count - 1.5f) / count;
   setHashThreadCount(2);
   std::thread canceller([&] {
     while (u.progress.load() < almost) std::this_thread::yield();
     u.cancelFlag = 1;
   });
-  EXPECT_EQ(failCode([&] { u.refreshInstalledFiles(); }), 1);
+  EXPECT_EQ(failureOf([&] { u.refreshInstalledFiles(); }).code, ErrorCode::UserCancelled);
   canceller.join();
   setHashThreadCount(0);
   EXPECT_EQ(localFields(u.database).at("d1/f1"), " 0 0");
   // Every record that was finished holds the digest sha256sum gives.
   std::map<std::string, std::string> digests;
-  std::istringstream lines(test::shellOutput("cd " + test::shellQuote(u.baseFolder) +
+  std::istringstream lines(shellOutput("cd " + shellQuote(u.baseFolder) +
                                              " && find . -type f -size -100000k -exec sha256sum {} +"));
   for (std::string line; std::getline(lines, line);) digests[line.substr(68)] = line.substr(0, 64);
   for (const auto& [path, r] : u.database.files)
@@ -213,73 +171,63 @@ TEST_F(RefreshPoolTest, CancelStopsTheRefreshAndKeepsOnlyFinishedRecords) {
   u.cacheDirty = false;
 }
 
-class ObjectStoreTest : public ::testing::Test {
+class ObjectStoreTest : public CheckTest {
  protected:
-  ObjectStoreTest() : run(dir.path()), u(*run.updater) {}
-  // Stores content under the id of its digest, gzip-compressed on request.
-  std::string store(const std::string& content, bool gzip, const std::string& id = "") {
-    writeText(dir.file(L"content"), content);
-    std::string digest = id.empty() ? sha256sum(dir.file(L"content")) : id;
-    std::wstring path = objectPath(dir.path(), digest);
-    fs::create_directories(fs::path(path).parent_path());
-    test::runShell((gzip ? "gzip -c " : "cat ") + test::shellQuote(dir.file(L"content")) + " > " +
-                   test::shellQuote(path));
-    return digest;
+  // Stores bytes under an id: their digest unless given.
+  std::string store(const std::string& bytes, const std::string& id = "") {
+    writeText(dir.file(L"content"), bytes);
+    const std::string name = id.empty() ? contentDigest(dir.file(L"content")) : id;
+    fs::create_directories(fs::path(objectFolder(dir.path(), name)));
+    fs::rename(fs::path(dir.file(L"content")), fs::path(objectPath(dir.path(), name)));
+    return name;
   }
   bool present(const std::string& id) { return fs::exists(fs::path(objectPath(dir.path(), id))); }
-  std::string placeFifo(const std::string& id) {
-    fs::create_directories(fs::path(objectFolder(dir.path(), id)));
-    ::mkfifo(toUtf8(objectPath(dir.path(), id)).c_str(), 0600);
-    return id;
-  }
-  test::TempFolder dir;
-  UpdaterRun run;
-  Autoupdater& u;
+  const TempFolder& dir = folder;
+  Autoupdater& u = *updater;
 };
 
 TEST_F(ObjectStoreTest, ValidObjectsStayAndBadOnesAreDeleted) {
-  const std::string plain = store("plain content", false), packed = store(std::string(100000, 'z'), true);
+  const std::string plain = store("plain content"), packed = store(gzipBytes(std::string(100000, 'z')));
   EXPECT_TRUE(u.isObjectCached(dir.path(), plain));
   EXPECT_TRUE(u.isObjectCached(dir.path(), packed));
 
-  const std::string wrong = store("other content", true, std::string(63, 'd') + "3");
+  const std::string wrong = store(gzipBytes("other content"), std::string(63, 'd') + "3");
   EXPECT_FALSE(u.isObjectCached(dir.path(), wrong));
   EXPECT_FALSE(present(wrong));
-  EXPECT_TRUE(run.log.lines().empty());  // a digest mismatch is no error
+  EXPECT_TRUE(log.lines().empty());  // a digest mismatch is no error
 
-  std::string broken = std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "garbage";
-  const std::string corrupt = store(broken, false, std::string(63, 'c') + "1");
+  const std::string corrupt = store(std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "garbage", std::string(63, 'c') + "1");
   EXPECT_FALSE(u.isObjectCached(dir.path(), corrupt));
   EXPECT_FALSE(present(corrupt));
-  EXPECT_TRUE(run.log.contains("ERROR  : Can't read cache file \"" + toUtf8(objectPath(dir.path(), corrupt))));
+  EXPECT_TRUE(log.contains("ERROR  : Can't read cache file \"" + toUtf8(objectPath(dir.path(), corrupt))));
 
-  const std::string fifo = placeFifo(std::string(63, 'f') + "2");
+  const std::string fifo = std::string(63, 'f') + "2";
+  fs::create_directories(fs::path(objectFolder(dir.path(), fifo)));
+  ::mkfifo(toUtf8(objectPath(dir.path(), fifo)).c_str(), 0600);
   EXPECT_FALSE(u.isObjectCached(dir.path(), fifo));
   EXPECT_FALSE(present(fifo));
 
-  const std::string missing = std::string(64, '9');
-  EXPECT_FALSE(u.isObjectCached(dir.path(), missing));
+  EXPECT_FALSE(u.isObjectCached(dir.path(), std::string(64, '9')));
   EXPECT_TRUE(fs::is_directory(fs::path(dir.file(L"99"))));
 
   u.cancelFlag = 1;
-  EXPECT_EQ(failCode([&] { u.isObjectCached(dir.path(), packed); }), 1);
+  EXPECT_EQ(failureOf([&] { u.isObjectCached(dir.path(), packed); }).code, ErrorCode::UserCancelled);
   EXPECT_TRUE(present(packed));
   u.cancelFlag = 0;
 }
 
 TEST_F(ObjectStoreTest, DiskFailuresAndBadIdsFail) {
-  run.log.clear();
-  EXPECT_EQ(failCode([&] { u.isObjectCached(dir.file(L"none"), std::string(64, 'a')); }), 6);
-  EXPECT_TRUE(run.log.contains("Can't create cache dir \"" + toUtf8(dir.file(L"none/aa")) + "\": (2) "));
+  EXPECT_EQ(failureOf([&] { u.isObjectCached(dir.file(L"none"), std::string(64, 'a')); }).code,
+            ErrorCode::DiskAccessError);
+  EXPECT_TRUE(log.contains("Can't create cache dir \"" + toUtf8(dir.file(L"none/aa")) + "\": (2) "));
 
   const std::string id = std::string(64, 'b');
   fs::create_directories(fs::path(objectPath(dir.path(), id)) / "inside");
-  EXPECT_EQ(failCode([&] { u.isObjectCached(dir.path(), id); }), 6);
-  EXPECT_TRUE(run.log.contains("Failed to delete cache file \"" + toUtf8(objectPath(dir.path(), id))));
+  EXPECT_EQ(failureOf([&] { u.isObjectCached(dir.path(), id); }).code, ErrorCode::DiskAccessError);
+  EXPECT_TRUE(log.contains("Failed to delete cache file \"" + toUtf8(objectPath(dir.path(), id))));
 
-  for (const std::string& bad : {std::string(64, 'A'), std::string("../../x"), std::string(63, 'a')}) {
-    EXPECT_EQ(failCode([&] { u.isObjectCached(dir.path(), bad); }), 3) << bad;
-  }
+  for (const std::string& bad : {std::string(64, 'A'), std::string("../../x"), std::string(63, 'a')})
+    EXPECT_EQ(failureOf([&] { u.isObjectCached(dir.path(), bad); }).code, ErrorCode::DatabaseError) << bad;
   EXPECT_FALSE(fs::exists(fs::path(dir.file(L"AA"))));
 }
 
@@ -300,8 +248,8 @@ TEST_F(ObjectStoreTest, PruningKeepsWantedObjectsAndForeignFiles) {
   EXPECT_TRUE(fs::exists(fs::path(dir.file(L"cd/notes.txt"))));
   EXPECT_FALSE(fs::exists(fs::path(dir.file(L"cd/" + std::wstring(64, L'e')))));
   EXPECT_FALSE(fs::exists(fs::path(dir.file(L"ef"))));  // emptied and removed
-  EXPECT_TRUE(run.log.lines().empty());
+  EXPECT_TRUE(log.lines().empty());
 }
 
 }  // namespace
-}  // namespace nx
+}  // namespace nx::test

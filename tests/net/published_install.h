@@ -34,14 +34,24 @@ inline std::string shellOutput(const std::string& command) {
   return out;
 }
 
-// Publishes sample version v (1 or 2) into repo; the applier files are a
-// stand-in program. Returns publish's exit status.
-inline int publishSample(int v, const std::wstring& repo) {
+// Publishes sample version v (1 or 2) into repo; the applier files are
+// stand-in programs (another one may stand in for the updater). Returns
+// publish's exit status.
+inline int publishSample(int v, const std::wstring& repo, const std::string& updater = "/bin/true") {
   const std::string n = std::to_string(v);
   const std::string examples = NX_SOURCE_DIR "/examples";
   return runShell(std::string(NX_BUILD_DIR "/publish release ") + examples + "/release-v" + n + ".json " +
                   examples + "/product-v" + n + " " + shellQuote(repo) + " --base-url file://" + toUtf8(repo) +
-                  " --add bin/applier=/bin/true --add bin/autoupdate=/bin/true 2>/dev/null");
+                  " --add bin/applier=/bin/true --add bin/autoupdate=" + updater + " 2>/dev/null");
+}
+
+// SHA-256 of a file's content after gunzip (when it starts with the gzip
+// magic), by the standard tools.
+inline std::string contentDigest(const std::wstring& path) {
+  const std::string f = shellQuote(path);
+  return shellOutput("if [ \"$(head -c2 " + f + " | od -An -tx1 | tr -d ' ')\" = 1f8b ]; then gzip -dc " + f +
+                     "; else cat " + f + "; fi | sha256sum")
+      .substr(0, 64);
 }
 
 // Installs a published version into target; options such as "--module maps".
