@@ -239,8 +239,12 @@ TEST_F(CheckTest, AServerThatSendsNothingTimesOutAndTheNextIsTried) {
   Autoupdater::Fail failure = check();
   EXPECT_EQ(failure.code, ErrorCode::ConnectionError);
   EXPECT_STREQ(failure.what(), "Update server error: Service Unavailable (503)");
-  EXPECT_EQ(server.requestsFor("/dead/stable").size(), 2u);
-  EXPECT_TRUE(log.contains("' failed: Timeout was reached"));
+  // Both URLs were tried; counted on our side, since a loaded server may not
+  // have recorded the second request yet when the client gives up on it.
+  auto lines = log.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.find("' failed: Timeout was reached") != l.npos; }),
+            2);
 
   server.serve(kPath, replyText({{"2026-02-01", "2.0"}}));
   updater->database.update_url = {server.url("/dead/stable"), server.url(kPath)};
