@@ -6,7 +6,6 @@
 
 #include "app/error_model.h"
 #include "app/mini_log_file.h"
-#include "app/string_resource.h"
 #include "db/settings.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
@@ -79,15 +78,12 @@ TEST(MiniLogFile, AppendKeepsEarlierLinesNeverRotatesAndLosesNoLinesOfTwoWriters
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 7);
 }
 
-TEST(ErrorModel, ErrorTextsAndStringResources) {
+TEST(ErrorModel, ErrorTexts) {
   const char* texts[] = {"No error", "User cancelled", "System error", "Database error", "Connection error",
                          "Server error", "Disk access error", "Disk write error", "Not enough disk space"};
   for (uint32_t i = 0; i < 9; ++i) EXPECT_STREQ(errorText(static_cast<ErrorCode>(i)), texts[i]);
   EXPECT_STREQ(errorText(static_cast<ErrorCode>(9)), "Unknown error");
   EXPECT_STREQ(errorText(static_cast<ErrorCode>(4294967295u)), "Unknown error");
-  EXPECT_EQ(loadStringResource(106), L"New version %V is available. Update?");
-  EXPECT_EQ(loadStringResource(111), L"VELTRA UPDATE");
-  EXPECT_EQ(loadStringResource(112), L"");
 }
 
 TEST(ErrorModel, FailuresAreLoggedThenThrown) {

@@ -1,7 +1,6 @@
 // The updater's command line, folders, locks, settings and schedule, through
 // the real executable on a real installation.
 #include <chrono>
-#include <cstdio>
 
 #include "support/update_fixture.h"
 
@@ -111,12 +110,9 @@ TEST_F(EntryPointTest, BusyLocksAreWaitedFor) {
   for (const std::string& lock : {writeFolder() + "/autoupdate.lock", path("cache/VELTRA/L")}) {
     SCOPED_TRACE(lock);
     std::filesystem::create_directories(std::filesystem::path(lock).parent_path());
-    FILE* holder = popen((build("hold_lock") + " '" + lock + "' 2").c_str(), "r");
-    char line[16] = "";
-    ASSERT_TRUE(fgets(line, sizeof line, holder));
-    ASSERT_STREQ(line, "locked\n");
+    LockHolder holder(lock, "2");
+    ASSERT_TRUE(holder.held());
     ProgramResult r = autoupdate({"update", "--lockname", "L"});
-    pclose(holder);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Waiting for DB lock..."), std::string::npos) << r.err;
   }

@@ -40,7 +40,7 @@ class UpdateFlowTest : public UpdateFixture {
         continue;
       files[rel] = read(e.path().string());
     }
-    files["bin/applier"] = read(applierProgram());
+    files["bin/applier"] = read(build("applier"));
     files["bin/autoupdate"] = read(updater.empty() ? build("autoupdate") : updater);
     return files;
   }
@@ -52,11 +52,11 @@ class UpdateFlowTest : public UpdateFixture {
     return read(repo() + "/objects/" + id.substr(0, 2) + "/" + id);
   }
   // The elevation helper records how the applier was started and how it ended.
-  void recordElevation() {
+  Environment recordElevation() {
     write(path("elevate.sh"), "#!/bin/sh\n\"$@\"\ncode=$?\necho \"$code $*\" >> '" + path("elevated.txt") +
                                   "'\nexit $code\n");
     fs::permissions(path("elevate.sh"), fs::perms(0755));
-    extraEnvironment.push_back({"AUTOUPDATE_ELEVATE", path("elevate.sh")});
+    return {{"AUTOUPDATE_ELEVATE", path("elevate.sh")}};
   }
   static size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
@@ -76,9 +76,8 @@ TEST_F(UpdateFlowTest, AnUpdateReplacesTheInstallationAndStartsTheNewVersion) {
     publish(1, base);
     publish(2, base);
     image("1.0", {"--lang", "de"});
-    recordElevation();
 
-    ProgramResult r = autoupdate({"update"});
+    ProgramResult r = autoupdate({"update"}, recordElevation());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("[question] VELTRA UPDATE: New version 2.0 is available. Update?"), std::string::npos);
     EXPECT_NE(r.err.find("[information] VELTRA Update: Update was applied successfully."), std::string::npos) << r.err;
@@ -109,7 +108,6 @@ TEST_F(UpdateFlowTest, AnUpdateReplacesTheInstallationAndStartsTheNewVersion) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.find("[question]"), std::string::npos) << r.err;
     EXPECT_EQ(log().find("Downloading update"), std::string::npos);
-    extraEnvironment.clear();
   }
 }
 
