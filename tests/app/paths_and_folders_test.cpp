@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "app/folders.h"
 #include "app/paths.h"
@@ -74,7 +73,6 @@ TEST(Folders, WriteAndTempFoldersFallBackStepByStep) {
       EXPECT_EQ(resolveTempFolder(L"VELTRA"), t.file(L"cache/VELTRA"));
       EXPECT_EQ(modeOf(t.file(L"cache")), 0700u);  // made by us: private
       EXPECT_EQ(modeOf(t.file(L"cache/VELTRA")), 0700u);
-      EXPECT_EQ(unsafeFolderMessage(t.file(L"cache/VELTRA")), "");
     }
     ScopedEnv noCache("XDG_CACHE_HOME", nullptr), noHome("HOME", nullptr);
     EXPECT_EQ(resolveTempFolder(L"VELTRA"), t.file(L"data/VELTRA/Temp"));
@@ -104,21 +102,17 @@ TEST(Folders, TempFolderIsPrivateAndOneOthersCouldChangeIsRefused) {
   EXPECT_EQ(modeOf(t.file(L"shared")), 01777u);
   EXPECT_EQ(modeOf(temp), 0700u);
   EXPECT_EQ(unsafeFolderMessage(temp), "");
-  ::chmod(fs::path(temp).c_str(), 0755);  // readable by others, writable by us alone: fine as it is
-  EXPECT_EQ(resolveTempFolder(L"VELTRA"), temp);
-  EXPECT_EQ(modeOf(temp), 0755u);
-  EXPECT_EQ(unsafeFolderMessage(temp), "");
-
   const std::string tail = ". The updater keeps the programs it runs there only in a folder of your own that nobody "
                            "else can change; remove it and try again.";
   auto refusal = [&](const char* reason, const std::wstring& path = {}) {
     return "Unsafe temp directory \"" + toUtf8(path.empty() ? temp : path) + "\": " + reason + tail;
   };
-  for (unsigned mode : {0777u, 0770u, 0702u}) {
+  // Readable by others but writable by us alone is fine as it is.
+  for (unsigned mode : {0755u, 0777u, 0770u, 0702u}) {
     ::chmod(fs::path(temp).c_str(), mode);
-    resolveTempFolder(L"VELTRA");
+    EXPECT_EQ(resolveTempFolder(L"VELTRA"), temp);
     EXPECT_EQ(modeOf(temp), mode);
-    EXPECT_EQ(unsafeFolderMessage(temp), refusal("other users can write to it"));
+    EXPECT_EQ(unsafeFolderMessage(temp), mode == 0755u ? "" : refusal("other users can write to it"));
   }
   fs::remove(temp);
   fs::create_directory(t.file(L"elsewhere"));
@@ -141,40 +135,15 @@ TEST(Folders, TempFolderIsPrivateAndOneOthersCouldChangeIsRefused) {
             "Can't create temp directory \"" + toUtf8(t.file(L"none")) + "\": No such file or directory");
 }
 
-// A real program copied below an installation finds it by searching upward
-// from its own folder, and a program named bare is found in the current
-// folder.
-TEST(Folders, ProgramBelowAnInstallationFindsItAndStartsByItsBareName) {
-  test::TempFolder t;
-  const std::wstring bin = t.file(L"inst/bin/tools");
-  fs::create_directories(bin);
-  fs::create_directories(t.file(L"elsewhere"));
-  t.write(L"inst/autoupdate.db", "x");
-  fs::copy_file(NX_BUILD_DIR "/folder_probe", fs::path(bin + L"/folder_probe"));
-  const std::string expected = toUtf8(t.file(L"inst/")) + "\n" + toUtf8(bin) + "/\n";
-  uint32_t code = 99;
-  {
-    ScopedCwd cwd(t.file(L"elsewhere"));
-    ASSERT_TRUE(sys::startProcess({bin + L"/folder_probe", t.file(L"out1"), L"autoupdate.db"}, true, &code));
-    EXPECT_EQ(code, 0u);
-    EXPECT_EQ(t.read(L"out1"), expected);
-    // A base folder argument that does not hold the file is ignored for the search.
-    ASSERT_TRUE(sys::startProcess({bin + L"/folder_probe", t.file(L"out2"), L"autoupdate.db", L"."}, true, &code));
-    EXPECT_EQ(t.read(L"out2"), expected);
-  }
-  ScopedCwd cwd(bin);
-  code = 99;
-  ASSERT_TRUE(sys::startProcess({L"folder_probe", t.file(L"out3"), L"autoupdate.db"}, true, &code));
-  EXPECT_EQ(code, 0u);
-  EXPECT_EQ(t.read(L"out3"), expected);
-}
-
-TEST(Folders, BaseFolderFromArgumentCurrentFolderOrProgramFolder) {
+// An argument names the base folder, else the current folder holds the
+// file, else the program searches upward from its own folder (found by the
+// system, not by argv[0] or the current folder).
+TEST(Folders, BaseFolderFromArgumentCurrentFolderOrAboveTheProgram) {
   test::TempFolder t;
   // A name no folder above the test program holds by chance.
-  const std::wstring db = L"nx_base_" + std::to_wstring(::getpid()) + L".db";
+  const std::wstring db = L"nx_base_" + std::to_wstring(::getpid()) + L".db", bin = t.file(L"inst/bin/tools");
+  fs::create_directories(bin);
   fs::create_directories(t.file(L"empty"));
-  fs::create_directories(t.file(L"inst"));
   t.write(L"inst/" + db, "x");
   ScopedCwd cwd(t.path());
   EXPECT_EQ(resolveBaseFolder(db, t.file(L"inst")), t.file(L"inst"));
@@ -185,12 +154,20 @@ TEST(Folders, BaseFolderFromArgumentCurrentFolderOrProgramFolder) {
     EXPECT_EQ(resolveBaseFolder(db, L""), t.file(L"inst"));
     EXPECT_EQ(resolveBaseFolder(db, t.file(L"empty")), L"");  // no search of the current folder then
   }
-  // Beside the program: found by the upward search, with its separator.
-  const std::wstring programFolder = fs::canonical(NX_BUILD_DIR).wstring() + L"/";
-  std::ofstream(fs::path(programFolder + db)) << "x";
-  EXPECT_EQ(resolveBaseFolder(db, t.file(L"empty")), programFolder);
-  EXPECT_EQ(resolveBaseFolder(db, L""), programFolder);
-  fs::remove(programFolder + db);
+  // A real program copied below the installation, started by its full path
+  // from elsewhere (an argument without the file is passed over) and by its
+  // bare name from its own folder.
+  fs::copy_file(NX_BUILD_DIR "/folder_probe", fs::path(bin + L"/folder_probe"));
+  for (auto [from, program, argument] : {std::tuple{t.file(L"empty"), bin + L"/folder_probe", L"."},
+                                         {bin, std::wstring(L"folder_probe"), L""}}) {
+    SCOPED_TRACE(toUtf8(program));
+    ScopedCwd in(from);
+    uint32_t code = 99;
+    ASSERT_TRUE(sys::startProcess({program, t.file(L"out"), db, argument}, true, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(t.read(L"out"), toUtf8(t.file(L"inst/")) + "\n" + toUtf8(bin) + "/\n");
+    fs::remove(t.file(L"out"));
+  }
 }
 
 }  // namespace

@@ -4,21 +4,20 @@
 // it for SECONDS (fractions allowed) and exits.
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include "app/text.h"
 #include "sys/clock.h"
 #include "sys/lock.h"
 
+#ifndef NX_HOLD_LOCK_UNIT_MS
+#define NX_HOLD_LOCK_UNIT_MS 1000
+#endif
+
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
-  nx::sys::Handle lock = nx::sys::tryLockFile(nx::fromUtf8(argv[1]));
-  if (lock == nx::sys::invalidHandle) {
-    std::puts("busy");
-    return 1;
-  }
+  if (nx::sys::tryLockFile(nx::fromUtf8(argv[1])) == nx::sys::invalidHandle) return std::puts("busy"), 1;
   std::puts("locked");
   std::fflush(stdout);
-  nx::sys::sleepMs(static_cast<uint32_t>(std::atof(argv[2]) * 1000));
+  nx::sys::sleepMs(static_cast<uint32_t>(std::atof(argv[2]) * NX_HOLD_LOCK_UNIT_MS));
   return 0;
 }

@@ -6,6 +6,7 @@
 // Prints "ok" or the loader's error per step (settings: the log lines); exit
 // code 0 when every step succeeded, 1 when a loader reported a failure.
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "app/text.h"
@@ -26,10 +27,10 @@ class PrintLog : public nx::MiniLog {
   int lines = 0;
 };
 
-bool step(const char* name, void (*run)(nx::Database&, const std::wstring&), nx::Database& db,
-          const std::wstring& path) {
+// Runs one loader; prints "NAME: ok" or "NAME: <its error>".
+bool step(const char* name, const std::function<void()>& run) {
   try {
-    run(db, path);
+    run();
     std::printf("%s: ok\n", name);
     return true;
   } catch (const nx::IOError& e) {
@@ -49,20 +50,14 @@ int main(int argc, char** argv) {
   const std::wstring path = nx::fromUtf8(argv[2]);
   nx::Database db;
   if (kind == "database") {
-    bool ok = step("metadata", [](nx::Database& d, const std::wstring& p) { loadMetadata(nx::kInvalidStructure, d, p); },
-                   db, path);
+    bool ok = step("metadata", [&] { loadMetadata(nx::kInvalidStructure, db, path); });
     // The lists are read even after a failed metadata load: both readers
     // face the archive's claims.
     db.modules["main"] = true;
     for (auto& [name, selected] : db.modules) selected = true;
-    ok = step("file lists", [](nx::Database& d, const std::wstring& p) { loadFileLists(d, p); }, db, path) && ok;
-    return ok ? 0 : 1;
+    return step("file lists", [&] { loadFileLists(db, path); }) && ok ? 0 : 1;
   }
-  if (kind == "cfg")
-    return step("cfg", [](nx::Database& d, const std::wstring& p) { loadInstallState(nx::kInvalidStructure, d, p); },
-                db, path)
-               ? 0
-               : 1;
+  if (kind == "cfg") return step("cfg", [&] { loadInstallState(nx::kInvalidStructure, db, path); }) ? 0 : 1;
   if (kind == "settings") {
     PrintLog log;
     nx::UpdaterSettings settings(path, log);

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -28,37 +29,27 @@
 #include "ui/progress_dialog.h"
 
 int main(int argc, char** argv) {
-  int steps = 20;
-  uint32_t period = 50;
-  int throwAt = -1;
-  bool unknown = false, transfer = false, hold = false, cancelAllowed = true, question = false;
+  int steps = 20, period = 50, throwAt = -1;
+  bool unknown = false, transfer = false, hold = false, noCancel = false, question = false;
   std::string status;
+  const std::map<std::string, bool*> flags{
+      {"--unknown", &unknown}, {"--transfer", &transfer}, {"--hold", &hold}, {"--no-cancel", &noCancel},
+      {"--question", &question}};
+  const std::map<std::string, int*> numbers{{"--steps", &steps}, {"--period", &period}, {"--throw-at", &throwAt}};
   for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    bool hasValue = i + 1 < argc;
-    if (a == "--steps" && hasValue)
-      steps = std::max(1, std::atoi(argv[++i]));
-    else if (a == "--period" && hasValue)
-      period = static_cast<uint32_t>(std::atoi(argv[++i]));
-    else if (a == "--throw-at" && hasValue)
-      throwAt = std::atoi(argv[++i]);
-    else if (a == "--status" && hasValue)
+    const std::string a = argv[i];
+    if (flags.count(a)) {
+      *flags.at(a) = true;
+    } else if (numbers.count(a) && i + 1 < argc) {
+      *numbers.at(a) = std::atoi(argv[++i]);
+    } else if (a == "--status" && i + 1 < argc) {
       status = argv[++i];
-    else if (a == "--unknown")
-      unknown = true;
-    else if (a == "--transfer")
-      transfer = true;
-    else if (a == "--hold")
-      hold = true;
-    else if (a == "--no-cancel")
-      cancelAllowed = false;
-    else if (a == "--question")
-      question = true;
-    else {
+    } else {
       std::cerr << "ui_probe: unknown argument " << a << "\n";
       return 2;
     }
   }
+  steps = std::max(1, steps);
   if (status.empty()) status = transfer ? "Downloading updates..." : "Checking for updates...";
 
   std::cout << "ui_probe pid " << ::getpid() << std::endl;
@@ -78,7 +69,7 @@ int main(int argc, char** argv) {
     return hold || call <= steps;
   };
   try {
-    nx::ui::DialogResult result = nx::ui::runProgressDialog(step, cancelAllowed, period);
+    nx::ui::DialogResult result = nx::ui::runProgressDialog(step, !noCancel, static_cast<uint32_t>(period));
     const char* word = result == nx::ui::DialogResult::Finished   ? "finished"
                        : result == nx::ui::DialogResult::Accepted ? "accepted"
                                                                   : "cancelled";

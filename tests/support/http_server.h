@@ -19,13 +19,12 @@
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -68,7 +67,6 @@ struct ReceivedRequest {
     auto it = headers.find(name);
     return it == headers.end() ? std::string() : it->second;
   }
-  bool hasHeader(const std::string& name) const { return headers.count(name) != 0; }
 };
 
 class HttpServer {
@@ -111,7 +109,6 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  int port() const { return port_; }
   // "http://127.0.0.1:<port>" followed by path (which should start with "/").
   std::string url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
 
@@ -211,7 +208,7 @@ class HttpServer {
 };
 
 // Answers every connection with the same bytes, verbatim, once it has read
-// the request head (or the client went quiet), then closes it.
+// the request head (or the client stayed quiet for a second), then closes it.
 class RawServer {
  public:
   explicit RawServer(std::string response) : response_(std::move(response)) {
@@ -226,58 +223,36 @@ class RawServer {
     port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { run(); });
   }
+  // Shutting the listener down ends the accept the thread waits in.
   ~RawServer() {
-    stopping_ = true;
+    ::shutdown(listener_, SHUT_RDWR);
     thread_.join();
     ::close(listener_);
   }
   RawServer(const RawServer&) = delete;
   RawServer& operator=(const RawServer&) = delete;
 
-  int port() const { return port_; }
   std::string url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-  // Connections answered so far.
-  int answered() const { return answered_; }
 
  private:
-  // Waits up to 50 ms for fd to become readable.
-  static bool readable(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 50) > 0;
-  }
-
   void run() {
-    while (!stopping_) {
-      if (!readable(listener_)) continue;
-      int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
+    for (int client; (client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ::close(client)) {
+      const timeval quiet{1, 0};
+      ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &quiet, sizeof quiet);
       std::string head;
       char buffer[4096];
-      for (int quiet = 0; head.find("\r\n\r\n") == std::string::npos && quiet < 20 && !stopping_;) {
-        if (!readable(client)) {
-          ++quiet;
-          continue;
-        }
-        ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
-        if (got <= 0) break;
+      for (ssize_t got; head.find("\r\n\r\n") == std::string::npos &&
+                        (got = ::recv(client, buffer, sizeof buffer, 0)) > 0;)
         head.append(buffer, static_cast<size_t>(got));
-      }
-      for (size_t sent = 0; sent < response_.size();) {
-        ssize_t n = ::send(client, response_.data() + sent, response_.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
-      }
+      for (ssize_t sent = 0, n = 0; sent < static_cast<ssize_t>(response_.size()); sent += n)
+        if ((n = ::send(client, response_.data() + sent, response_.size() - sent, MSG_NOSIGNAL)) <= 0) break;
       ::shutdown(client, SHUT_WR);
-      ::close(client);
-      ++answered_;
     }
   }
 
   std::string response_;
   int listener_ = -1;
   int port_ = 0;
-  std::atomic<bool> stopping_{false};
-  std::atomic<int> answered_{0};
   std::thread thread_;
 };
 

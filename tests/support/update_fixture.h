@@ -12,66 +12,27 @@
 #include <string>
 #include <vector>
 
+#include "support/lock_holder.h"
 #include "support/program_run.h"
 #include "support/temp_folder.h"
 
 namespace nx::test {
-
-// Another updater, as far as a lock file is concerned: a real process
-// (tests/programs/hold_lock) that holds the lock until the object goes.
-class LockHolder {
- public:
-  explicit LockHolder(const std::string& lockFile) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]), close(out[1]);
-      const std::string program = std::string(NX_BUILD_DIR) + "/hold_lock";
-      execl(program.c_str(), program.c_str(), lockFile.c_str(), "600", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    char buffer[16] = "";
-    ssize_t n = read(out[0], buffer, sizeof buffer - 1);
-    close(out[0]);
-    held_ = n > 0 && std::string(buffer, static_cast<size_t>(n)).rfind("locked", 0) == 0;
-  }
-  ~LockHolder() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  LockHolder(const LockHolder&) = delete;
-  LockHolder& operator=(const LockHolder&) = delete;
-  bool held() const { return held_; }
-
- private:
-  pid_t pid_ = -1;
-  bool held_ = false;
-};
 
 class UpdateFixture : public ::testing::Test {
  protected:
   static std::string build(const std::string& name) { return std::string(NX_BUILD_DIR) + "/" + name; }
   static std::string examples() { return std::string(NX_SOURCE_DIR) + "/examples"; }
 
-  std::string path(const std::string& rel) const { return root() + "/" + rel; }
   std::string root() const { return std::filesystem::path(dir.path()).string(); }
+  std::string path(const std::string& rel) const { return root() + "/" + rel; }
   std::string repo() const { return path("repo"); }
   std::string install() const { return path("install"); }
   std::string writeFolder(const std::string& name = "VELTRA") const { return path("data/" + name); }
-  std::string stagingFolder(const std::string& name = "VELTRA") const { return path("cache/" + name + "/update"); }
-
-  // The applier files a release names: the real programs of this build.
-  static std::string applierProgram() {
-    return std::filesystem::exists(build("applier")) ? build("applier") : "/bin/true";
-  }
+  std::string stagingFolder() const { return path("cache/VELTRA/update"); }
 
   // Publishes sample version v (1 or 2) into repo(), served as baseUrl
-  // (default: the repository as a file:// URL), with this build's programs
-  // as its applier files (another updater program when given).
+  // (default: the repository as a file:// URL), with this build's applier
+  // and updater (another updater program when given) as its applier files.
   void publish(int v, const std::string& baseUrl = "", const std::string& updater = "") {
     const std::string n = std::to_string(v);
     // Compressing the programs of this build is most of a publish; objects
@@ -82,11 +43,11 @@ class UpdateFixture : public ::testing::Test {
     std::filesystem::create_directories(repo() + "/objects");
     std::filesystem::create_directories(shared);
     runProgram("/bin/cp", {"-alnT", shared, repo() + "/objects"});
-    ProgramResult r = runProgram(build("publish"), {"release", examples() + "/release-v" + n + ".json",
-                                                     examples() + "/product-v" + n, repo(), "--base-url",
-                                                     baseUrl.empty() ? "file://" + repo() : baseUrl, "--add",
-                                                     "bin/applier=" + applierProgram(), "--add",
-                                                     "bin/autoupdate=" + (updater.empty() ? build("autoupdate") : updater)});
+    ProgramResult r = runProgram(
+        build("publish"), {"release", examples() + "/release-v" + n + ".json", examples() + "/product-v" + n, repo(),
+                           "--base-url", baseUrl.empty() ? "file://" + repo() : baseUrl, "--add",
+                           "bin/applier=" + build("applier"), "--add",
+                           "bin/autoupdate=" + (updater.empty() ? build("autoupdate") : updater)});
     ASSERT_EQ(r.status, 0) << r.err;
     runProgram("/bin/cp", {"-alnT", repo() + "/objects", shared});
   }
@@ -98,17 +59,16 @@ class UpdateFixture : public ::testing::Test {
     ASSERT_EQ(r.status, 0) << r.err;
   }
 
-  Environment environment() const {
+  // A user's environment, with its home inside the test's folder.
+  Environment environment(const Environment& more = {}) const {
     Environment env{{"XDG_DATA_HOME", path("data")}, {"XDG_CACHE_HOME", path("cache")}, {"HOME", root()},
                     {"AUTOUPDATE_UI", "plain"}};
-    env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
+    env.insert(env.end(), more.begin(), more.end());
     return env;
   }
-  // Runs the installation's own updater (or another program) with arguments.
+  // Runs the installation's own updater with arguments.
   ProgramResult autoupdate(const std::vector<std::string>& arguments, const Environment& more = {}) {
-    Environment env = environment();
-    env.insert(env.end(), more.begin(), more.end());
-    return runProgram(install() + "/bin/autoupdate", arguments, env, 120);
+    return runProgram(install() + "/bin/autoupdate", arguments, environment(more), 120);
   }
 
   std::string read(const std::string& file) const {
@@ -121,7 +81,6 @@ class UpdateFixture : public ::testing::Test {
   }
   std::string log(const std::string& name = "VELTRA") const { return read(writeFolder(name) + "/Logs/autoupdate.log"); }
 
-  Environment extraEnvironment;
   TempFolder dir;
 };
 
