@@ -1,5 +1,7 @@
 #include "app/text.h"
 
+#include "sys/utf8_encode.h"
+
 namespace nx {
 
 namespace {
@@ -8,24 +10,6 @@ const char kError[] = "#utf8_error";
 const wchar_t kWideError[] = L"#utf8_error";
 
 constexpr bool kWide16 = sizeof(wchar_t) == 2;
-
-void appendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 void appendWide(std::wstring& out, uint32_t c) {
   if (kWide16 && c >= 0x10000) {
@@ -54,7 +38,7 @@ std::string toUtf8(const std::wstring& text) {
       }
     }
     if (isSurrogate(c) || c > 0x10FFFF) return kError;
-    appendUtf8(out, c);
+    sys::appendUtf8(out, c);
   }
   return out;
 }

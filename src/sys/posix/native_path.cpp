@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "sys/utf8_encode.h"
+
 namespace nx::sys::posix {
 
 namespace {
@@ -15,24 +17,6 @@ constexpr uint32_t kReplacement = 0xFFFD;
 
 bool isEscape(uint32_t c) {
   return (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) || c == kEscapeBase + '\\';
-}
-
-void appendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 // Length of the valid UTF-8 sequence at s[i] and its code point; 0 when the
