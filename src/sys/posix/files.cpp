@@ -13,9 +13,12 @@
 #include <cstdlib>
 
 #include "sys/errors.h"
+#include "sys/posix/file_time.h"
 #include "sys/posix/native_path.h"
 
 namespace nx::sys {
+
+using posix::toFileTime;
 
 using posix::widePath;
 
@@ -25,14 +28,6 @@ std::string nativePath(const std::wstring& path) { return posix::nativePath(path
 std::wstring fromNativePath(const std::string& native) { return widePath(native); }
 
 namespace {
-
-// FILETIME of 1970-01-01 and its units per second.
-constexpr uint64_t kEpochFileTime = 116444736000000000ULL;
-
-uint64_t toFileTime(const struct timespec& ts) {
-  if (ts.tv_sec < 0) return 0;
-  return kEpochFileTime + static_cast<uint64_t>(ts.tv_sec) * 10000000ULL + static_cast<uint64_t>(ts.tv_nsec) / 100;
-}
 
 bool fail() {
   setLastError(static_cast<uint32_t>(errno));

@@ -7,21 +7,17 @@
 #include <cerrno>
 
 #include "sys/errors.h"
+#include "sys/posix/file_time.h"
 #include "sys/posix/native_path.h"
 
 namespace nx::sys {
+
+using posix::toFileTime;
 
 const uint32_t linkRefused = ELOOP;
 const uint32_t notAFolder = ENOTDIR;
 
 namespace {
-
-constexpr uint64_t kEpochFileTime = 116444736000000000ULL;
-
-uint64_t toFileTime(const struct timespec& ts) {
-  if (ts.tv_sec < 0) return 0;
-  return kEpochFileTime + static_cast<uint64_t>(ts.tv_sec) * 10000000ULL + static_cast<uint64_t>(ts.tv_nsec) / 100;
-}
 
 bool fail() {
   setLastError(static_cast<uint32_t>(errno));
