@@ -27,6 +27,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using nx::bench::gzip;
 using nx::bench::quote;
 using nx::bench::shell;
 
@@ -59,20 +60,6 @@ std::string sha256(const std::string& bytes) {
   sha.write(bytes.data(), bytes.size());
   std::string digest;
   return sha.finish(digest);
-}
-
-std::string gzip(const std::string& bytes) {
-  z_stream z{};
-  deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, bytes.size()) + 64, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
@@ -142,7 +129,7 @@ int main() {
       std::string next = content(static_cast<uint32_t>(i) + 7777777u, size + 100);
       std::string id = sha256(next);
       fs::create_directories(store + "/" + id.substr(0, 2));
-      writeFile(store + "/" + id.substr(0, 2) + "/" + id, gzip(next));
+      writeFile(store + "/" + id.substr(0, 2) + "/" + id, gzip(next, Z_BEST_COMPRESSION));
       v2.push_back({path, id, next.size()});
       changedBytes += next.size();
     } else {

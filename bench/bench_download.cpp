@@ -10,7 +10,6 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <cstdio>
@@ -38,20 +37,6 @@ class NullLog : public nx::MiniLog {
   double elapsedSeconds() override { return 0; }
   void writeLine(const std::string&) override {}
 };
-
-std::string gzip(const std::string& data) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, data.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 // HTTP/1.1 with keep-alive, one thread per connection, bodies from memory.
 class LoopbackServer {
@@ -141,7 +126,7 @@ int main() {
     sha.write(content.data(), content.size());
     std::string id;
     sha.finish(id);
-    bodies["/objects/" + id.substr(0, 2) + "/" + id] = gzip(content);
+    bodies["/objects/" + id.substr(0, 2) + "/" + id] = nx::bench::gzip(content);
     objects[id] = content.size();
   }
   LoopbackServer server(bodies);

@@ -1,7 +1,8 @@
 #pragma once
 // Shared pieces of the benchmark programs: a scratch folder that is removed
 // afterwards, wall-clock timing, running a standard tool through the shell,
-// and the common table row (see bench/run for the format).
+// gzip data for object stores, and the common table row (see bench/run for
+// the format).
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include <unistd.h>
+#include <zlib.h>
 
 namespace nx::bench {
 
@@ -28,6 +30,21 @@ class ScratchFolder {
  private:
   std::filesystem::path path_;
 };
+
+// The gzip form of `data` at `level`, as the publisher stores objects.
+inline std::string gzip(const std::string& data, int level = Z_DEFAULT_COMPRESSION) {
+  z_stream z{};
+  deflateInit2(&z, level, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, data.size()) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
 
 // Seconds taken by the fastest of `runs` calls.
 inline double bestSeconds(int runs, const std::function<void()>& work) {
