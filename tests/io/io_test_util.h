@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "app/text.h"
+#include "support/program_run.h"
 #include "io/io_error.h"
 #include "io/sha256_writer.h"
 
@@ -82,15 +83,7 @@ std::string errorOf(F&& f) { return caught<std::exception>(f); }
 // For EXPECT_PRED2, which shows both texts when the check fails.
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-inline std::string runCommand(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    pclose(pipe);
-  }
-  return out;
-}
+inline std::string runCommand(const std::string& command) { return runProgram("/bin/sh", {"-c", command}).out; }
 
 // For a shell command line; the paths used hold no quote.
 inline std::string quoted(const std::string& path) { return "'" + path + "'"; }

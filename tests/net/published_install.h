@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/text.h"
+#include "support/program_run.h"
 
 namespace nx::test {
 
@@ -24,15 +25,7 @@ inline int runShell(const std::string& command) {
 }
 
 // Standard output of a shell command line.
-inline std::string shellOutput(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    pclose(pipe);
-  }
-  return out;
-}
+inline std::string shellOutput(const std::string& command) { return runProgram("/bin/sh", {"-c", command}).out; }
 
 // Publishes sample version v (1 or 2) into repo; the applier files are
 // stand-in programs (another one may stand in for the updater). Returns
