@@ -130,5 +130,12 @@ void jsonMapOpen(yajl_gen gen);
 void jsonMapClose(yajl_gen gen);
 void jsonArrayOpen(yajl_gen gen);
 void jsonArrayClose(yajl_gen gen);
+// An array of the given strings (any container of them).
+template <class Strings>
+void jsonStringArray(yajl_gen gen, const Strings& items) {
+  jsonArrayOpen(gen);
+  for (const std::string& item : items) jsonString(gen, item);
+  jsonArrayClose(gen);
+}
 
 }  // namespace nx

@@ -16,9 +16,7 @@ void Autoupdater::writeHandOverFile(const std::wstring& path) {
   writeJsonFile(path, [&](yajl_gen gen) {
     jsonMapOpen(gen);
     jsonString(gen, "download_url");
-    jsonArrayOpen(gen);
-    for (const std::string& url : downloadUrls) jsonString(gen, url);
-    jsonArrayClose(gen);
+    jsonStringArray(gen, downloadUrls);
     jsonString(gen, "versions");
     jsonArrayOpen(gen);
     jsonMapOpen(gen);

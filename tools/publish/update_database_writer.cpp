@@ -13,12 +13,6 @@ namespace nx::publish {
 
 namespace {
 
-void stringArray(yajl_gen gen, const std::vector<std::string>& items) {
-  jsonArrayOpen(gen);
-  for (const std::string& item : items) jsonString(gen, item);
-  jsonArrayClose(gen);
-}
-
 void addMember(ZipFile& archive, const std::string& name, const std::string& text) {
   ZipWriter member(archive, name.c_str());
   member.write(text.data(), text.size());
@@ -38,7 +32,7 @@ std::string generateMetadata(const ReleaseDescription& d, const std::string& tim
     jsonString(gen, "version");
     jsonString(gen, d.version);
     jsonString(gen, "update_url");
-    stringArray(gen, d.update_url);
+    jsonStringArray(gen, d.update_url);
     jsonString(gen, "tag");
     jsonString(gen, d.tag);
     jsonString(gen, "setup");
@@ -51,9 +45,9 @@ std::string generateMetadata(const ReleaseDescription& d, const std::string& tim
     }
     jsonArrayClose(gen);
     jsonString(gen, "launch");
-    stringArray(gen, d.launch);
+    jsonStringArray(gen, d.launch);
     jsonString(gen, "apply");
-    stringArray(gen, d.apply);
+    jsonStringArray(gen, d.apply);
     jsonString(gen, "modules");
     jsonArrayOpen(gen);
     for (const ModuleRule& m : d.modules) jsonString(gen, m.name);
@@ -71,7 +65,7 @@ std::string generateMetadata(const ReleaseDescription& d, const std::string& tim
     if (!d.exclusive_modules.empty()) {
       jsonString(gen, "exclusive_modules");
       jsonArrayOpen(gen);
-      for (const auto& group : d.exclusive_modules) stringArray(gen, group);
+      for (const auto& group : d.exclusive_modules) jsonStringArray(gen, group);
       jsonArrayClose(gen);
     }
     jsonMapClose(gen);

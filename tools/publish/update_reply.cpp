@@ -56,9 +56,7 @@ std::string generateReply(const UpdateReply& reply) {
   return generateJson([&](yajl_gen gen) {
     jsonMapOpen(gen);
     jsonString(gen, "download_url");
-    jsonArrayOpen(gen);
-    for (const std::string& url : reply.download_url) jsonString(gen, url);
-    jsonArrayClose(gen);
+    jsonStringArray(gen, reply.download_url);
     jsonString(gen, "versions");
     jsonArrayOpen(gen);
     for (const ReplyVersion& v : reply.versions) {
