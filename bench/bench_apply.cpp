@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "bench_util.h"
 #include "db/database.h"
 #include "io/sha256_writer.h"

@@ -21,8 +21,8 @@
 #include <string>
 #include <thread>
 
-#include "app/autoupdater.h"
-#include "app/text.h"
+#include "net/autoupdater.h"
+#include "base/text.h"
 #include "bench_util.h"
 #include "db/settings.h"
 #include "io/sha256_writer.h"

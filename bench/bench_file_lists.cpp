@@ -15,7 +15,7 @@
 #include <new>
 #include <string>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "db/database.h"
 #include "db/install_state.h"
 #include "io/zip_archive.h"

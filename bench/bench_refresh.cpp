@@ -11,9 +11,9 @@
 #include <sstream>
 #include <vector>
 
-#include "app/autoupdater.h"
-#include "app/paths.h"
-#include "app/text.h"
+#include "net/autoupdater.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "bench_util.h"
 #include "db/settings.h"
 #include "net/installed_file.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "bench_util.h"
 #include "io/file_reader.h"
 #include "io/sha256_compress.h"

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/journal.h"
 #include "db/object_id.h"

@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/autoupdater.h"
-#include "app/mini_log.h"
+#include "net/autoupdater.h"
+#include "base/mini_log.h"
 #include "db/settings.h"
 
 namespace {

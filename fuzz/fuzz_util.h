@@ -11,7 +11,7 @@
 #include <string>
 #include <system_error>
 
-#include "app/mini_log.h"
+#include "base/mini_log.h"
 
 namespace nx::fuzz {
 

@@ -5,9 +5,10 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/error_model.h"
-#include "app/string_resource.h"
-#include "app/text.h"
+#include "base/error_model.h"
+#include "ui/report_exception.h"
+#include "base/string_resource.h"
+#include "base/text.h"
 #include "res/string_table.h"
 #include "ui/message_box.h"
 #include "ui/progress_dialog.h"

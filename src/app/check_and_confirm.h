@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/autoupdater.h"
-#include "app/mini_log.h"
+#include "net/autoupdater.h"
+#include "base/mini_log.h"
 
 namespace nx {
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/error_model.h"
+#include "base/error_model.h"
 
 namespace nx {
 

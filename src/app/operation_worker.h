@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/autoupdater.h"
+#include "net/autoupdater.h"
 
 namespace nx {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/autoupdater.h"
+#include "net/autoupdater.h"
 
 namespace nx {
 

@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/autoupdater.h"
-#include "app/error_model.h"
-#include "app/paths.h"
-#include "app/text.h"
+#include "net/autoupdater.h"
+#include "base/error_model.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "apply/process_start.h"
 #include "apply/stage_arguments.h"
 #include "db/object_id.h"

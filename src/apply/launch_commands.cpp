@@ -1,7 +1,7 @@
 #include "apply/launch_commands.h"
 
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "apply/process_start.h"
 #include "db/object_id.h"
 #include "sys/files.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/mini_log.h"
+#include "base/mini_log.h"
 #include "db/database.h"
 
 namespace nx {

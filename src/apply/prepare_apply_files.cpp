@@ -2,9 +2,9 @@
 // downloaded object when the update brings its content, else the installed
 // file. Decided during the download, before the objects are fetched, so the
 // download knows which objects the updater needs for itself.
-#include "app/autoupdater.h"
-#include "app/error_model.h"
-#include "app/paths.h"
+#include "net/autoupdater.h"
+#include "base/error_model.h"
+#include "base/paths.h"
 #include "db/install_state.h"
 #include "db/object_id.h"
 #include "net/object_store.h"

@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "app/system_error_text.h"
-#include "app/text.h"
+#include "base/system_error_text.h"
+#include "base/text.h"
 #include "sys/errors.h"
 #include "sys/process.h"
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "db/object_id.h"
 
 namespace nx {

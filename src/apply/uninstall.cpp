@@ -3,9 +3,10 @@
 #include <exception>
 #include <stdexcept>
 
-#include "app/error_model.h"
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/error_model.h"
+#include "ui/report_exception.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "apply/launch_commands.h"
 #include "apply/run_elevated.h"
 #include "db/install_state.h"

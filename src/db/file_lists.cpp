@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "db/database.h"
 #include "db/install_state.h"
 #include "db/json.h"

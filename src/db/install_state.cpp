@@ -3,8 +3,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "db/atomic_file.h"
 #include "db/json.h"
 #include "db/module_set.h"

@@ -1,7 +1,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "db/database.h"
 #include "db/json.h"
 #include "io/io_error.h"

@@ -3,7 +3,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "db/install_state.h"
 #include "db/json.h"
 #include "sys/clock.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/mini_log.h"
+#include "base/mini_log.h"
 
 namespace nx {
 

@@ -1,6 +1,6 @@
 #include "db/source_tag.h"
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "io/file_reader.h"
 #include "sys/files.h"
 

@@ -1,7 +1,7 @@
 #include "io/io_error.h"
 
-#include "app/system_error_text.h"
-#include "app/text.h"
+#include "base/system_error_text.h"
+#include "base/text.h"
 #include "sys/errors.h"
 
 namespace nx {

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <climits>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "io/io_error.h"
 #include "sys/files.h"
 

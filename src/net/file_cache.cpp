@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "db/install_state.h"
 #include "db/json.h"
 #include "io/io_error.h"

@@ -1,7 +1,7 @@
 // The hand-over file (_update_info in the staging folder): the mirror list
 // and the selected version, written before the updater replaces itself and
 // read back by the new updater. Its format is that of an update reply.
-#include "app/autoupdater.h"
+#include "net/autoupdater.h"
 #include "db/install_state.h"
 #include "db/json.h"
 #include "io/file_reader.h"

@@ -1,7 +1,7 @@
 #include "net/installed_file.h"
 
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "db/object_id.h"
 #include "io/file_reader.h"
 #include "io/io_error.h"

@@ -2,9 +2,9 @@
 // table's local fields with the file cache, and the object store.
 #include <vector>
 
-#include "app/autoupdater.h"
-#include "app/error_model.h"
-#include "app/paths.h"
+#include "net/autoupdater.h"
+#include "base/error_model.h"
+#include "base/paths.h"
 #include "db/install_state.h"
 #include "db/object_id.h"
 #include "io/file_reader.h"

@@ -1,6 +1,6 @@
 #include "net/object_store.h"
 
-#include "app/paths.h"
+#include "base/paths.h"
 
 namespace nx {
 

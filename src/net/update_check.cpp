@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/autoupdater.h"
-#include "app/error_model.h"
+#include "net/autoupdater.h"
+#include "base/error_model.h"
 #include "db/install_state.h"
 #include "io/gunzip_writer.h"
 #include "net/http_status.h"

@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/autoupdater.h"
-#include "app/error_model.h"
-#include "app/folders.h"
-#include "app/paths.h"
+#include "net/autoupdater.h"
+#include "base/error_model.h"
+#include "base/folders.h"
+#include "base/paths.h"
 #include "db/install_state.h"
 #include "db/object_id.h"
 #include "net/object_store.h"

@@ -6,8 +6,8 @@
 #include <limits>
 #include <string>
 
-#include "app/autoupdater.h"
-#include "app/error_model.h"
+#include "net/autoupdater.h"
+#include "base/error_model.h"
 #include "db/install_state.h"
 #include "db/object_id.h"
 #include "io/file_writer.h"

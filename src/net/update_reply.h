@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/autoupdater.h"
+#include "net/autoupdater.h"
 #include "io/writer.h"
 
 namespace nx {

@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "sys/clock.h"
 #include "sys/process.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace nx::ui {
 

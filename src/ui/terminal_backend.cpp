@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "sys/process.h"
 #include "ui/plain_backend.h"
 #include "ui/status_line.h"

@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/error_model.h"
-#include "app/mini_log_file.h"
+#include "base/error_model.h"
+#include "net/autoupdater.h"
+#include "ui/report_exception.h"
+#include "base/mini_log_file.h"
 #include "db/settings.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"

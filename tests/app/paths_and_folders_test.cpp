@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "app/folders.h"
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/folders.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "support/scoped_env.h"
 #include "support/temp_folder.h"
 #include "sys/process.h"

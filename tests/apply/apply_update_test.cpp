@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "app/autoupdater.h"
-#include "app/paths.h"
+#include "net/autoupdater.h"
+#include "base/paths.h"
 #include "db/settings.h"
 #include "net/object_store.h"
 #include "stage_test_util.h"

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "apply/launch_commands.h"
 #include "apply/process_start.h"
 #include "support/memory_log.h"

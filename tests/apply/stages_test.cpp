@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "apply/stage_arguments.h"
-#include "apply/stages.h"
+#include "app/stages.h"
 #include "db/module_set.h"
 #include "net/object_store.h"
 #include "stage_test_util.h"

@@ -1,7 +1,7 @@
 // The uninstall command on a real installation with a real (fake) applier.
 #include <gtest/gtest.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "apply/uninstall.h"
 #include "stage_test_util.h"
 #include "support/memory_log.h"

@@ -11,7 +11,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "db/database.h"
 #include "db/install_state.h"
 #include "db/json.h"

@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <set>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "db/database.h"
 #include "db/install_state.h"
 #include "db/json.h"
-#include "db/maintenance.h"
+#include "app/maintenance.h"
 #include "net/file_cache.h"
 #include "net/published_install.h"
 #include "support/memory_log.h"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "app/system_error_text.h"
+#include "base/system_error_text.h"
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/gunzip_writer.h"

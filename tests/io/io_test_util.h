@@ -11,7 +11,7 @@
 #include <string>
 #include <type_traits>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "support/program_run.h"
 #include "io/io_error.h"
 #include "io/sha256_writer.h"

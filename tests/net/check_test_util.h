@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/autoupdater.h"
+#include "net/autoupdater.h"
 #include "db/settings.h"
 #include "support/http_server.h"
 #include "support/memory_log.h"

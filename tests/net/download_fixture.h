@@ -14,9 +14,9 @@
 #include <set>
 #include <string>
 
-#include "app/autoupdater.h"
-#include "app/paths.h"
-#include "app/text.h"
+#include "net/autoupdater.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "db/object_id.h"
 #include "net/check_test_util.h"
 #include "net/published_install.h"

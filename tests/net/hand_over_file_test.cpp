@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "db/json.h"
 #include "io/io_error.h"
 #include "net/update_reply.h"

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <string>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "support/program_run.h"
 
 namespace nx::test {

@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "net/requirements.h"
 #include "net/update_reply.h"
 #include "sys/os_version.h"

@@ -4,8 +4,8 @@
 // folder and the program's folder.
 #include <fstream>
 
-#include "app/folders.h"
-#include "app/paths.h"
+#include "base/folders.h"
+#include "base/paths.h"
 #include "sys/files.h"
 
 int main(int argc, char** argv) {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "sys/clock.h"
 #include "sys/lock.h"
 

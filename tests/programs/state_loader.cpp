@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "db/database.h"
 #include "db/install_state.h"
 #include "db/settings.h"

@@ -24,7 +24,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "ui/message_box.h"
 #include "ui/progress_dialog.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/mini_log.h"
+#include "base/mini_log.h"
 
 namespace nx::test {
 

@@ -8,8 +8,8 @@
 #include <random>
 #include <set>
 
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "support/temp_folder.h"
 #include "sys/clock.h"
 #include "sys/errors.h"

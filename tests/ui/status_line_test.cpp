@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "ui/plain_backend.h"
 #include "ui/terminal_backend.h"
 

@@ -2,9 +2,9 @@
 
 #include <new>
 
-#include "app/mini_log_file.h"
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/mini_log_file.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/command_line.h"
 #include "applier/test_hook.h"

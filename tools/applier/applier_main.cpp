@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "applier/applier.h"
 
 int main(int argc, char** argv) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/transaction.h"
 #include "sys/errors.h"

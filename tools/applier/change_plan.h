@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/mini_log.h"
+#include "base/mini_log.h"
 #include "applier/base_tree.h"
 #include "applier/journal.h"
 

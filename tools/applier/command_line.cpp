@@ -1,6 +1,6 @@
 #include "applier/command_line.h"
 
-#include "app/text.h"
+#include "base/text.h"
 #include "applier/applier_error.h"
 #include "db/object_id.h"
 

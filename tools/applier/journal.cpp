@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/base_tree.h"
 #include "db/object_id.h"

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/content_stream.h"
 #include "applier/transaction.h"

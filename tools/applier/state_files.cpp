@@ -1,6 +1,6 @@
 #include "applier/state_files.h"
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "applier/applier_error.h"
 #include "db/install_state.h"
 #include "db/json.h"

@@ -2,8 +2,8 @@
 
 #include <functional>
 
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/content_stream.h"
 #include "io/io_error.h"

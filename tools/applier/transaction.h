@@ -19,7 +19,7 @@
 #include <memory>
 #include <string>
 
-#include "app/mini_log.h"
+#include "base/mini_log.h"
 #include "applier/base_tree.h"
 #include "applier/journal.h"
 #include "applier/test_hook.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/change_plan.h"
 #include "applier/staging.h"

@@ -5,7 +5,7 @@
 // write folder's file cache). All or nothing, like an update. The report
 // goes to Logs/uninstall.log in the write folder: one line per removed file
 // and a last line with the result.
-#include "app/mini_log.h"
+#include "base/mini_log.h"
 #include "applier/command_line.h"
 #include "applier/test_hook.h"
 

@@ -7,8 +7,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/change_plan.h"
 #include "applier/content_stream.h"

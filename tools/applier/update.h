@@ -3,7 +3,7 @@
 // is the object `databaseId` in the staging folder's object store, with the
 // installation's arch, language and modules carried over (plus the modules
 // of the install words).
-#include "app/mini_log.h"
+#include "base/mini_log.h"
 #include "applier/command_line.h"
 #include "applier/test_hook.h"
 

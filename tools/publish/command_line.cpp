@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "publish/install_image.h"
 #include "publish/publish_release.h"
 

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/mini_log.h"
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/mini_log.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "db/database.h"
 #include "db/install_state.h"
 #include "db/module_set.h"

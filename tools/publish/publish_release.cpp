@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "db/atomic_file.h"
 #include "db/database.h"
 #include "db/install_state.h"

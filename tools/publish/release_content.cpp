@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "io/file_reader.h"
 #include "io/sha256_writer.h"
 #include "publish/path_pattern.h"

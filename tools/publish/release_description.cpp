@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <set>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "db/json.h"
 #include "io/file_reader.h"
 #include "io/writer.h"

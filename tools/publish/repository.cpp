@@ -1,6 +1,6 @@
 #include "publish/repository.h"
 
-#include "app/text.h"
+#include "base/text.h"
 #include "io/file_writer.h"
 #include "io/io_error.h"
 #include "io/sha256_writer.h"

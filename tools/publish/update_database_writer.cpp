@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "db/json.h"
 #include "io/io_error.h"
 #include "io/zip_archive.h"

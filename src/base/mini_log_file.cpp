@@ -1,4 +1,4 @@
-#include "app/mini_log_file.h"
+#include "base/mini_log_file.h"
 
 #include "sys/clock.h"
 #include "sys/debug.h"

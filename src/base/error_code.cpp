@@ -1,4 +1,4 @@
-#include "app/error_code.h"
+#include "base/error_code.h"
 
 namespace nx {
 

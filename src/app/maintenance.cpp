@@ -1,10 +1,10 @@
-#include "db/maintenance.h"
+#include "app/maintenance.h"
 
 #include <exception>
 #include <stdexcept>
 
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "db/atomic_file.h"
 #include "db/database.h"
 #include "db/install_state.h"

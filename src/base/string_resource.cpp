@@ -1,4 +1,4 @@
-#include "app/string_resource.h"
+#include "base/string_resource.h"
 
 #include "res/string_table.h"
 

@@ -1,10 +1,10 @@
-#include "app/autoupdater.h"
+#include "net/autoupdater.h"
 
 #include <cmath>
 #include <system_error>
 
-#include "app/error_model.h"
-#include "app/paths.h"
+#include "base/error_model.h"
+#include "base/paths.h"
 #include "db/install_state.h"
 #include "db/settings.h"
 #include "db/source_tag.h"

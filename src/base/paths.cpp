@@ -1,6 +1,6 @@
-#include "app/paths.h"
+#include "base/paths.h"
 
-#include "app/text.h"
+#include "base/text.h"
 #include "sys/files.h"
 
 namespace nx {

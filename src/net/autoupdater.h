@@ -20,8 +20,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/error_code.h"
-#include "app/mini_log.h"
+#include "base/error_code.h"
+#include "base/error_model.h"
+#include "base/mini_log.h"
 #include "db/database.h"
 #include "net/http_client.h"
 
@@ -51,11 +52,7 @@ struct ApplyEntry {
 class Autoupdater {
  public:
   // A failure of the run: a category and a message (which may be empty).
-  class Fail : public std::runtime_error {
-   public:
-    Fail(ErrorCode code, const std::string& message) : std::runtime_error(message), code(code) {}
-    ErrorCode code;
-  };
+  using Fail = UpdateFailure;
 
   // Copies the debug switches (debug_dont_repair implies
   // debug_no_hash_check) and starts the HTTP client, which follows
@@ -183,6 +180,15 @@ class WorkerJoin {
   Autoupdater& updater_;
   std::thread& worker_;
 };
+
+// failWith and failWithSystemError on the run's log.
+[[noreturn]] inline void failWith(Autoupdater& updater, ErrorCode code, const std::string& message) {
+  failWith(updater.log(), code, message);
+}
+inline void failWithSystemError(Autoupdater& updater, const std::string& operation, const std::wstring& path,
+                                uint32_t errorNumber, ErrorCode code) {
+  failWithSystemError(updater.log(), operation, path, errorNumber, code);
+}
 
 // Seconds on the process-wide high-resolution clock since the program started.
 double processSeconds();

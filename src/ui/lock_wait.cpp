@@ -1,4 +1,4 @@
-#include "app/lock_file.h"
+#include "ui/lock_wait.h"
 
 #include "sys/errors.h"
 #include "sys/lock.h"

@@ -1,21 +1,22 @@
 // The stages that finish an update in processes of their own: "continue"
 // downloads the rest of an update with the new updater program, "bootstrap"
 // runs the applier with administrator rights and starts the product.
-#include "apply/stages.h"
+#include "app/stages.h"
 
 #include <exception>
 #include <optional>
 #include <stdexcept>
 
-#include "app/autoupdater.h"
+#include "net/autoupdater.h"
 #include "app/download_and_hand_over.h"
-#include "app/error_model.h"
-#include "app/folders.h"
-#include "app/lock_file.h"
-#include "app/mini_log_file.h"
-#include "app/paths.h"
-#include "app/string_resource.h"
-#include "app/text.h"
+#include "base/error_model.h"
+#include "ui/report_exception.h"
+#include "base/folders.h"
+#include "ui/lock_wait.h"
+#include "base/mini_log_file.h"
+#include "base/paths.h"
+#include "base/string_resource.h"
+#include "base/text.h"
 #include "apply/launch_commands.h"
 #include "apply/run_elevated.h"
 #include "apply/stage_arguments.h"

@@ -1,4 +1,4 @@
-#include "app/mini_log.h"
+#include "base/mini_log.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "app/system_error_text.h"
+#include "base/system_error_text.h"
 
-#include "app/text.h"
+#include "base/text.h"
 #include "sys/errors.h"
 
 namespace nx {

@@ -1,8 +1,8 @@
-#include "app/folders.h"
+#include "base/folders.h"
 
-#include "app/paths.h"
-#include "app/system_error_text.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/system_error_text.h"
+#include "base/text.h"
 #include "sys/errors.h"
 #include "sys/files.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/mini_log.h"
+#include "base/mini_log.h"
 #include "sys/files.h"
 
 namespace nx {
