@@ -37,8 +37,8 @@ constexpr int kFilesPerFolder = 100;
 
 // Text-like content (compresses about 4:1 with gzip), different per seed.
 std::string content(uint32_t seed, size_t size) {
-  static const char* words[] = {"veltra", "update", "object", "module", "digest", "mirror", "cache", "lang",
-                                "install", "repair", "base", "write", "staging", "applier", "version", "server"};
+  static const char* words[] = {"veltra",  "update", "object", "module", "digest",  "mirror",  "cache",   "lang",
+                                "install", "repair", "base",   "write",  "staging", "applier", "version", "server"};
   std::string out;
   out.reserve(size + 64);
   uint32_t x = seed * 2654435761u + 1;
@@ -163,7 +163,8 @@ int main() {
   // so rsync's quick check skips them as the applier's cache does.
   shell("cp -a " + quote(pristine) + " " + quote(newCopy));
   for (size_t i = 0; i < v2.size(); ++i)
-    if (v2[i].hash != v1[i].hash) writeFile(newCopy + "/" + v2[i].path, content(static_cast<uint32_t>(i) + 7777777u, v2[i].size));
+    if (v2[i].hash != v1[i].hash)
+      writeFile(newCopy + "/" + v2[i].path, content(static_cast<uint32_t>(i) + 7777777u, v2[i].size));
   writeFile(newCopy + "/autoupdate.db", db2);
 
   // Every run gets its own installation, all made before the first one
@@ -185,19 +186,21 @@ int main() {
                       theirs = scratch.file("rsync" + std::to_string(run));
     shell("sync");
     ours = std::min(ours, nx::bench::bestSeconds(1, [&] {
-      std::string out = shell(quote(applier) + " " + quote(mine + "/install") + " " + quote(mine + "/write") + " " +
-                              quote(store) + " " + db2Id + " 2>&1; echo rc=$?");
-      if (out.find("rc=0") == std::string::npos) failure = out;
-    }));
+                      std::string out =
+                          shell(quote(applier) + " " + quote(mine + "/install") + " " + quote(mine + "/write") + " " +
+                                quote(store) + " " + db2Id + " 2>&1; echo rc=$?");
+                      if (out.find("rc=0") == std::string::npos) failure = out;
+                    }));
     if (run == 0) {
       // The result is the new version, byte for byte.
-      std::string diff = shell("diff -r -x autoupdate.cfg " + quote(newCopy) + " " + quote(mine + "/install") + " | head -3");
+      std::string diff =
+          shell("diff -r -x autoupdate.cfg " + quote(newCopy) + " " + quote(mine + "/install") + " | head -3");
       if (!diff.empty()) failure += "differs from the new version: " + diff;
     }
     shell("sync");
     reference = std::min(reference, nx::bench::bestSeconds(1, [&] {
-      shell("rsync -a --delete " + quote(newCopy + "/") + " " + quote(theirs + "/install/"));
-    }));
+                           shell("rsync -a --delete " + quote(newCopy + "/") + " " + quote(theirs + "/install/"));
+                         }));
   }
   if (!failure.empty()) {
     std::fprintf(stderr, "bench_apply: %s\n", failure.c_str());
@@ -206,7 +209,9 @@ int main() {
   std::fprintf(stderr, "bench_apply: %llu of %llu bytes changed in %d of %d files\n",
                static_cast<unsigned long long>(changedBytes), static_cast<unsigned long long>(totalBytes),
                kFiles / kChangedEvery, kFiles);
-  std::printf("| apply 2,000 of 20,000 files (50 of 500 MiB), digests verified | %.2f s | %.2f s (rsync -a --delete) | %.2f |\n",
-              ours, reference, reference / ours);
+  std::printf(
+      "| apply 2,000 of 20,000 files (50 of 500 MiB), digests verified | %.2f s | %.2f s (rsync -a --delete) | %.2f "
+      "|\n",
+      ours, reference, reference / ours);
   return 0;
 }

@@ -21,11 +21,11 @@
 #include <string>
 #include <thread>
 
-#include "net/autoupdater.h"
 #include "base/text.h"
 #include "bench_util.h"
 #include "db/settings.h"
 #include "io/sha256_writer.h"
+#include "net/autoupdater.h"
 
 namespace {
 
@@ -88,9 +88,10 @@ class LoopbackServer {
       pending.erase(0, end + 4);
       auto found = bodies_.find(path);
       const std::string& body = found == bodies_.end() ? notFound_ : found->second;
-      std::string response = std::string(found == bodies_.end() ? "HTTP/1.1 404 Not Found" : "HTTP/1.1 200 OK") +
-                             "\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                             std::to_string(body.size()) + "\r\n\r\n" + body;
+      std::string response =
+          std::string(found == bodies_.end() ? "HTTP/1.1 404 Not Found" : "HTTP/1.1 200 OK") +
+          "\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+          body;
       for (size_t sent = 0; sent < response.size();) {
         ssize_t n = ::send(client, response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) {
@@ -186,8 +187,9 @@ int main() {
     oursBest = std::min(oursBest, ours());
     referenceBest = std::min(referenceBest, reference());
   }
-  std::printf("| download 2000 objects of 16 KiB from 127.0.0.1 (goal >= 0.77) | %.3f s | %.3f s (curl -K list) | %.2f |\n",
-              oursBest, referenceBest, referenceBest / oursBest);
+  std::printf(
+      "| download 2000 objects of 16 KiB from 127.0.0.1 (goal >= 0.77) | %.3f s | %.3f s (curl -K list) | %.2f |\n",
+      oursBest, referenceBest, referenceBest / oursBest);
   std::fflush(stdout);
   updater.cacheDirty = false;
   return 0;

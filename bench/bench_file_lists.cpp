@@ -165,11 +165,11 @@ int main() {
   // Python's standard library on the same archive, into a dict keyed by path;
   // the interpreter's start is timed apart and taken off.
   std::string archive = nx::toUtf8(dbPath);
-  std::string script =
-      "import zipfile,json\nz=zipfile.ZipFile('" + archive + "')\nt={}\n"
-      "for n in z.namelist():\n"
-      "  if n.startswith('modules/'):\n"
-      "    for p,h,s in json.loads(z.read(n)): t[p]=(h,s,n)\n";
+  std::string script = "import zipfile,json\nz=zipfile.ZipFile('" + archive +
+                       "')\nt={}\n"
+                       "for n in z.namelist():\n"
+                       "  if n.startswith('modules/'):\n"
+                       "    for p,h,s in json.loads(z.read(n)): t[p]=(h,s,n)\n";
   fs::path scriptPath = dir / "load.py";
   std::FILE* f = std::fopen(scriptPath.c_str(), "w");
   std::fputs(script.c_str(), f);

@@ -18,7 +18,7 @@ constexpr uint64_t kPlainSize = 256ull << 20;
 // Compressible but not trivial: numbered lines of varying words and numbers,
 // about a quarter of the size after gzip -6.
 void writeTextFile(const std::string& path) {
-  static const char* words[] = {"veltra",  "update", "object", "module", "digest",   "mirror", "cache",  "lang",
+  static const char* words[] = {"veltra",  "update", "object", "module", "digest",  "mirror",  "cache",   "lang",
                                 "install", "repair", "base",   "write",  "staging", "applier", "version", "server"};
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   std::string chunk;

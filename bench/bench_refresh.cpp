@@ -11,11 +11,11 @@
 #include <sstream>
 #include <vector>
 
-#include "net/autoupdater.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "bench_util.h"
 #include "db/settings.h"
+#include "net/autoupdater.h"
 #include "net/installed_file.h"
 
 namespace {
@@ -42,12 +42,12 @@ void generate(const std::string& root, nx::Database& db) {
   for (int f = 0; f < kFolders; ++f)
     std::filesystem::create_directories(root + "/data" + std::to_string(f % 20) + "/set" + std::to_string(f));
   for (int i = 0; i < kFiles; ++i) {
-    std::string path = "data" + std::to_string(i % kFolders % 20) + "/set" + std::to_string(i % kFolders) +
-                       "/file" + std::to_string(i) + ".bin";
+    std::string path = "data" + std::to_string(i % kFolders % 20) + "/set" + std::to_string(i % kFolders) + "/file" +
+                       std::to_string(i) + ".bin";
     size_t size = 1024 + next() % (50 * 1024);
     for (auto& word : block) word = next();
-    std::ofstream(root + "/" + path, std::ios::binary).write(reinterpret_cast<const char*>(block.data()),
-                                                              static_cast<std::streamsize>(size));
+    std::ofstream(root + "/" + path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(size));
     db.files[path] = nx::FileRecord{path, std::string(64, '0'), size, "m", "", 0, 0};
   }
   db.modules["m"] = true;
@@ -81,7 +81,8 @@ int main() {
   // A first pass warms the page cache; its digests are checked against
   // openssl's (one process at a time, so its lines do not interleave).
   refresh(true);
-  std::istringstream lines(nx::bench::shell("cd " + quoted + " && find . -type f -print0 | xargs -0 openssl dgst -sha256 -r"));
+  std::istringstream lines(
+      nx::bench::shell("cd " + quoted + " && find . -type f -print0 | xargs -0 openssl dgst -sha256 -r"));
   size_t matched = 0;
   for (std::string line; std::getline(lines, line);) {
     if (line.size() < 68) continue;
@@ -96,15 +97,16 @@ int main() {
   double hashOurs = 1e300, hashReference = 1e300, statOurs = 1e300, statReference = 1e300;
   for (int run = 0; run < 3; ++run) {
     hashOurs = std::min(hashOurs, nx::bench::bestSeconds(1, [&] { refresh(true); }));
-    hashReference = std::min(hashReference, nx::bench::bestSeconds(1, [&] {
-      nx::bench::shell("find " + quoted + " -type f -print0 | xargs -0 -P$(nproc) openssl dgst -sha256 >/dev/null");
-    }));
+    hashReference = std::min(
+        hashReference, nx::bench::bestSeconds(1, [&] {
+          nx::bench::shell("find " + quoted + " -type f -print0 | xargs -0 -P$(nproc) openssl dgst -sha256 >/dev/null");
+        }));
   }
   for (int run = 0; run < 7; ++run) {
     statOurs = std::min(statOurs, nx::bench::bestSeconds(1, [&] { refresh(false); }));
     statReference = std::min(statReference, nx::bench::bestSeconds(1, [&] {
-      nx::bench::shell("find " + quoted + " -type f -printf '%s %T@\\n' >/dev/null");
-    }));
+                               nx::bench::shell("find " + quoted + " -type f -printf '%s %T@\\n' >/dev/null");
+                             }));
   }
   updater.cacheDirty = false;
 

@@ -53,8 +53,9 @@ int main() {
     std::fprintf(stderr, "bench_sha256: digests differ: %s / %s\n", ours.c_str(), reference.c_str());
     return 1;
   }
-  nx::bench::printThroughputRow(nx::sha256::cpuHasShaExtensions() ? "sha256 1 GiB file (SHA extensions)" : "sha256 1 GiB file",
-                                kFileSize, ourSeconds, referenceSeconds, "openssl dgst -sha256");
+  nx::bench::printThroughputRow(
+      nx::sha256::cpuHasShaExtensions() ? "sha256 1 GiB file (SHA extensions)" : "sha256 1 GiB file", kFileSize,
+      ourSeconds, referenceSeconds, "openssl dgst -sha256");
 
   // The portable path for comparison, once.
   nx::sha256::forcePortable(true);

@@ -23,12 +23,13 @@ void widenReply(const std::string& replyPath, const std::string& databaseId) {
   for (int i = 0; i < 1000; ++i) {
     char entry[512];
     const bool installed = i == 500;
-    std::snprintf(entry, sizeof entry,
-                  "  {\"timestamp\": \"%s\", \"version\": \"%s\", \"database_id\": \"%s\", "
-                  "\"database_size\": %d, \"requirements\": \"%s\"}%s\n",
-                  installed ? "2026-12-01T10:00:00Z" : ((i < 500 ? "2025-" : "2027-") + std::to_string(10000 + i)).c_str(),
-                  installed ? "1.0" : ("1." + std::to_string(i)).c_str(), databaseId.c_str(), 4096 + i,
-                  i % 7 == 0 ? "linux:2.6" : "", i + 1 < 1000 ? "," : "");
+    std::snprintf(
+        entry, sizeof entry,
+        "  {\"timestamp\": \"%s\", \"version\": \"%s\", \"database_id\": \"%s\", "
+        "\"database_size\": %d, \"requirements\": \"%s\"}%s\n",
+        installed ? "2026-12-01T10:00:00Z" : ((i < 500 ? "2025-" : "2027-") + std::to_string(10000 + i)).c_str(),
+        installed ? "1.0" : ("1." + std::to_string(i)).c_str(), databaseId.c_str(), 4096 + i,
+        i % 7 == 0 ? "linux:2.6" : "", i + 1 < 1000 ? "," : "");
     body += entry;
   }
   body += " ]\n}\n";
@@ -55,16 +56,19 @@ int main() {
     if (r.status != 0) std::fprintf(stderr, "bench_update_check: %s failed: %s\n", program.c_str(), r.err.c_str());
     return r;
   };
-  run(kBuild + "/publish", {"release", kExamples + "/release-v1.json", kExamples + "/product-v1", repo, "--base-url",
-                            base, "--add", "bin/applier=/bin/true", "--add", "bin/autoupdate=" + kBuild + "/autoupdate"},
+  run(kBuild + "/publish",
+      {"release", kExamples + "/release-v1.json", kExamples + "/product-v1", repo, "--base-url", base, "--add",
+       "bin/applier=/bin/true", "--add", "bin/autoupdate=" + kBuild + "/autoupdate"},
       {});
   run(kBuild + "/publish", {"image", repo, "1.0", install}, {});
   std::ifstream in(repo + "/update/stable");
   std::string published{std::istreambuf_iterator<char>(in), {}};
   widenReply(repo + "/update/stable", databaseIdOf(published));
 
-  const nx::test::Environment env{{"XDG_DATA_HOME", scratch.file("data")}, {"XDG_CACHE_HOME", scratch.file("cache")},
-                                  {"AUTOUPDATE_UI", "plain"}, {"AUTOUPDATE_ANSWER", "no"}};
+  const nx::test::Environment env{{"XDG_DATA_HOME", scratch.file("data")},
+                                  {"XDG_CACHE_HOME", scratch.file("cache")},
+                                  {"AUTOUPDATE_UI", "plain"},
+                                  {"AUTOUPDATE_ANSWER", "no"}};
   bool asked = false;
   double ours = nx::bench::bestSeconds(10, [&] {
     nx::test::ProgramResult r = run(install + "/bin/autoupdate", {"update"}, env);
@@ -77,8 +81,9 @@ int main() {
   const std::string command = "curl -s " + nx::bench::quote(base + "/update/stable?mods=veltra") +
                               " | python3 -c 'import json,sys; json.load(sys.stdin)'";
   double reference = nx::bench::bestSeconds(10, [&] { nx::bench::shell(command); });
-  std::printf("| update check, 1,000 versions, process start to decision | %.3f s | %.3f s (curl piped to python3 "
-              "json.load) | %.2f |\n",
-              ours, reference, reference / ours);
+  std::printf(
+      "| update check, 1,000 versions, process start to decision | %.3f s | %.3f s (curl piped to python3 "
+      "json.load) | %.2f |\n",
+      ours, reference, reference / ours);
   return 0;
 }

@@ -3,15 +3,15 @@
 // afterwards, wall-clock timing, running a standard tool through the shell,
 // gzip data for object stores, and the common table row (see bench/run for
 // the format).
+#include <unistd.h>
+#include <zlib.h>
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
-
-#include <unistd.h>
-#include <zlib.h>
 
 namespace nx::bench {
 

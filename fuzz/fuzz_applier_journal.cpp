@@ -8,9 +8,9 @@
 #include <fstream>
 #include <string>
 
-#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/journal.h"
+#include "base/text.h"
 #include "db/object_id.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "net/autoupdater.h"
 #include "base/mini_log.h"
 #include "db/settings.h"
+#include "net/autoupdater.h"
 
 namespace {
 

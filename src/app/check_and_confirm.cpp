@@ -6,12 +6,12 @@
 #include <thread>
 
 #include "base/error_model.h"
-#include "ui/report_exception.h"
 #include "base/string_resource.h"
 #include "base/text.h"
 #include "res/string_table.h"
 #include "ui/message_box.h"
 #include "ui/progress_dialog.h"
+#include "ui/report_exception.h"
 
 namespace nx {
 
@@ -54,7 +54,6 @@ struct CheckResult {
   std::atomic<bool> done{false};
   std::string failure = "Checking for updates failed";
 };
-
 
 // Runs the check on a worker under the progress dialog (with Cancel) and
 // returns once the worker has ended; result says how the check went.
@@ -111,15 +110,15 @@ int32_t checkAndConfirm(Autoupdater& updater, MiniLog& log, UpdateMode mode, con
   const std::wstring caption = loadStringResource(res::kUpdateCaption);
   if (mode == UpdateMode::Repair) {
     if (updater.repairIndex != -1) return updater.repairIndex;
-    ui::messageBox(textWithVersion(res::kVersionNotAvailable, updater.database.version), caption,
-                   ui::Icon::Information, ui::Buttons::Ok);
+    ui::messageBox(textWithVersion(res::kVersionNotAvailable, updater.database.version), caption, ui::Icon::Information,
+                   ui::Buttons::Ok);
   } else if (mode == UpdateMode::Update && !wanted.version.empty()) {
     int32_t found = -1;
     for (size_t i = 0; i < updater.versions.size(); ++i)
       if (versionMatches(updater.versions[i].version, wanted.version)) found = static_cast<int32_t>(i);
     if (found != -1) return found;
-    ui::messageBox(fromUtf8("Update to version " + wanted.version + " is not available."), caption,
-                   ui::Icon::Warning, ui::Buttons::Ok);
+    ui::messageBox(fromUtf8("Update to version " + wanted.version + " is not available."), caption, ui::Icon::Warning,
+                   ui::Buttons::Ok);
   }
 
   // Without an installed database there is nothing to keep: take the latest.
@@ -127,8 +126,8 @@ int32_t checkAndConfirm(Autoupdater& updater, MiniLog& log, UpdateMode mode, con
   if (updater.latestIndex == -1) return -1;
   const std::string& offered = updater.versions[static_cast<size_t>(updater.latestIndex)].version;
   if (offered == updater.database.version) return -1;
-  ui::Button answer = ui::messageBox(textWithVersion(res::kNewVersionQuestion, offered), caption,
-                                     ui::Icon::Question, ui::Buttons::YesNo);
+  ui::Button answer = ui::messageBox(textWithVersion(res::kNewVersionQuestion, offered), caption, ui::Icon::Question,
+                                     ui::Buttons::YesNo);
   return answer == ui::Button::Yes ? updater.latestIndex : -1;
 }
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "net/autoupdater.h"
 #include "base/mini_log.h"
+#include "net/autoupdater.h"
 
 namespace nx {
 

@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "app/operation_worker.h"
+#include "app/transfer_line.h"
 #include "base/string_resource.h"
 #include "base/text.h"
-#include "app/transfer_line.h"
 #include "res/string_table.h"
 #include "ui/progress_dialog.h"
 

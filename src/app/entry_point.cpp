@@ -4,26 +4,26 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "net/autoupdater.h"
 #include "app/check_and_confirm.h"
 #include "app/command_line.h"
 #include "app/download_and_hand_over.h"
+#include "app/maintenance.h"
+#include "app/stages.h"
+#include "apply/launch_commands.h"
+#include "apply/uninstall.h"
 #include "base/error_model.h"
-#include "ui/report_exception.h"
 #include "base/folders.h"
-#include "ui/lock_wait.h"
 #include "base/mini_log_file.h"
 #include "base/paths.h"
 #include "base/system_error_text.h"
 #include "base/text.h"
-#include "apply/launch_commands.h"
-#include "app/stages.h"
-#include "apply/uninstall.h"
-#include "app/maintenance.h"
 #include "db/module_set.h"
 #include "db/settings.h"
+#include "net/autoupdater.h"
 #include "sys/files.h"
+#include "ui/lock_wait.h"
 #include "ui/message_box.h"
+#include "ui/report_exception.h"
 
 namespace nx {
 
@@ -44,8 +44,12 @@ class UpdateRun {
  public:
   UpdateRun(const CommandLine& line, const UpdateCommand& command, const std::wstring& baseFolder,
             const std::wstring& writeFolder, const std::wstring& tempFolder, MiniLogFile& log)
-      : line_(line), command_(command), baseFolder_(baseFolder), writeFolder_(writeFolder),
-        stagingFolder_(joinPath(tempFolder, L"update")), log_(log) {}
+      : line_(line),
+        command_(command),
+        baseFolder_(baseFolder),
+        writeFolder_(writeFolder),
+        stagingFolder_(joinPath(tempFolder, L"update")),
+        log_(log) {}
 
   int run();
 
@@ -172,8 +176,8 @@ int runAutoupdate(const std::vector<std::wstring>& arguments) {
     }
     uint32_t error = acquireLockFile(joinPath(tempFolder, line.lockName), namedLock, kLockAttempts, kLockPeriodMs);
     if (error != 0) {
-      reportException(log, std::runtime_error("Failed to acquire lock " + utf8(line.lockName) + ": " +
-                                              systemErrorText(error)));
+      reportException(
+          log, std::runtime_error("Failed to acquire lock " + utf8(line.lockName) + ": " + systemErrorText(error)));
       return 1;
     }
   }

@@ -41,8 +41,8 @@ void seedLocalFields(Database& db, const std::wstring& baseFolder) {
   }
 }
 
-void runInit(const std::vector<std::wstring>& words, const std::wstring& baseFolder,
-             const std::wstring& writeFolder, MiniLog& log) {
+void runInit(const std::vector<std::wstring>& words, const std::wstring& baseFolder, const std::wstring& writeFolder,
+             MiniLog& log) {
   // An empty word would leave an installation without language or arch.
   if (words.size() < 2 || words[1].empty() || (words.size() > 2 && words[2].empty()))
     throw std::runtime_error("Usage: init LANG [ARCH]");

@@ -24,7 +24,7 @@ struct OperationBlock {
   const std::wstring& stagingFolder;
   const int32_t versionIndex;  // into updater.versions
   std::atomic<bool>& success;
-  std::string& failure;  // replaced by the message of the failure that ended the run
+  std::string& failure;     // replaced by the message of the failure that ended the run
   std::atomic<bool>& done;  // set last, in every case
 };
 

@@ -7,27 +7,27 @@
 #include <optional>
 #include <stdexcept>
 
-#include "net/autoupdater.h"
 #include "app/download_and_hand_over.h"
+#include "apply/launch_commands.h"
+#include "apply/run_elevated.h"
+#include "apply/stage_arguments.h"
 #include "base/error_model.h"
-#include "ui/report_exception.h"
 #include "base/folders.h"
-#include "ui/lock_wait.h"
 #include "base/mini_log_file.h"
 #include "base/paths.h"
 #include "base/string_resource.h"
 #include "base/text.h"
-#include "apply/launch_commands.h"
-#include "apply/run_elevated.h"
-#include "apply/stage_arguments.h"
-#include "db/module_set.h"
 #include "db/install_state.h"
+#include "db/module_set.h"
 #include "db/object_id.h"
 #include "db/settings.h"
+#include "net/autoupdater.h"
 #include "net/object_store.h"
 #include "res/string_table.h"
 #include "sys/files.h"
+#include "ui/lock_wait.h"
 #include "ui/message_box.h"
+#include "ui/report_exception.h"
 
 namespace nx {
 
@@ -115,8 +115,8 @@ void Autoupdater::startNewUpdater() {
   // With the applier alone in the "apply" list, the program that runs this
   // continue stage is the first process's copy of itself in the staging
   // folder; that copy goes on as the bootstrap stage.
-  const std::wstring program = applyList.size() >= 2 ? joinPath(folder, applyList[1].name)
-                                                     : joinPath(folder, fileNamePart(executablePath()));
+  const std::wstring program =
+      applyList.size() >= 2 ? joinPath(folder, applyList[1].name) : joinPath(folder, fileNamePart(executablePath()));
   startUpdateApplier(program, L"bootstrap", folder);
 }
 
@@ -134,8 +134,8 @@ int continueStage(const std::vector<std::wstring>& arguments, size_t at) {
   HeldLock lock;
   try {
     stage = readStageArguments(arguments, at);
-    if (acquireLockFile(joinPath(stage.writeFolder, L"autoupdate.lock"), lock.handle, kLockAttempts,
-                        kLockPeriodMs) != 0)
+    if (acquireLockFile(joinPath(stage.writeFolder, L"autoupdate.lock"), lock.handle, kLockAttempts, kLockPeriodMs) !=
+        0)
       throw std::runtime_error("Failed to acquire db lock.");
   } catch (const std::exception& e) {
     ui::messageBox(fromUtf8(e.what()), L"VELTRA Update Continue", ui::Icon::Error, ui::Buttons::Ok);

@@ -4,18 +4,18 @@
 #include <filesystem>
 #include <system_error>
 
-#include "net/autoupdater.h"
+#include "apply/process_start.h"
+#include "apply/stage_arguments.h"
 #include "base/error_model.h"
 #include "base/paths.h"
 #include "base/text.h"
-#include "apply/process_start.h"
-#include "apply/stage_arguments.h"
 #include "db/object_id.h"
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/gunzip_writer.h"
 #include "io/io_error.h"
 #include "io/sha256_writer.h"
+#include "net/autoupdater.h"
 #include "net/object_store.h"
 #include "sys/files.h"
 
@@ -105,8 +105,8 @@ void Autoupdater::applyUpdate() {
 
 void Autoupdater::startUpdateApplier(const std::wstring& program, const std::wstring& stageWord,
                                      const std::wstring& folder) {
-  const std::vector<std::wstring> line = stageCommandLine(program, stageWord, baseFolder, writeFolder, folder,
-                                                          selectedVersion.database_id, installList);
+  const std::vector<std::wstring> line =
+      stageCommandLine(program, stageWord, baseFolder, writeFolder, folder, selectedVersion.database_id, installList);
   log().log(MiniLog::INFO, "Starting %s", toUtf8(joinCommandLine(line, 0)).c_str());
   if (!runProcess(line, false)) failWith(*this, ErrorCode::SystemError, "Can't start update applier");
 }

@@ -1,8 +1,8 @@
 #include "apply/launch_commands.h"
 
+#include "apply/process_start.h"
 #include "base/paths.h"
 #include "base/text.h"
-#include "apply/process_start.h"
 #include "db/object_id.h"
 #include "sys/files.h"
 

@@ -2,17 +2,16 @@
 // downloaded object when the update brings its content, else the installed
 // file. Decided during the download, before the objects are fetched, so the
 // download knows which objects the updater needs for itself.
-#include "net/autoupdater.h"
 #include "base/error_model.h"
 #include "base/paths.h"
 #include "db/install_state.h"
 #include "db/object_id.h"
+#include "net/autoupdater.h"
 #include "net/object_store.h"
 
 namespace nx {
 
-void Autoupdater::prepareApplyFiles(const Database& newDatabase, const ObjectSet& objects,
-                                    ObjectSet& updaterObjects) {
+void Autoupdater::prepareApplyFiles(const Database& newDatabase, const ObjectSet& objects, ObjectSet& updaterObjects) {
   applyList.clear();
   for (const std::string& entry : newDatabase.apply) {
     // The installed file of an entry is copied into the staging folder and

@@ -4,9 +4,7 @@
 
 namespace nx {
 
-bool runProcess(const std::vector<std::wstring>& arguments, bool wait) {
-  return sys::startProcess(arguments, wait);
-}
+bool runProcess(const std::vector<std::wstring>& arguments, bool wait) { return sys::startProcess(arguments, wait); }
 
 std::wstring joinCommandLine(const std::vector<std::wstring>& arguments, size_t first) {
   std::wstring line;

@@ -32,5 +32,4 @@ std::vector<std::wstring> stageCommandLine(const std::wstring& program, const st
   return line;
 }
 
-
 }  // namespace nx

@@ -3,15 +3,15 @@
 #include <exception>
 #include <stdexcept>
 
-#include "base/error_model.h"
-#include "ui/report_exception.h"
-#include "base/paths.h"
-#include "base/text.h"
 #include "apply/launch_commands.h"
 #include "apply/run_elevated.h"
+#include "base/error_model.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "db/install_state.h"
 #include "db/object_id.h"
 #include "io/file_writer.h"
+#include "ui/report_exception.h"
 
 namespace nx {
 

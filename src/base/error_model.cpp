@@ -12,8 +12,8 @@ void failWith(MiniLog& log, ErrorCode code, const std::string& message) {
 
 void failWithSystemError(MiniLog& log, const std::string& operation, const std::wstring& path, uint32_t errorNumber,
                          ErrorCode code) {
-  std::string message = operation + " \"" + toUtf8(path) + "\": (" + std::to_string(errorNumber) + ") " +
-                        systemErrorText(errorNumber);
+  std::string message =
+      operation + " \"" + toUtf8(path) + "\": (" + std::to_string(errorNumber) + ") " + systemErrorText(errorNumber);
   log.log(MiniLog::ERROR, "%s", message.c_str());
   if (code != ErrorCode::NoError) failWith(log, code, message);
 }

@@ -9,8 +9,8 @@ namespace nx {
 namespace {
 
 // Removes the temporary file and throws, keeping the error that caused it.
-[[noreturn]] void fail(sys::Handle handle, const std::wstring& temp, const wchar_t* operation,
-                       const std::wstring& path, uint32_t code) {
+[[noreturn]] void fail(sys::Handle handle, const std::wstring& temp, const wchar_t* operation, const std::wstring& path,
+                       uint32_t code) {
   uint32_t error = code ? code : sys::lastError();
   if (handle != sys::invalidHandle) sys::close(handle);
   if (!temp.empty()) sys::deleteFile(temp);

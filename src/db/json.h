@@ -43,8 +43,7 @@ JsonTree parseJsonText(const std::string& text);
 // Parses one member of a zip archive. A missing archive or member throws
 // OpenFileError; a member of more than limit bytes is a "JSON error". The
 // member's claimed size is only a hint for the buffer.
-JsonTree parseJsonMember(const std::wstring& archivePath, const std::string& member,
-                         size_t limit = kMaxJsonDocument);
+JsonTree parseJsonMember(const std::wstring& archivePath, const std::string& member, size_t limit = kMaxJsonDocument);
 // Parses a plain or gzip-compressed file. A missing file throws OpenFileError;
 // a file that holds (or inflates to) more than limit bytes is a "JSON error",
 // found without reading further.

@@ -99,7 +99,9 @@ CompressFunction activeCompress() {
   return f;
 }
 
-void forcePortable(bool portable) { active.store(portable ? compressPortable : cpuChoice(), std::memory_order_relaxed); }
+void forcePortable(bool portable) {
+  active.store(portable ? compressPortable : cpuChoice(), std::memory_order_relaxed);
+}
 
 }  // namespace sha256
 

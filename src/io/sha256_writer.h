@@ -20,9 +20,9 @@ class Sha256Writer : public Writer {
   Writer* next;
 
  private:
-  uint64_t byteCount_ = 0;     // bytes already folded into the state
-  uint32_t waiting_ = 0;       // bytes waiting in block_
-  unsigned char block_[128];   // two blocks, so the padding always fits
+  uint64_t byteCount_ = 0;    // bytes already folded into the state
+  uint32_t waiting_ = 0;      // bytes waiting in block_
+  unsigned char block_[128];  // two blocks, so the padding always fits
   uint32_t state_[8];
 };
 

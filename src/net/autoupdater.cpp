@@ -77,7 +77,9 @@ void Autoupdater::loadInstallation(const std::wstring& folder) {
   progress.store(1.0f, std::memory_order_relaxed);
 }
 
-void Autoupdater::setUserAgent() { http.setUserAgent("VELTRA_UPDATER/" + database.version + " " + HttpClient::libraryVersion()); }
+void Autoupdater::setUserAgent() {
+  http.setUserAgent("VELTRA_UPDATER/" + database.version + " " + HttpClient::libraryVersion());
+}
 
 void startWorkerThread(std::thread& thread, std::function<void()> f) {
   thread = std::thread([f = std::move(f)] {

@@ -144,11 +144,11 @@ class Autoupdater {
   bool cacheDirty = false;
   std::atomic<uint64_t> totalBytes{0};  // shared
   std::atomic<uint64_t> doneBytes{0};   // shared
-  double lastTime = 0;  // speed meter: seconds on the process clock
-  double rate = 0;      // bytes per second, exponential average
-  double decay = 0.2;   // per second
-  std::atomic<float> shownRate{0.0f};  // shared: the rate for the dialog
-  uint32_t selfUpdateStage = 0;        // 0 normal, 1 own objects fetched first, 2 continue stage
+  double lastTime = 0;                  // speed meter: seconds on the process clock
+  double rate = 0;                      // bytes per second, exponential average
+  double decay = 0.2;                   // per second
+  std::atomic<float> shownRate{0.0f};   // shared: the rate for the dialog
+  uint32_t selfUpdateStage = 0;         // 0 normal, 1 own objects fetched first, 2 continue stage
   std::vector<ApplyEntry> applyList;
   std::vector<std::string> installList;
 

@@ -1,12 +1,12 @@
 // The hand-over file (_update_info in the staging folder): the mirror list
 // and the selected version, written before the updater replaces itself and
 // read back by the new updater. Its format is that of an update reply.
-#include "net/autoupdater.h"
 #include "db/install_state.h"
 #include "db/json.h"
 #include "io/file_reader.h"
 #include "io/gunzip_writer.h"
 #include "io/io_error.h"
+#include "net/autoupdater.h"
 #include "net/update_reply.h"
 #include "sys/files.h"
 
@@ -37,8 +37,7 @@ void Autoupdater::writeHandOverFile(const std::wstring& path) {
 void Autoupdater::readHandOverFile(const std::wstring& path) {
   // Opening a FIFO or a device for reading could block for ever.
   sys::FileInfo info;
-  if (sys::fileInfo(path, &info) && (info.isFolder || info.isDevice))
-    throw OpenFileError(path, L"not a regular file");
+  if (sys::fileInfo(path, &info) && (info.isFolder || info.isDevice)) throw OpenFileError(path, L"not a regular file");
   std::string text;
   ReplyTextWriter collect(text);
   GunzipWriter gunzip(collect);

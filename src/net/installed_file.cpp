@@ -70,8 +70,7 @@ RefreshOutcome refreshLocalFields(FileRecord& record, const std::wstring& baseFo
     return RefreshOutcome::Changed;
   }
 
-  if (!record.local_hash.empty() && present && info.size == record.local_size &&
-      info.writeTime == record.local_time)
+  if (!record.local_hash.empty() && present && info.size == record.local_size && info.writeTime == record.local_time)
     return RefreshOutcome::Current;
   // Opening a FIFO would wait for a writer forever; a folder or a device
   // holds no installed content.

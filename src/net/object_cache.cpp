@@ -2,7 +2,6 @@
 // table's local fields with the file cache, and the object store.
 #include <vector>
 
-#include "net/autoupdater.h"
 #include "base/error_model.h"
 #include "base/paths.h"
 #include "db/install_state.h"
@@ -11,6 +10,7 @@
 #include "io/gunzip_writer.h"
 #include "io/io_error.h"
 #include "io/sha256_writer.h"
+#include "net/autoupdater.h"
 #include "net/file_cache.h"
 #include "net/installed_file.h"
 #include "net/object_store.h"

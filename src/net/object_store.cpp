@@ -4,9 +4,7 @@
 
 namespace nx {
 
-std::wstring objectFolder(const std::wstring& store, const std::string& id) {
-  return joinPath(store, id.substr(0, 2));
-}
+std::wstring objectFolder(const std::wstring& store, const std::string& id) { return joinPath(store, id.substr(0, 2)); }
 
 std::wstring objectPath(const std::wstring& store, const std::string& id) {
   return joinPath(objectFolder(store, id), id);

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "net/autoupdater.h"
 #include "base/error_model.h"
 #include "db/install_state.h"
 #include "io/gunzip_writer.h"
+#include "net/autoupdater.h"
 #include "net/http_status.h"
 #include "net/random_order.h"
 #include "net/requirements.h"
@@ -45,8 +45,7 @@ std::string withBranch(const std::string& url, const std::string& branch) {
 
 std::string serverErrorMessage(uint32_t status) {
   std::string message = "Update server error: ";
-  if (const char* text = httpStatusText(status))
-    return message + text + " (" + std::to_string(status) + ")";
+  if (const char* text = httpStatusText(status)) return message + text + " (" + std::to_string(status) + ")";
   return message + "HTTP ERROR " + std::to_string(status);
 }
 

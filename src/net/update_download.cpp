@@ -7,12 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "net/autoupdater.h"
 #include "base/error_model.h"
 #include "base/folders.h"
 #include "base/paths.h"
 #include "db/install_state.h"
 #include "db/object_id.h"
+#include "net/autoupdater.h"
 #include "net/object_store.h"
 #include "net/random_order.h"
 #include "sys/errors.h"
@@ -71,8 +71,7 @@ void Autoupdater::downloadUpdate() {
   const std::wstring store = createStagingFolder();
   startProgress(s.database_size, 0);
   if (!isObjectCached(store, s.database_id))
-    fetchObject(downloadUrls, store, s.database_id,
-                s.database_size ? s.database_size : kUnannouncedDatabaseBytes);
+    fetchObject(downloadUrls, store, s.database_id, s.database_size ? s.database_size : kUnannouncedDatabaseBytes);
   failIfCancelled(*this);
 
   Database newDatabase;

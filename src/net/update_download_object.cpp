@@ -6,7 +6,6 @@
 #include <limits>
 #include <string>
 
-#include "net/autoupdater.h"
 #include "base/error_model.h"
 #include "db/install_state.h"
 #include "db/object_id.h"
@@ -14,6 +13,7 @@
 #include "io/gunzip_writer.h"
 #include "io/io_error.h"
 #include "io/sha256_writer.h"
+#include "net/autoupdater.h"
 #include "net/object_store.h"
 
 namespace nx {
@@ -37,9 +37,9 @@ class LimitWriter : public Writer {
       : next_(next), limit_(limit), what_(what), announced_(announced) {}
   void write(const void* data, size_t size) override {
     if (size > limit_ - count_)
-      throw IOError(std::string(what_) + " more than the " + std::to_string(announced_) +
-                        " bytes the version announces",
-                    IOError::kNoCode);
+      throw IOError(
+          std::string(what_) + " more than the " + std::to_string(announced_) + " bytes the version announces",
+          IOError::kNoCode);
     count_ += size;
     next_.write(data, size);
   }
@@ -98,8 +98,7 @@ bool Autoupdater::downloadObject(const std::string& url, const std::wstring& sto
       log().log(MiniLog::ERROR, "%s%s", prefix.c_str(), sink.error.what());
       return false;  // the writer's destruction deletes the file
     }
-    if (result != kCurlOk)
-      log().log(MiniLog::ERROR, "%s%s", prefix.c_str(), HttpClient::resultText(result).c_str());
+    if (result != kCurlOk) log().log(MiniLog::ERROR, "%s%s", prefix.c_str(), HttpClient::resultText(result).c_str());
     const uint32_t status = http.responseCode();
     if (status != 0 && status != 200) {
       log().log(MiniLog::ERROR, "%sHTTP status %d", prefix.c_str(), static_cast<int>(status));

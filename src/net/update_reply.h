@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "net/autoupdater.h"
 #include "io/writer.h"
+#include "net/autoupdater.h"
 
 namespace nx {
 

@@ -30,8 +30,8 @@ Handle openSubfolder(Handle folder, const std::wstring& name);
 enum class EntryType { missing, file, folder, link, other };
 struct EntryInfo {
   EntryType type = EntryType::missing;
-  uint64_t size = 0;       // files only
-  uint64_t writeTime = 0;  // FILETIME
+  uint64_t size = 0;        // files only
+  uint64_t writeTime = 0;   // FILETIME
   bool executable = false;  // the owner may execute it
 };
 // What `name` is inside the folder, without following a link. A missing

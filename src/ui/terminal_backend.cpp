@@ -60,10 +60,10 @@ void writeAll(int fd, const std::string& text) { writeAll(fd, text.data(), text.
 // thread; the handlers may run on any thread, so they touch only these.
 constexpr int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
 constexpr size_t kSignalCount = std::size(kEndingSignals);
-struct termios g_savedMode;            // written before g_modeFd is set
-std::atomic<int> g_modeFd{-1};         // terminal whose mode the dialog changed
-std::atomic<int> g_drawFd{-1};         // where the dialog draws
-std::atomic<int> g_leftBySignal{0};    // a handler restored the terminal
+struct termios g_savedMode;                 // written before g_modeFd is set
+std::atomic<int> g_modeFd{-1};              // terminal whose mode the dialog changed
+std::atomic<int> g_drawFd{-1};              // where the dialog draws
+std::atomic<int> g_leftBySignal{0};         // a handler restored the terminal
 struct sigaction g_previous[kSignalCount];  // written before the handler is installed
 std::atomic<bool> g_installed[kSignalCount];
 
@@ -438,8 +438,7 @@ TerminalBackend::LineEnd TerminalBackend::readAnswer(std::string& answer) {
   return LineEnd::EndOfInput;
 }
 
-Button TerminalBackend::messageBox(const std::wstring& text, const std::wstring& caption, Icon icon,
-                                   Buttons buttons) {
+Button TerminalBackend::messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons) {
   std::string line = boxLine(text, caption, icon);
   if (buttons != Buttons::YesNo) {
     writeAll(out_, line + "\n");

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "app/command_line.h"
+
+#include <gtest/gtest.h>
 
 namespace nx {
 namespace {
@@ -13,8 +13,8 @@ CommandLine parse(Words words) {
 }
 
 TEST(CommandLine, OptionsStandAnywhereAndOnlyBaseAndWriteAreForwarded) {
-  CommandLine line = parse({L"-w", L"W1", L"update", L"--run", L"2.0", L"--lockname", L"L", L"--basedir", L"/b c",
-                            L"-w", L"W2", L"extra"});
+  CommandLine line = parse(
+      {L"-w", L"W1", L"update", L"--run", L"2.0", L"--lockname", L"L", L"--basedir", L"/b c", L"-w", L"W2", L"extra"});
   EXPECT_EQ(line.words, (Words{L"update", L"2.0", L"extra"}));
   EXPECT_EQ(line.writeFolderName, L"W2");  // the later switch wins
   EXPECT_EQ(line.baseFolderArgument, L"/b c");

@@ -1,5 +1,3 @@
-#include "ui/lock_wait.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +6,7 @@
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
 #include "sys/errors.h"
+#include "ui/lock_wait.h"
 
 namespace {
 using namespace nx;
@@ -46,7 +45,9 @@ TEST(LockFile, FreeStaleAndBusyLocks) {
   EXPECT_EQ(acquireLockFile(lock, handle, 60, 1000), sys::sharingViolation);
 
   ui.stepsBeforeUserEnd = -1;  // released during the wait: taken
-  ui.afterStep = [&](int call) { if (call == 1) holder.kill(); };
+  ui.afterStep = [&](int call) {
+    if (call == 1) holder.kill();
+  };
   EXPECT_EQ(acquireLockFile(lock, handle, 60, 1000), 0u);
   EXPECT_EQ(ui.dialogs.back().texts.size(), 3u);
   sys::close(handle);

@@ -5,13 +5,13 @@
 #include <regex>
 
 #include "base/error_model.h"
-#include "net/autoupdater.h"
-#include "ui/report_exception.h"
 #include "base/mini_log_file.h"
 #include "db/settings.h"
+#include "net/autoupdater.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
+#include "ui/report_exception.h"
 
 namespace {
 using namespace nx;
@@ -73,8 +73,9 @@ TEST(MiniLogFile, RunsKeepOnlyThePreviousLogAsOldAndAppendingWritersLoseNoLine) 
 }
 
 TEST(ErrorModel, ErrorTexts) {
-  const char* texts[] = {"No error", "User cancelled", "System error", "Database error", "Connection error",
-                         "Server error", "Disk access error", "Disk write error", "Not enough disk space"};
+  const char* texts[] = {"No error",          "User cancelled",   "System error",
+                         "Database error",    "Connection error", "Server error",
+                         "Disk access error", "Disk write error", "Not enough disk space"};
   for (uint32_t i = 0; i < 9; ++i) EXPECT_STREQ(errorText(static_cast<ErrorCode>(i)), texts[i]);
   EXPECT_STREQ(errorText(static_cast<ErrorCode>(9)), "Unknown error");
   EXPECT_STREQ(errorText(static_cast<ErrorCode>(4294967295u)), "Unknown error");

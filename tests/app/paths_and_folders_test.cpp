@@ -42,9 +42,14 @@ TEST(Text, ConvertsEveryPlaneBothWaysAndInvalidInputToTheErrorText) {
 }
 
 TEST(Paths, JoinInsertsOneNativeSeparatorOnlyWhereNeeded) {
-  for (auto [a, b, joined] : {std::tuple{L"/x", L"y", L"/x/y"}, {L"/x/", L"y", L"/x/y"}, {L"/x", L"/y", L"/x/y"},
-                               {L"C:\\x\\", L"y", L"C:\\x\\y"}, {L"C:\\x", L"\\y", L"C:\\x\\y"},
-                               {L"/x/", L"/y", L"/x//y"} /* no folding */, {L"", L"y", L"y"}, {L"/x", L"", L"/x/"}})
+  for (auto [a, b, joined] : {std::tuple{L"/x", L"y", L"/x/y"},
+                              {L"/x/", L"y", L"/x/y"},
+                              {L"/x", L"/y", L"/x/y"},
+                              {L"C:\\x\\", L"y", L"C:\\x\\y"},
+                              {L"C:\\x", L"\\y", L"C:\\x\\y"},
+                              {L"/x/", L"/y", L"/x//y"} /* no folding */,
+                              {L"", L"y", L"y"},
+                              {L"/x", L"", L"/x/"}})
     EXPECT_EQ(joinPath(a, b), joined) << toUtf8(a) << " + " << toUtf8(b);
   EXPECT_EQ(joinPath(L"/x", std::string("\xC3\xA9")), L"/x/\u00E9");
   EXPECT_EQ(joinPath(L"/x", std::string("\xFF")), L"/x/#utf8_error");
@@ -52,8 +57,15 @@ TEST(Paths, JoinInsertsOneNativeSeparatorOnlyWhereNeeded) {
 
 TEST(Paths, ParentFolderAndFileNamePartSplitAtEitherSeparator) {
   // The parent keeps its separator and skips a trailing one.
-  for (auto [path, parent] : {std::pair{L"/a/b.exe", L"/a/"}, {L"/a/", L"/"}, {L"/", L""}, {L"a/", L""}, {L"name", L""},
-                              {L"C:\\a\\b.exe", L"C:\\a\\"}, {L"C:\\a\\", L"C:\\"}, {L"C:\\", L""}, {L"", L""}})
+  for (auto [path, parent] : {std::pair{L"/a/b.exe", L"/a/"},
+                              {L"/a/", L"/"},
+                              {L"/", L""},
+                              {L"a/", L""},
+                              {L"name", L""},
+                              {L"C:\\a\\b.exe", L"C:\\a\\"},
+                              {L"C:\\a\\", L"C:\\"},
+                              {L"C:\\", L""},
+                              {L"", L""}})
     EXPECT_EQ(parentFolder(path), parent) << toUtf8(path);
   for (auto [path, name] : {std::pair{L"/a/b.txt", L"b.txt"}, {L"a/b\\c", L"c"}, {L"plain", L"plain"}, {L"/a/", L""}})
     EXPECT_EQ(fileNamePart(path), name) << toUtf8(path);
@@ -102,8 +114,9 @@ TEST(Folders, TempFolderIsPrivateAndOneOthersCouldChangeIsRefused) {
   EXPECT_EQ(modeOf(t.file(L"shared")), 01777u);
   EXPECT_EQ(modeOf(temp), 0700u);
   EXPECT_EQ(unsafeFolderMessage(temp), "");
-  const std::string tail = ". The updater keeps the programs it runs there only in a folder of your own that nobody "
-                           "else can change; remove it and try again.";
+  const std::string tail =
+      ". The updater keeps the programs it runs there only in a folder of your own that nobody "
+      "else can change; remove it and try again.";
   auto refusal = [&](const char* reason, const std::wstring& path = {}) {
     return "Unsafe temp directory \"" + toUtf8(path.empty() ? temp : path) + "\": " + reason + tail;
   };
@@ -158,8 +171,8 @@ TEST(Folders, BaseFolderFromArgumentCurrentFolderOrAboveTheProgram) {
   // from elsewhere (an argument without the file is passed over) and by its
   // bare name from its own folder.
   fs::copy_file(NX_BUILD_DIR "/folder_probe", fs::path(bin + L"/folder_probe"));
-  for (auto [from, program, argument] : {std::tuple{t.file(L"empty"), bin + L"/folder_probe", L"."},
-                                         {bin, std::wstring(L"folder_probe"), L""}}) {
+  for (auto [from, program, argument] :
+       {std::tuple{t.file(L"empty"), bin + L"/folder_probe", L"."}, {bin, std::wstring(L"folder_probe"), L""}}) {
     SCOPED_TRACE(toUtf8(program));
     ScopedCwd in(from);
     uint32_t code = 99;

@@ -34,7 +34,8 @@ class ApplierSafetyTest : public ::testing::Test {
   std::string database(const std::string& fileList) {
     return store(handmadeZip({deflatedMember("metadata.json", R"({"format": 1, "timestamp": "t", "version": "9.0",
         "update_url": "", "tag": "s", "setup": [], "launch": [], "apply": ["bin/applier"], "modules": ["veltra"],
-        "main": "veltra"})"), deflatedMember("modules/veltra/common.json", fileList)}));
+        "main": "veltra"})"),
+                              deflatedMember("modules/veltra/common.json", fileList)}));
   }
   void expectUnchanged(const ProgramResult& run, int code, const std::string& text) {
     EXPECT_EQ(run.status, code) << run.err;
@@ -42,7 +43,8 @@ class ApplierSafetyTest : public ::testing::Test {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << "one line: " << run.err;
     EXPECT_EQ(snapshot(base), before);
     EXPECT_FALSE(fs::exists(write + "/applier.journal"));
-    EXPECT_PRED2(contains, readAll(write + "/Logs/autoupdate.log"), "Applier failed (exit code " + std::to_string(code));
+    EXPECT_PRED2(contains, readAll(write + "/Logs/autoupdate.log"),
+                 "Applier failed (exit code " + std::to_string(code));
   }
 
   Releases& rel = Releases::get();
@@ -55,8 +57,8 @@ TEST_F(ApplierSafetyTest, HostileDatabasePathsAreRefused) {
   const std::string id = store("pwned"), entry = R"(", ")" + id + R"(", 5])";
   // JSON texts of paths that leave the folder. The database reader refuses
   // them already; the applier's own check stands behind it.
-  for (std::string hostile : {"../evil.txt", "/tmp/evil.txt", "data/../../evil.txt", "C:/evil.txt",
-                              R"(data\\..\\..\\evil.txt)"}) {
+  for (std::string hostile :
+       {"../evil.txt", "/tmp/evil.txt", "data/../../evil.txt", "C:/evil.txt", R"(data\\..\\..\\evil.txt)"}) {
     SCOPED_TRACE(hostile);
     expectUnchanged(apply(database(R"([["veltra.sh)" + entry + R"(, [")" + hostile + entry + "]")), 12,
                     "invalid database structure");
@@ -65,7 +67,8 @@ TEST_F(ApplierSafetyTest, HostileDatabasePathsAreRefused) {
   // Names that are inside but not the database's to write.
   expectUnchanged(apply(database(R"([["autoupdate.cfg)" + entry + "]")), 12, "installation state");
   expectUnchanged(apply(database(R"([["a/b)" + entry + R"(, ["a\\b)" + entry + "]")), 12, "twice");
-  expectUnchanged(apply(database(R"([["a)" + entry + R"(, ["a/b)" + entry + "]")), 12, "both as a file and as a folder");
+  expectUnchanged(apply(database(R"([["a)" + entry + R"(, ["a/b)" + entry + "]")), 12,
+                  "both as a file and as a folder");
 }
 
 TEST_F(ApplierSafetyTest, PlantedLinksAreNeverWrittenOrDeletedThrough) {
@@ -75,9 +78,11 @@ TEST_F(ApplierSafetyTest, PlantedLinksAreNeverWrittenOrDeletedThrough) {
   const Snapshot outsideBefore = snapshot(outside);
   // A folder on the way to new files, a file that changes, a file that
   // goes, a state file that is read.
-  for (const auto& [at, target] : std::vector<std::pair<std::string, std::string>>{
-           {"maps", outside}, {"data/items.txt", outside + "/items.txt"}, {"data/notes.txt", outside + "/items.txt"},
-           {"Config/lang.cfg", outside + "/items.txt"}}) {
+  for (const auto& [at, target] :
+       std::vector<std::pair<std::string, std::string>>{{"maps", outside},
+                                                        {"data/items.txt", outside + "/items.txt"},
+                                                        {"data/notes.txt", outside + "/items.txt"},
+                                                        {"Config/lang.cfg", outside + "/items.txt"}}) {
     SCOPED_TRACE(at);
     fs::remove_all(base + "/" + at);
     fs::create_symlink(target, base + "/" + at);
@@ -119,8 +124,9 @@ TEST_F(ApplierSafetyTest, AHeldLockMakesItWaitThenFail) {
   // "locked"; the shell before it prints the pid it hands on.
   int pid = 0;
   auto holdLock = [&](const char* ms) {
-    FILE* holder = popen(("echo $$; exec " NX_BUILD_DIR "/applier_lock_holder " + quoted(write + "/autoupdate.lock") +
-                          " " + ms).c_str(), "re");
+    FILE* holder = popen(
+        ("echo $$; exec " NX_BUILD_DIR "/applier_lock_holder " + quoted(write + "/autoupdate.lock") + " " + ms).c_str(),
+        "re");
     char line[32] = {};
     EXPECT_TRUE(fgets(line, sizeof line, holder) && (pid = std::atoi(line)) > 0);
     EXPECT_TRUE(fgets(line, sizeof line, holder) && line == std::string("locked\n"));
@@ -140,10 +146,13 @@ TEST_F(ApplierSafetyTest, AHeldLockMakesItWaitThenFail) {
 }
 
 TEST_F(ApplierSafetyTest, BadArgumentsAndADamagedJournal) {
-  for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
-           {base, write, staging}, {base, write, staging, "ABC"}, {base, write, staging, std::string(64, 'A')},
-           {base, write, staging, rel.v2Id, "maps"}, {base, path("nowrite"), staging, rel.v2Id},
-           {path("nobase"), write, staging, rel.v2Id}}) {
+  for (const std::vector<std::string>& words :
+       std::vector<std::vector<std::string>>{{base, write, staging},
+                                             {base, write, staging, "ABC"},
+                                             {base, write, staging, std::string(64, 'A')},
+                                             {base, write, staging, rel.v2Id, "maps"},
+                                             {base, path("nowrite"), staging, rel.v2Id},
+                                             {path("nobase"), write, staging, rel.v2Id}}) {
     ProgramResult run = runProgram(NX_BUILD_DIR "/applier", words);
     EXPECT_EQ(run.status, 10) << run.err;
     EXPECT_EQ(run.err.rfind("applier: ", 0), 0u) << run.err;

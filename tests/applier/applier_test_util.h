@@ -13,7 +13,9 @@
 
 namespace nx::test {
 
-inline ProgramResult publish(const std::vector<std::string>& words) { return runProgram(NX_BUILD_DIR "/publish", words); }
+inline ProgramResult publish(const std::vector<std::string>& words) {
+  return runProgram(NX_BUILD_DIR "/publish", words);
+}
 
 // The sample product's v1 and v2 published once for all tests.
 class Releases {

@@ -20,7 +20,8 @@ class ApplierTest : public ::testing::Test {
   // The applier on this installation; a hook is what NX_APPLIER_TEST_HOOK says.
   ProgramResult run(std::vector<std::string> words, const std::string& hook) {
     words.insert(words.begin(), {base, write});
-    return runProgram(NX_BUILD_DIR "/applier", words, hook.empty() ? Environment{} : Environment{{"NX_APPLIER_TEST_HOOK", hook}});
+    return runProgram(NX_BUILD_DIR "/applier", words,
+                      hook.empty() ? Environment{} : Environment{{"NX_APPLIER_TEST_HOOK", hook}});
   }
   ProgramResult apply(const std::string& id, std::vector<std::string> extra = {}, const std::string& hook = "") {
     extra.insert(extra.begin(), {staging, id});
@@ -87,8 +88,9 @@ TEST_F(ApplierTest, RepairRewritesDamagedFilesAndTrustsOnlyAMatchingCache) {
   ASSERT_EQ(apply(rel.v2Id).status, 0);  // writes the cache
   Snapshot good = snapshot(base);
   const std::string items = base + "/data/items.txt", content = readAll(items);
-  writeAll(items, "tampered");                                              // other size
-  writeAll(base + "/data/levels.txt", std::string(readAll(base + "/data/levels.txt").size(), 'x'));  // same size, new time
+  writeAll(items, "tampered");  // other size
+  writeAll(base + "/data/levels.txt",
+           std::string(readAll(base + "/data/levels.txt").size(), 'x'));  // same size, new time
   fs::remove(base + "/maps/island.txt");
   fs::permissions(base + "/veltra.sh", fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
                   fs::perm_options::remove);
@@ -193,7 +195,7 @@ TEST_F(ApplierTest, AFailedStepRestoresThePreviousInstallation) {
       continue;
     }
     ASSERT_EQ(run.status, 0) << run.err;
-    if (!contains(log(), "test hook")) break;  // past the last step
+    if (!contains(log(), "test hook")) break;                   // past the last step
     ASSERT_EQ(apply(rel.v2Id, {"install", "maps"}).status, 0);  // finishes a clean-up the failure cut short
     EXPECT_EQ(snapshot(base), v2);
     EXPECT_FALSE(journalLeft());

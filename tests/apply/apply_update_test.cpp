@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "net/autoupdater.h"
 #include "base/paths.h"
 #include "db/settings.h"
+#include "net/autoupdater.h"
 #include "net/object_store.h"
 #include "stage_test_util.h"
 #include "support/memory_log.h"
@@ -117,15 +117,15 @@ TEST_F(ApplyTest, ExtractionFailuresLeaveNoPartialFileAndNothingRunsFromAnUnsafe
 TEST_F(ApplyTest, TheSecondApplyEntryRunsTheNextStage) {
   const std::string record = root + "/args.txt";
   recorder(base + "/bin/autoupdate", record);
-  updater.applyList = {{"applier", object("applier")},
-                       {"autoupdate", fromUtf8(base + "/bin/autoupdate")},
-                       {"extra", object("extra")}};
+  updater.applyList = {
+      {"applier", object("applier")}, {"autoupdate", fromUtf8(base + "/bin/autoupdate")}, {"extra", object("extra")}};
   for (uint32_t stage : {0u, 1u}) {
     fs::remove(record);
     updater.selfUpdateStage = stage;
     updater.installList = stage ? std::vector<std::string>{"maps", "music"} : std::vector<std::string>{};
     updater.applyUpdate();
-    EXPECT_EQ(waitForFile(record), stage ? stageLines("continue", {"install", "maps", "music"}) : stageLines("bootstrap"));
+    EXPECT_EQ(waitForFile(record),
+              stage ? stageLines("continue", {"install", "maps", "music"}) : stageLines("bootstrap"));
   }
   EXPECT_EQ(readAll(staging + "/extra"), "extra");  // extracted, never started
   EXPECT_TRUE(log.contains("INFO   : Applying updates..."));

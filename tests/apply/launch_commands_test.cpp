@@ -1,13 +1,14 @@
 // Starting the product: real programs started as real processes.
+#include "apply/launch_commands.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <thread>
 
-#include "base/text.h"
-#include "apply/launch_commands.h"
 #include "apply/process_start.h"
+#include "base/text.h"
 #include "support/memory_log.h"
 #include "support/temp_folder.h"
 
@@ -19,7 +20,7 @@ using Words = std::vector<std::wstring>;
 TEST(ProcessStart, QuotingAndJoiningServeLogsAsOnWindows) {
   EXPECT_EQ(quoteArgument(L"C:\\Some Folder\\"), L"\"C:\\Some Folder\"");
   EXPECT_EQ(quoteArgument(L"C:\\Folder\\"), L"C:\\Folder");
-  EXPECT_EQ(quoteArgument(L"a\\\\"), L"a\\");  // only one backslash goes
+  EXPECT_EQ(quoteArgument(L"a\\\\"), L"a\\");                  // only one backslash goes
   EXPECT_EQ(quoteArgument(L"say \"hi\""), L"\"say \"hi\"\"");  // nothing inside is escaped
   EXPECT_EQ(joinCommandLine({L"p", L"\\", L"x y"}, 0), L"p  \"x y\"");
   EXPECT_EQ(joinCommandLine({L"p", L"q"}, 1), L"q");
@@ -54,12 +55,12 @@ TEST_F(LaunchTest, StartsEveryExistingProgramWithTheExtraArguments) {
   // program runs in the updater's current folder, not the installation.
   EXPECT_EQ(waitFor(L"one.txt"), std::filesystem::current_path().string() + "\n--basedir\n/a b/\n");
   const std::string b = toUtf8(base);
-  EXPECT_EQ(log.lines(), (std::vector<std::string>{
-                            "00000.000 INFO   : LAUNCH found 4 commands\n",
-                            "00000.000 ERROR  : LAUNCH file not exists \"" + b + "/missing.sh\"\n",
-                            "00000.000 ERROR  : LAUNCH file not exists \"" + b + "/bin\"\n",
-                            "00000.000 INFO   : LAUNCH started \"" + b + "/bin/run one\"\n",
-                            "00000.000 ERROR  : LAUNCH file not exists \"" + b + "/../outside.sh\"\n"}));
+  EXPECT_EQ(log.lines(),
+            (std::vector<std::string>{"00000.000 INFO   : LAUNCH found 4 commands\n",
+                                      "00000.000 ERROR  : LAUNCH file not exists \"" + b + "/missing.sh\"\n",
+                                      "00000.000 ERROR  : LAUNCH file not exists \"" + b + "/bin\"\n",
+                                      "00000.000 INFO   : LAUNCH started \"" + b + "/bin/run one\"\n",
+                                      "00000.000 ERROR  : LAUNCH file not exists \"" + b + "/../outside.sh\"\n"}));
   EXPECT_TRUE(dir.read(L"outside.txt").empty());
 
   // Nothing to start counts zero, and so does a file that is no program.

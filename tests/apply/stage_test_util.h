@@ -38,11 +38,16 @@ inline std::string lines(const std::vector<std::string>& words) {
 
 // An update database holding only metadata.json; keys map to JSON values.
 inline void writeDatabase(const std::string& path, const std::map<std::string, std::string>& keys) {
-  std::map<std::string, std::string> all = {{"format", "1"}, {"version", "\"2.0\""}, {"timestamp", "\"t2\""},
-                                            {"tag", "\"stable\""}, {"main", "\"main\""}, {"setup", "[]"},
+  std::map<std::string, std::string> all = {{"format", "1"},
+                                            {"version", "\"2.0\""},
+                                            {"timestamp", "\"t2\""},
+                                            {"tag", "\"stable\""},
+                                            {"main", "\"main\""},
+                                            {"setup", "[]"},
                                             {"update_url", "[\"file:///nowhere\"]"},
                                             {"modules", "[\"main\", \"maps\", \"music\"]"},
-                                            {"launch", "[\"run.sh\"]"}, {"apply", "[\"bin/fake_applier\"]"}};
+                                            {"launch", "[\"run.sh\"]"},
+                                            {"apply", "[\"bin/fake_applier\"]"}};
   for (auto& [key, value] : keys) all[key] = value;
   std::string json;
   for (const auto& [key, value] : all) json += (json.empty() ? "{" : ", ") + ("\"" + key + "\": " + value);

@@ -1,11 +1,12 @@
 // The stages: their arguments, the bootstrap stage through the real program
 // with a real (fake) applier, the continue stage with a scripted user.
+#include "app/stages.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
 #include "apply/stage_arguments.h"
-#include "app/stages.h"
 #include "db/module_set.h"
 #include "net/object_store.h"
 #include "stage_test_util.h"
@@ -49,7 +50,8 @@ TEST(StageArguments, SixWordsAreEnoughAndInstallNeedsAModule) {
 
 TEST(StageArguments, TooFewWordsOrABadIdEndEachStageWithItsCode) {
   ScriptedUi ui;
-  for (const Words& words : {Words{L"p", L"x", L"/b", L"/w", L"/s"}, Words{L"p", L"x", L"/b", L"/w", L"/s", L"../id"}}) {
+  for (const Words& words :
+       {Words{L"p", L"x", L"/b", L"/w", L"/s"}, Words{L"p", L"x", L"/b", L"/w", L"/s", L"../id"}}) {
     EXPECT_EQ(bootstrapStage(words, 1), 111);
     EXPECT_EQ(continueStage(words, 1), 113);
   }
@@ -98,7 +100,8 @@ TEST_F(BootstrapTest, TheApplierRunsElevatedThenTheProductStartsExitCodesAndMess
   writeAll(root + "/elevate", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + root + "/elevated.txt'\nexec \"$@\"\n");
   fs::permissions(root + "/elevate", fs::perms(0755));
   recorder(root + "/refuse", root + "/refused.txt", 126);  // as a dismissed pkexec prompt
-  const Environment elevate{{"AUTOUPDATE_ELEVATE", root + "/elevate"}}, refuse{{"AUTOUPDATE_ELEVATE", root + "/refuse"}};
+  const Environment elevate{{"AUTOUPDATE_ELEVATE", root + "/elevate"}},
+      refuse{{"AUTOUPDATE_ELEVATE", root + "/refuse"}};
   struct Row {
     std::map<std::string, std::string> keys;
     int applierCode;
@@ -128,8 +131,10 @@ TEST_F(BootstrapTest, TheApplierRunsElevatedThenTheProductStartsExitCodesAndMess
     EXPECT_EQ(r.err, row.err);
     EXPECT_EQ(readAll(root + "/applier.txt"), row.applierRuns ? words : "");
     // The stage has ended: a launch that was to come has been started, with no arguments.
-    if (row.launched) EXPECT_EQ(waitForFile(root + "/launched.txt"), "\n");  // printf's one empty line
-    else EXPECT_FALSE(fs::exists(root + "/launched.txt"));
+    if (row.launched)
+      EXPECT_EQ(waitForFile(root + "/launched.txt"), "\n");  // printf's one empty line
+    else
+      EXPECT_FALSE(fs::exists(root + "/launched.txt"));
   }
   EXPECT_EQ(readAll(root + "/elevated.txt"), applier + "\n" + words);
 }
@@ -139,8 +144,7 @@ TEST_F(BootstrapTest, NothingRunsFromAStagingFolderOthersCanChange) {
   fs::permissions(staging, fs::perms(0777));
   ProgramResult r = bootstrap();
   EXPECT_EQ(r.status, 111);
-  EXPECT_EQ(r.err.rfind("[error] VELTRA Update Bootstrap: Unsafe temp directory \"" + staging + "\"", 0), 0u)
-      << r.err;
+  EXPECT_EQ(r.err.rfind("[error] VELTRA Update Bootstrap: Unsafe temp directory \"" + staging + "\"", 0), 0u) << r.err;
   EXPECT_FALSE(fs::exists(root + "/applier.txt"));
 
   fs::permissions(staging, fs::perms::owner_all);
@@ -159,7 +163,8 @@ class ContinueTest : public ::testing::Test {
     writeDatabase(base + "/autoupdate.db", {{"version", "\"1.0\""}});
     writeAll(base + "/autoupdate.cfg", R"({"arch": "x86_64", "lang": "en", "modules": ["main"]})");
     writeAll(staging + "/_update_info", R"({"download_url": ["file:///nowhere"], "versions": [{"version": "2.0", )"
-                                        R"("timestamp": "t2", "database_id": ")" + kId + R"(", "database_size": 100}]})");
+                                        R"("timestamp": "t2", "database_id": ")" +
+                                            kId + R"(", "database_size": 100}]})");
     writeAll(write + "/Logs/autoupdate.log", "earlier run\n");
   }
   int run(const std::string& id) {

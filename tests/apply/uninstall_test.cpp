@@ -1,8 +1,9 @@
 // The uninstall command on a real installation with a real (fake) applier.
+#include "apply/uninstall.h"
+
 #include <gtest/gtest.h>
 
 #include "base/text.h"
-#include "apply/uninstall.h"
 #include "stage_test_util.h"
 #include "support/memory_log.h"
 #include "support/scoped_env.h"

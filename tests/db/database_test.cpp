@@ -2,6 +2,8 @@
 // JSON layer under them, the install state, module choice and settings, and
 // hostile input for all of them (deep nesting, NUL bytes, sizes that archives
 // only claim, gzip bombs, the loaders as a real process under a memory limit).
+#include "db/database.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -12,14 +14,13 @@
 #include <stdexcept>
 
 #include "base/text.h"
-#include "db/database.h"
 #include "db/install_state.h"
 #include "db/json.h"
 #include "db/module_set.h"
 #include "db/settings.h"
 #include "db/source_tag.h"
-#include "io/io_error.h"
 #include "io/handmade_zip.h"
+#include "io/io_error.h"
 #include "io/zip_archive.h"
 #include "support/memory_log.h"
 #include "support/program_run.h"
@@ -58,11 +59,18 @@ std::string inQuotes(const std::wstring& path) { return "\"" + toUtf8(path) + "\
 // A valid metadata.json; each (key, json) change replaces that key's value,
 // and an empty json drops the key.
 std::string metadataJson(const Members& changes = {}) {
-  std::map<std::string, std::string> keys = {
-      {"format", "3"}, {"timestamp", "\"t\""}, {"version", "\"1.2.3\""}, {"tag", "\"stable\""}, {"main", "\"main\""},
-      {"update_url", "[\"http://a/\", \"http://b/\"]"}, {"setup", "[[\"vc\", true], [\"dx\", false]]"},
-      {"launch", "\"run.exe\""}, {"apply", "[\"applier.exe\"]"}, {"modules", "[\"main\", \"a\", \"b\", \"c\"]"},
-      {"lang", "\"en\""}, {"arch", "\"x86_64\""}};
+  std::map<std::string, std::string> keys = {{"format", "3"},
+                                             {"timestamp", "\"t\""},
+                                             {"version", "\"1.2.3\""},
+                                             {"tag", "\"stable\""},
+                                             {"main", "\"main\""},
+                                             {"update_url", "[\"http://a/\", \"http://b/\"]"},
+                                             {"setup", "[[\"vc\", true], [\"dx\", false]]"},
+                                             {"launch", "\"run.exe\""},
+                                             {"apply", "[\"applier.exe\"]"},
+                                             {"modules", "[\"main\", \"a\", \"b\", \"c\"]"},
+                                             {"lang", "\"en\""},
+                                             {"arch", "\"x86_64\""}};
   for (const auto& [key, json] : changes) keys[key] = json;
   std::string text;
   for (const auto& [key, json] : keys)
@@ -113,8 +121,13 @@ TEST_F(DbTest, MetadataFieldsAndDefaults) {
   EXPECT_EQ(db.modules, (std::unordered_map<std::string, bool>{{"a", false}, {"main", true}}));
   EXPECT_EQ(db.exclusive_modules, (std::vector<std::vector<std::string>>{{"a"}, {"b", "c"}}));
 
-  ASSERT_EQ(loadWith({{"format", "\"7\""}, {"lang", ""}, {"arch", "5"}, {"update_url", "\"\""}, {"setup", "[]"},
-                      {"exclusive_modules", "5"}}), "");
+  ASSERT_EQ(loadWith({{"format", "\"7\""},
+                      {"lang", ""},
+                      {"arch", "5"},
+                      {"update_url", "\"\""},
+                      {"setup", "[]"},
+                      {"exclusive_modules", "5"}}),
+            "");
   EXPECT_EQ(db.format, 7u);
   EXPECT_TRUE(db.lang.empty() && db.arch.empty() && db.setup.empty() && db.exclusive_modules.empty());
   EXPECT_EQ(db.update_url, std::vector<std::string>{""});
@@ -123,10 +136,21 @@ TEST_F(DbTest, MetadataFieldsAndDefaults) {
 }
 
 TEST_F(DbTest, MetadataStructureErrors) {
-  for (const auto& change : Members{{"timestamp", ""}, {"timestamp", "5"}, {"version", ""}, {"update_url", "[]"},
-                                    {"update_url", "[1]"}, {"update_url", ""}, {"tag", "[]"}, {"setup", ""},
-                                    {"setup", "[[\"x\", 1]]"}, {"setup", "[[\"x\"]]"}, {"launch", ""}, {"main", ""},
-                                    {"apply", "[\"a\", 2]"}, {"modules", "\"a\""}, {"modules", "[1]"},
+  for (const auto& change : Members{{"timestamp", ""},
+                                    {"timestamp", "5"},
+                                    {"version", ""},
+                                    {"update_url", "[]"},
+                                    {"update_url", "[1]"},
+                                    {"update_url", ""},
+                                    {"tag", "[]"},
+                                    {"setup", ""},
+                                    {"setup", "[[\"x\", 1]]"},
+                                    {"setup", "[[\"x\"]]"},
+                                    {"launch", ""},
+                                    {"main", ""},
+                                    {"apply", "[\"a\", 2]"},
+                                    {"modules", "\"a\""},
+                                    {"modules", "[1]"},
                                     {"exclusive_modules", "[5]"}})
     EXPECT_EQ(loadWith({change}), expected("parse_db_core", "invalid database structure"))
         << change.first << " = " << change.second;
@@ -143,19 +167,19 @@ TEST_F(DbTest, MetadataStructureErrors) {
 TEST_F(DbTest, FileListGrammar) {
   db.modules = {{"m", true}};
   auto list = [&](const std::string& json) { return listsFrom({{"modules/m/filelist.json", json}}); };
-  for (const char* json : {"[]", "[[\"\", \"#0\", 1]]", "[[\"p\", \"\", 1]]", "[[\"p\", \"#0\", -1]]",
-                           "{\"p\": 1}", "[[\"p\", \"#0\"]]", "[[\"p\", \"#0\", 1, 2]]", "[[\"p\", \"#0\", \"1\"]]",
-                           "[[\"p\", \"#0\", 1e300]]", "[\"p\", \"#0\", 1]",
-                           // a fourth element is not the next entry
-                           "[[\"lost\", \"#0\", 1, [\"kept\", \"#0\", 2]]]", "[[\"p\", \"#0\", 1], 5]"})
+  for (const char* json :
+       {"[]", "[[\"\", \"#0\", 1]]", "[[\"p\", \"\", 1]]", "[[\"p\", \"#0\", -1]]", "{\"p\": 1}", "[[\"p\", \"#0\"]]",
+        "[[\"p\", \"#0\", 1, 2]]", "[[\"p\", \"#0\", \"1\"]]", "[[\"p\", \"#0\", 1e300]]", "[\"p\", \"#0\", 1]",
+        // a fourth element is not the next entry
+        "[[\"lost\", \"#0\", 1, [\"kept\", \"#0\", 2]]]", "[[\"p\", \"#0\", 1], 5]"})
     EXPECT_EQ(list(json), expected("parse_db_files", "invalid format")) << json;
   // Paths are appended to the base folder and hashes name object files: one
   // that could leave its folder breaks the database's structure.
-  for (const char* json : {"[[\"../../../.bashrc\", \"#0\", 1]]", "[[\"/etc/passwd\", \"#0\", 1]]",
-                           "[[\"C:x\", \"#0\", 1]]", "[[\"a//b\", \"#0\", 1]]", "[[\"a\\\\..\\\\b\", \"#0\", 1]]",
-                           "[[\"./a\", \"#0\", 1]]", "[[\"ok\", \"#0\", 1], [\"a/\\u0001\", \"#0\", 1]]",
-                           "[[\"p\", \"h\", 1]]", "[[\"p\", \"../../x\", 1]]",
-                           "[[\"p\", \"ABCDEF0000000000000000000000000000000000000000000000000000000000\", 1]]"})
+  for (const char* json :
+       {"[[\"../../../.bashrc\", \"#0\", 1]]", "[[\"/etc/passwd\", \"#0\", 1]]", "[[\"C:x\", \"#0\", 1]]",
+        "[[\"a//b\", \"#0\", 1]]", "[[\"a\\\\..\\\\b\", \"#0\", 1]]", "[[\"./a\", \"#0\", 1]]",
+        "[[\"ok\", \"#0\", 1], [\"a/\\u0001\", \"#0\", 1]]", "[[\"p\", \"h\", 1]]", "[[\"p\", \"../../x\", 1]]",
+        "[[\"p\", \"ABCDEF0000000000000000000000000000000000000000000000000000000000\", 1]]"})
     EXPECT_EQ(list(json), expected("parse_db_files", "invalid database structure")) << json;
 
   // Streamed lists take no comments; syntax errors carry yajl's short text.
@@ -186,7 +210,8 @@ TEST_F(DbTest, FileListMergeOrder) {
                        {"modules/m/lang_de.json", R"([["b", "#6", 200]])"},
                        {"modules/m/filelist.json", R"([["z", "#9", 0]])"},
                        {"modules/n/filelist.json", R"([["n1", "#7", 4]])"},
-                       {"modules/off/filelist.json", R"([["z", "#9", 0]])"}}), "");
+                       {"modules/off/filelist.json", R"([["z", "#9", 0]])"}}),
+            "");
   std::string table;
   for (const char* path : {"a", "b", "c", "n1"})
     table += db.files.at(path).hash + ":" + std::to_string(db.files.at(path).size) + " ";
@@ -222,8 +247,8 @@ TEST_F(DbTest, JsonNestingNulAndRunawayTokensRefusedBeforeATreeIsBuilt) {
             "JSON error: nested deeper than 1000 levels (at offset 1000)");
   EXPECT_EQ(errorOf([] { parseJsonText(nested(1000)); }), "");
   // Brackets inside strings and comments are no nesting.
-  const std::string quiet = "{\"s\": \"\\\"" + std::string(2000, '[') + "\"} /* " + std::string(2000, '{') +
-                            " */ // " + std::string(2000, '[') + "\n";
+  const std::string quiet = "{\"s\": \"\\\"" + std::string(2000, '[') + "\"} /* " + std::string(2000, '{') + " */ // " +
+                            std::string(2000, '[') + "\n";
   EXPECT_EQ(errorOf([&] { parseJsonText(quiet); }), "");
   EXPECT_EQ(errorOf([] { parseJsonText(std::string("{\"a\":1}\0garbage", 15)); }), "JSON error: NUL byte at offset 7");
 
@@ -240,7 +265,7 @@ TEST_F(DbTest, JsonNestingNulAndRunawayTokensRefusedBeforeATreeIsBuilt) {
   // A handler's exception reaches the caller as it was, not as "invalid format".
   struct Throwing : JsonEventParser {
     Throwing() {
-      start.startArray = [] () -> bool { throw std::length_error("from a handler"); };
+      start.startArray = []() -> bool { throw std::length_error("from a handler"); };
       current = &start;
     }
     JsonHandlerSet start;
@@ -304,7 +329,12 @@ TEST_F(DbTest, InstallStateAppliedOverDatabaseAndSaved) {
   EXPECT_EQ(dir.read(L"autoupdate.cfg"), saved);
 
   addModule(db, "b");
-  EXPECT_EQ(errorOf([&] { writeJsonFile(cfg, [](yajl_gen g) { jsonMapOpen(g); throw std::runtime_error("x"); }); }),
+  EXPECT_EQ(errorOf([&] {
+              writeJsonFile(cfg, [](yajl_gen g) {
+                jsonMapOpen(g);
+                throw std::runtime_error("x");
+              });
+            }),
             "x");
   EXPECT_FALSE(fs::exists(fs::path(cfg + L".tmp")));
   const std::wstring nowhere = dir.file(L"missing/autoupdate.cfg");  // the new file cannot be made
@@ -335,8 +365,8 @@ TEST_F(DbTest, ModuleChoice) {
 
 TEST_F(DbTest, LanguageAndTagFiles) {
   const std::wstring lang = dir.file(L"Config/lang.cfg"), tag = dir.file(L"Config/autoupdate.tag");
-  for (auto [content, expected] : Members{
-           {"EN\n", "en"}, {"de-DE", "de"}, {"", ""}, {" en", ""}, {std::string(70, 'x'), std::string(64, 'x')}}) {
+  for (auto [content, expected] :
+       Members{{"EN\n", "en"}, {"de-DE", "de"}, {"", ""}, {" en", ""}, {std::string(70, 'x'), std::string(64, 'x')}}) {
     dir.write(L"Config/lang.cfg", content);
     readLanguageFile(db, lang);
     EXPECT_EQ(db.lang, expected) << content;
@@ -395,7 +425,8 @@ TEST_F(DbTest, SettingsLoadedAndSaved) {
   EXPECT_TRUE(s.update_period == 4 && s.update_to == "old");  // read up to the failure
   s.debug_no_hash_check = true;
   EXPECT_TRUE(load(R"({"update_period": 0, "last_update": 0, "update_to": 5,
-                       "debug_keep_updater": 1, "debug_no_hash_check": false})").empty());
+                       "debug_keep_updater": 1, "debug_no_hash_check": false})")
+                  .empty());
   EXPECT_TRUE(s.update_to.empty() && !s.debug_keep_updater && !s.debug_no_hash_check);
 
   // An unsigned value above 2^63-1 is written as a negative number and read
@@ -445,15 +476,17 @@ TEST_F(DbTest, HostileFilesEndWithTheLoadersErrorUnderAMemoryLimit) {
     const wchar_t* file;
     std::string out;
   } cases[] = {
-      {"database", L"autoupdate.db", "metadata: " + expected("parse_db_core", "unzReadCurrentFile failed\n") +
-                                         "file lists: " + expected("parse_db_files", "unzReadCurrentFile failed\n")},
+      {"database", L"autoupdate.db",
+       "metadata: " + expected("parse_db_core", "unzReadCurrentFile failed\n") +
+           "file lists: " + expected("parse_db_files", "unzReadCurrentFile failed\n")},
       {"settings", L"Config/autoupdate.settings", "00000.000 ERROR  : Can't load autoupdate settings: " + tooLarge},
       {"cfg", L"autoupdate.cfg", "cfg: parse_config(" + inQuotes(dir.file(L"autoupdate.cfg")) + "): " + tooLarge},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
-    test::ProgramResult r = test::runProgram("/bin/sh", {"-c", "ulimit -v 262144 && exec \"$0\" \"$1\" \"$2\" 2>&1",
-        NX_BUILD_DIR "/state_loader", c.kind, toUtf8(dir.file(c.file))});
+    test::ProgramResult r =
+        test::runProgram("/bin/sh", {"-c", "ulimit -v 262144 && exec \"$0\" \"$1\" \"$2\" 2>&1",
+                                     NX_BUILD_DIR "/state_loader", c.kind, toUtf8(dir.file(c.file))});
     EXPECT_EQ(r.status, 1) << "killed or crashed: " << r.out;
     EXPECT_EQ(r.out, c.out);
   }

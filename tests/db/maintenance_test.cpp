@@ -1,5 +1,7 @@
 // init and modconfig on real installations made with the publish program,
 // with the scripted user interface in place of message boxes.
+#include "app/maintenance.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,7 +11,6 @@
 #include "db/database.h"
 #include "db/install_state.h"
 #include "db/json.h"
-#include "app/maintenance.h"
 #include "net/file_cache.h"
 #include "net/published_install.h"
 #include "support/memory_log.h"
@@ -141,7 +142,7 @@ TEST_F(MaintenanceTest, ModconfigAppliesEveryNameOrNone) {
   };
   for (const auto& f : failures) {
     SCOPED_TRACE(f.box);
-      EXPECT_EQ(modconfig(f.words, base(), write()), 2);
+    EXPECT_EQ(modconfig(f.words, base(), write()), 2);
     EXPECT_EQ(errorBox(), f.box);
     EXPECT_EQ(test::fileText(inBase("autoupdate.cfg")), cfg);
   }

@@ -10,7 +10,8 @@ namespace {
 uint64_t todayNow() {
   using namespace std::chrono;
   return (static_cast<uint64_t>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count()) +
-          11644473600ull) / 86400;
+          11644473600ull) /
+         86400;
 }
 
 class EntryPointTest : public UpdateFixture {
@@ -91,7 +92,8 @@ TEST_F(EntryPointTest, InitAndModconfigChangeTheStateWithoutAServer) {
   r = autoupdate({"init", "de", "-w", "W"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(read(install() + "/Config/lang.cfg"), "de");
-  EXPECT_EQ(read(install() + "/autoupdate.cfg"), "{\n \"arch\": \"x86_64\",\n \"lang\": \"de\",\n \"modules\": [\n  \"veltra\"\n ]\n}\n");
+  EXPECT_EQ(read(install() + "/autoupdate.cfg"),
+            "{\n \"arch\": \"x86_64\",\n \"lang\": \"de\",\n \"modules\": [\n  \"veltra\"\n ]\n}\n");
   EXPECT_TRUE(std::filesystem::exists(writeFolder("W") + "/autoupdate.cache"));  // seeded: nothing to hash later
 }
 

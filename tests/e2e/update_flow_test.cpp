@@ -46,8 +46,8 @@ class UpdateFlowTest : public UpdateFixture {
   }
   // The elevation helper records how the applier was started and how it ended.
   Environment recordElevation() {
-    write(path("elevate.sh"), "#!/bin/sh\n\"$@\"\ncode=$?\necho \"$code $*\" >> '" + path("elevated.txt") +
-                                  "'\nexit $code\n");
+    write(path("elevate.sh"),
+          "#!/bin/sh\n\"$@\"\ncode=$?\necho \"$code $*\" >> '" + path("elevated.txt") + "'\nexit $code\n");
     fs::permissions(path("elevate.sh"), fs::perms(0755));
     return {{"AUTOUPDATE_ELEVATE", path("elevate.sh")}};
   }
@@ -165,9 +165,10 @@ TEST_F(UpdateFlowTest, RepairInstallAndUninstall) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("Update was applied successfully."), std::string::npos) << r.err;
   EXPECT_EQ(installed(), v1);
-  EXPECT_NE(log().find("Downloading " + std::to_string(v1.at("data/items.txt").size() +
-                                                       v1.at("data/levels.txt").size()) + " bytes in 2 objects"),
-            std::string::npos)
+  EXPECT_NE(
+      log().find("Downloading " + std::to_string(v1.at("data/items.txt").size() + v1.at("data/levels.txt").size()) +
+                 " bytes in 2 objects"),
+      std::string::npos)
       << log();
 
   // An optional module joins the installation.

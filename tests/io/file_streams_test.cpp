@@ -73,7 +73,8 @@ TEST(ReadFileToWriterTest, ChunksCancelAndFailures) {
     StringWriter out(got);
     uint64_t reported = 99, time = 0, asks = 0;
     sys::FileInfo info;
-    EXPECT_TRUE(readFileToWriter(path, out, [&] { return ++asks, false; }, &reported, &time));
+    EXPECT_TRUE(readFileToWriter(
+        path, out, [&] { return ++asks, false; }, &reported, &time));
     EXPECT_TRUE(got == content && reported == size && asks == expectedAsks) << size << " asked " << asks;
     EXPECT_TRUE(sys::fileInfo(path, &info) && time == info.writeTime);
   }
@@ -81,9 +82,11 @@ TEST(ReadFileToWriterTest, ChunksCancelAndFailures) {
   std::string got;
   StringWriter out(got);
   uint64_t size = 99, time = 0, asks = 0;
-  EXPECT_FALSE(readFileToWriter(path, out, [] { return true; }, &size, &time));
+  EXPECT_FALSE(readFileToWriter(
+      path, out, [] { return true; }, &size, &time));
   EXPECT_TRUE(got.empty() && size == 0 && time != 0);
-  EXPECT_FALSE(readFileToWriter(path, out, [&] { return ++asks > 1; }, &size));
+  EXPECT_FALSE(readFileToWriter(
+      path, out, [&] { return ++asks > 1; }, &size));
   EXPECT_EQ(size, 65536u);
 
   // Failures close the file.

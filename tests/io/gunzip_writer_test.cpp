@@ -43,7 +43,8 @@ class GunzipTest : public ::testing::Test {
 };
 
 TEST_F(GunzipTest, DecodesPassesThroughDropsTrailingBytes) {
-  for (size_t piece : {size_t{2}, size_t{13}, size_t{65536}, gz.size()}) EXPECT_EQ(gunzip({gz}, piece), original) << piece;
+  for (size_t piece : {size_t{2}, size_t{13}, size_t{65536}, gz.size()})
+    EXPECT_EQ(gunzip({gz}, piece), original) << piece;
   EXPECT_EQ(gunzip({"", gz}), gz);  // a first write of 0 or 1 byte settles pass-through
   EXPECT_EQ(gunzip({gz}, 1), gz);
   std::string plain = "{\"json\": true}\x1f\x8b";
@@ -53,7 +54,7 @@ TEST_F(GunzipTest, DecodesPassesThroughDropsTrailingBytes) {
   EXPECT_EQ(gunzip({oneMagic}), oneMagic);
   EXPECT_EQ(gunzip({otherSecond, gz}), otherSecond + gz);
   EXPECT_EQ(gunzip({gz + gz + "trailing garbage", "more"}), original);  // only the first member
-  const std::string cut = gunzip({gz.substr(0, gz.size() / 2)});  // a truncated stream is quietly shorter
+  const std::string cut = gunzip({gz.substr(0, gz.size() / 2)});        // a truncated stream is quietly shorter
   EXPECT_TRUE(cut.size() < original.size() && cut == original.substr(0, cut.size()));
 }
 
@@ -66,8 +67,10 @@ TEST_F(GunzipTest, CorruptDataRaisesGzipError) {
     std::string e = test::caught<GzipError>([&] { gunzip({*data}); });
     EXPECT_TRUE(e.starts_with("inflate: (4294967293) ") && e.ends_with(" #4294967295")) << e;
   }
-  EXPECT_STREQ(GzipError("inflate", Z_DATA_ERROR, "invalid block type").what(), "inflate: (4294967293) invalid block type");
-  EXPECT_STREQ(GzipError("inflateInit2", Z_MEM_ERROR, nullptr).what(), "inflateInit2: (4294967292) insufficient memory");
+  EXPECT_STREQ(GzipError("inflate", Z_DATA_ERROR, "invalid block type").what(),
+               "inflate: (4294967293) invalid block type");
+  EXPECT_STREQ(GzipError("inflateInit2", Z_MEM_ERROR, nullptr).what(),
+               "inflateInit2: (4294967292) insufficient memory");
   EXPECT_STREQ(GzipError("inflate", -42, nullptr).what(), "inflate: (4294967254) unknown error");
 }
 

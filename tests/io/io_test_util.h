@@ -12,9 +12,9 @@
 #include <type_traits>
 
 #include "base/text.h"
-#include "support/program_run.h"
 #include "io/io_error.h"
 #include "io/sha256_writer.h"
+#include "support/program_run.h"
 
 namespace nx::test {
 
@@ -38,10 +38,13 @@ inline Snapshot snapshot(const fs::path& root) {
   Snapshot out;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     std::string& at = out[fs::relative(entry.path(), root).generic_string()];
-    if (entry.is_symlink()) at = "<link>";
-    else if (entry.is_directory()) at = "<folder>";
-    else at = ((entry.status().permissions() & fs::perms::owner_exec) != fs::perms::none ? "[x]" : "") +
-              readAll(entry.path());
+    if (entry.is_symlink())
+      at = "<link>";
+    else if (entry.is_directory())
+      at = "<folder>";
+    else
+      at = ((entry.status().permissions() & fs::perms::owner_exec) != fs::perms::none ? "[x]" : "") +
+           readAll(entry.path());
   }
   return out;
 }
@@ -72,13 +75,17 @@ std::string caught(F&& f) {
   try {
     f();
   } catch (const E& e) {
-    if constexpr (std::is_base_of_v<IOError, E>) return described(e);
-    else return e.what();
+    if constexpr (std::is_base_of_v<IOError, E>)
+      return described(e);
+    else
+      return e.what();
   }
   return "";
 }
 template <class F>
-std::string errorOf(F&& f) { return caught<std::exception>(f); }
+std::string errorOf(F&& f) {
+  return caught<std::exception>(f);
+}
 
 // For EXPECT_PRED2, which shows both texts when the check fails.
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }

@@ -1,8 +1,9 @@
 #include "io/zip_archive.h"
 
 #include <gtest/gtest.h>
-#include <memory>
 #include <minizip/unzip.h>
+
+#include <memory>
 
 #include "handmade_zip.h"
 #include "io_test_util.h"
@@ -28,7 +29,8 @@ class ZipTest : public ::testing::Test {
     ZipFile archive(path);
     for (const auto& [name, data] : {std::pair{"modules/Core/filelist.json", big}, {"metadata.json", small}}) {
       ZipWriter w(archive, name);
-      for (size_t i = 0; i < data.size(); i += kChunkSize) w.write(data.data() + i, std::min(kChunkSize, data.size() - i));
+      for (size_t i = 0; i < data.size(); i += kChunkSize)
+        w.write(data.data() + i, std::min(kChunkSize, data.size() - i));
       w.close();
     }
   }
@@ -87,7 +89,7 @@ TEST_F(ZipTest, OneReaderAtATimeAndMissingMembers) {
     EXPECT_EQ(test::caught([&] { UnzipReader second(archive, "metadata.json"); }),
               "only one UnzipReader can use UnzipFile at a time #4294967295");
     EXPECT_THROW(UnzipReader(archive, "none.json"), OpenFileError);  // missing, though the archive is busy
-    std::string got(big.size() + 1, '\0');  // neither refusal disturbed the first reader
+    std::string got(big.size() + 1, '\0');                           // neither refusal disturbed the first reader
     EXPECT_TRUE(first.size() == big.size() && first.read(got.data(), got.size()) == big.size());
     EXPECT_EQ(got.substr(0, big.size()), big);
   }
@@ -128,7 +130,8 @@ TEST_F(ZipTest, ClaimedSizesAndMembersOver4GiB) {
   test::writeAll(path, test::handmadeZip({liar, huge, test::deflatedMember("fine.json", big)}));
   // Python's zipfile (another implementation) agrees that the archive is sound.
   EXPECT_EQ(test::runCommand("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]);"
-                             " print(z.getinfo('huge.bin').file_size)\" " + test::quoted(path)),
+                             " print(z.getinfo('huge.bin').file_size)\" " +
+                             test::quoted(path)),
             std::to_string(4097ull << 20) + "\n");
 
   UnzipFile archive(path);
@@ -145,7 +148,8 @@ TEST_F(ZipTest, ClaimedSizesAndMembersOver4GiB) {
     ADD_FAILURE() << "opened";
   } catch (const IOError& e) {
     EXPECT_FALSE(dynamic_cast<const OpenFileError*>(&e)) << "reported as missing";
-    EXPECT_EQ(test::described(e), "open(\"huge.bin\"): zip64 sizes (a member of 4 GiB or more) are not supported #4294967295");
+    EXPECT_EQ(test::described(e),
+              "open(\"huge.bin\"): zip64 sizes (a member of 4 GiB or more) are not supported #4294967295");
   }
   EXPECT_EQ(readMember(archive, "fine.json"), big);  // the archive is idle again
 }

@@ -1,11 +1,12 @@
 // The interactive check: the dialog over a real check, and what is offered,
 // asked and shown for each command and update target.
+#include "app/check_and_confirm.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
-#include "app/check_and_confirm.h"
 #include "app/transfer_line.h"
 #include "check_test_util.h"
 #include "support/scripted_ui.h"
@@ -79,8 +80,8 @@ TEST_F(ConfirmTest, RepairTakesTheInstalledEntryOrSaysItIsGone) {
 }
 
 TEST_F(ConfirmTest, TargetsPickBranchAndVersion) {
-  const std::vector<Offer> offers = {kInstalled, {"2026-02-01", "1.20"}, {"2026-03-01", "2.0"},
-                                     {"2026-04-01", "2.0.1"}, {"2026-05-01", "3.0"}};
+  const std::vector<Offer> offers = {
+      kInstalled, {"2026-02-01", "1.20"}, {"2026-03-01", "2.0"}, {"2026-04-01", "2.0.1"}, {"2026-05-01", "3.0"}};
   offer(offers);
   EXPECT_EQ(run(UpdateMode::Update, "2.0"), 3);  // the last entry that matches
   EXPECT_EQ(run(UpdateMode::Update, "2"), 3);

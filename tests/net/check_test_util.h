@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "net/autoupdater.h"
 #include "db/settings.h"
+#include "net/autoupdater.h"
 #include "support/http_server.h"
 #include "support/memory_log.h"
 #include "support/temp_folder.h"
@@ -31,8 +31,8 @@ inline std::string replyText(const std::vector<Offer>& offers,
   for (size_t i = 0; i < offers.size(); ++i) {
     const Offer& o = offers[i];
     text += (i ? ", " : "") + std::string("{\"timestamp\": \"") + o.timestamp + "\", \"version\": \"" + o.version +
-            "\", \"database_id\": \"" + o.id + "\", \"database_size\": 1234, \"requirements\": \"" +
-            o.requirements + "\"}";
+            "\", \"database_id\": \"" + o.id + "\", \"database_size\": 1234, \"requirements\": \"" + o.requirements +
+            "\"}";
   }
   return text + "]}";
 }

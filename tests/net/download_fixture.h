@@ -14,10 +14,10 @@
 #include <set>
 #include <string>
 
-#include "net/autoupdater.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "db/object_id.h"
+#include "net/autoupdater.h"
 #include "net/check_test_util.h"
 #include "net/published_install.h"
 

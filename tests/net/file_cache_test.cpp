@@ -1,5 +1,7 @@
 // The file cache on real archives: what a load applies and what it refuses,
 // and saving it again. (A save on a full disk is run by the operation tests.)
+#include "net/file_cache.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +9,6 @@
 #include "io/io_error.h"
 #include "io/zip_archive.h"
 #include "net/check_test_util.h"
-#include "net/file_cache.h"
 #include "net/published_install.h"
 
 namespace nx::test {

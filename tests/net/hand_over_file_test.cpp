@@ -3,10 +3,10 @@
 #include <sys/stat.h>
 
 #include "base/text.h"
+#include "check_test_util.h"
 #include "db/json.h"
 #include "io/io_error.h"
 #include "net/update_reply.h"
-#include "check_test_util.h"
 
 namespace nx::test {
 namespace {

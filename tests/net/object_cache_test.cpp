@@ -162,8 +162,8 @@ TEST_F(RefreshPoolTest, CancelStopsTheRefreshAndKeepsOnlyFinishedRecords) {
   EXPECT_EQ(localFields(u.database).at("d1/f1"), " 0 0");
   // Every record that was finished holds the digest sha256sum gives.
   std::map<std::string, std::string> digests;
-  std::istringstream lines(shellOutput("cd " + shellQuote(u.baseFolder) +
-                                             " && find . -type f -size -100000k -exec sha256sum {} +"));
+  std::istringstream lines(
+      shellOutput("cd " + shellQuote(u.baseFolder) + " && find . -type f -size -100000k -exec sha256sum {} +"));
   for (std::string line; std::getline(lines, line);) digests[line.substr(68)] = line.substr(0, 64);
   for (const auto& [path, r] : u.database.files)
     EXPECT_TRUE(r.local_hash.empty() || path == "d0/f0" || r.local_hash == digests[path]) << path;
@@ -196,7 +196,8 @@ TEST_F(ObjectStoreTest, ValidObjectsStayAndBadOnesAreDeleted) {
   EXPECT_FALSE(present(wrong));
   EXPECT_TRUE(log.lines().empty());  // a digest mismatch is no error
 
-  const std::string corrupt = store(std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "garbage", std::string(63, 'c') + "1");
+  const std::string corrupt =
+      store(std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "garbage", std::string(63, 'c') + "1");
   EXPECT_FALSE(u.isObjectCached(dir.path(), corrupt));
   EXPECT_FALSE(present(corrupt));
   EXPECT_TRUE(log.contains("ERROR  : Can't read cache file \"" + toUtf8(objectPath(dir.path(), corrupt))));

@@ -144,8 +144,7 @@ TEST_F(DialogTest, TheDialogShowsEachStageAndTheTransferLineWhileDownloading) {
   EXPECT_EQ(texts.front(), L"Verifying installation...");
   EXPECT_EQ(texts.back(), L"Applying update...");
   const std::wregex transfer(LR"(Downloading updates\.\.\.\n\d+\.\d(/\d+\.\d)? MB( @ +\d+\.\d KB/s)?)");
-  for (size_t i = 1; i + 1 < texts.size(); ++i)
-    EXPECT_TRUE(std::regex_match(texts[i], transfer)) << toUtf8(texts[i]);
+  for (size_t i = 1; i + 1 < texts.size(); ++i) EXPECT_TRUE(std::regex_match(texts[i], transfer)) << toUtf8(texts[i]);
 }
 
 TEST_F(DialogTest, CancelInTheDialogEndsTheRunWithoutAnErrorOrAHandOver) {

@@ -33,8 +33,8 @@ inline std::string shellOutput(const std::string& command) { return runProgram("
 inline int publishSample(int v, const std::wstring& repo, const std::string& updater = "/bin/true") {
   const std::string n = std::to_string(v);
   const std::string examples = NX_SOURCE_DIR "/examples";
-  return runShell(std::string(NX_BUILD_DIR "/publish release ") + examples + "/release-v" + n + ".json " +
-                  examples + "/product-v" + n + " " + shellQuote(repo) + " --base-url file://" + toUtf8(repo) +
+  return runShell(std::string(NX_BUILD_DIR "/publish release ") + examples + "/release-v" + n + ".json " + examples +
+                  "/product-v" + n + " " + shellQuote(repo) + " --base-url file://" + toUtf8(repo) +
                   " --add bin/applier=/bin/true --add bin/autoupdate=" + updater + " 2>/dev/null");
 }
 

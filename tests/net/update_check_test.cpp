@@ -8,10 +8,10 @@
 #include <sstream>
 
 #include "base/text.h"
+#include "check_test_util.h"
 #include "net/requirements.h"
 #include "net/update_reply.h"
 #include "sys/os_version.h"
-#include "check_test_util.h"
 
 namespace nx::test {
 namespace {
@@ -119,14 +119,26 @@ TEST_F(CheckTest, VersionsWhoseRequirementsTheSystemMissesAreDropped) {
 
 TEST(Requirements, KeysAndVersionsOfTheRunningSystem) {
   const sys::OsVersion windows{"windows", 6, 1}, linux{"linux", 6, 1};
-  struct Case { const char* requirements; bool onWindows, onLinux; };
-  const Case cases[] = {
-      {"", true, true},          {"windows:6.1", true, false},   {"windows:6.0", true, false},
-      {"windows:6.2", false, false}, {"windows", true, false},  {"windows:", true, false},
-      {"windows:6", false, false},   {"windows:x.1", false, false}, {"Windows:6.1", false, false},
-      {"windows:6.1;windows:5.1", true, false}, {"windows:6.1;;windows:6.5", false, false},
-      {"linux:5.10", false, true},   {"linux:6.2", false, false}, {"linux:1.0;windows:1.0", false, false},
-      {"freebsd:1.0", false, false}, {":1.0", false, false}};
+  struct Case {
+    const char* requirements;
+    bool onWindows, onLinux;
+  };
+  const Case cases[] = {{"", true, true},
+                        {"windows:6.1", true, false},
+                        {"windows:6.0", true, false},
+                        {"windows:6.2", false, false},
+                        {"windows", true, false},
+                        {"windows:", true, false},
+                        {"windows:6", false, false},
+                        {"windows:x.1", false, false},
+                        {"Windows:6.1", false, false},
+                        {"windows:6.1;windows:5.1", true, false},
+                        {"windows:6.1;;windows:6.5", false, false},
+                        {"linux:5.10", false, true},
+                        {"linux:6.2", false, false},
+                        {"linux:1.0;windows:1.0", false, false},
+                        {"freebsd:1.0", false, false},
+                        {":1.0", false, false}};
   for (const Case& c : cases) {
     EXPECT_EQ(requirementsMet(c.requirements, windows), c.onWindows) << c.requirements;
     EXPECT_EQ(requirementsMet(c.requirements, linux), c.onLinux) << c.requirements;
@@ -144,7 +156,11 @@ TEST_F(CheckTest, EachFailureEndsWithItsCodeAndMessage) {
   RawServer shortBody("HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n{\"download_url\": \"u\"}"),
       notHttp("NOT HTTP AT ALL\r\n\r\n"), silent("");
   const std::string closed = RawServer("").url(kPath);  // nothing listens there any more
-  struct Row { std::function<void()> setUp; ErrorCode code; std::string message, logged; };
+  struct Row {
+    std::function<void()> setUp;
+    ErrorCode code;
+    std::string message, logged;
+  };
   auto at = [&](const std::string& url) { return [this, url] { updater->database.update_url = {url}; }; };
   auto serving = [&](const std::string& body) { return [=, this] { server.serve(kPath, body); }; };
   std::vector<Row> rows = {
@@ -153,7 +169,10 @@ TEST_F(CheckTest, EachFailureEndsWithItsCodeAndMessage) {
       {serving(bomb), ErrorCode::ServerError, "Update server reply is larger than 16 MiB", ""},
       {serving(corrupt), ErrorCode::SystemError, "inflate: ", "ERROR  : inflate: "},
       {at(closed), ErrorCode::ConnectionError, unavailable, "' failed: Couldn't connect to server"},
-      {[this] { server.redirect("/loop", server.url("/loop")); updater->database.update_url = {server.url("/loop")}; },
+      {[this] {
+         server.redirect("/loop", server.url("/loop"));
+         updater->database.update_url = {server.url("/loop")};
+       },
        ErrorCode::ConnectionError, unavailable, "Number of redirects hit maximum amount"},
       {[this] { updater->database.update_url.clear(); }, ErrorCode::ConnectionError, "operation failed", ""},
   };
@@ -186,7 +205,10 @@ TEST_F(CheckTest, NoContentKeepsWhatAnEarlierCheckFoundAndFileUrlsWork) {
 TEST_F(CheckTest, UnusableRepliesFailAsServerErrors) {
   const std::string deep = "{\"download_url\": \"u\", \"x\": " + std::string(100, '[') + std::string(100, ']') + "}";
   const std::string bad = "invalid database structure";
-  struct Case { std::string body; std::string message; };
+  struct Case {
+    std::string body;
+    std::string message;
+  };
   const Case cases[] = {
       {"<html>busy</html>", "JSON error: "},
       {"{\"download_url\": [\"u\"]", "JSON error: "},

@@ -220,8 +220,9 @@ TEST_F(ObjectTest, AFullDiskWhileStoringAnObjectEndsTheDownloadWithCode8) {
     return std::string("no failure");
   });
   const std::string path = toUtf8(objectPath(store(), id));
-  EXPECT_EQ(report.rfind("8 Can't download object " + server.url("/m" + objectUrlPath(id)) + ": write(\"" + path + "\")", 0),
-            0u)
+  EXPECT_EQ(
+      report.rfind("8 Can't download object " + server.url("/m" + objectUrlPath(id)) + ": write(\"" + path + "\")", 0),
+      0u)
       << report;
   EXPECT_FALSE(fs::exists(fs::path(path)));
 }
@@ -260,8 +261,8 @@ TEST_F(ObjectTest, AnIdThatIsNotAnObjectIdNeverNamesAFile) {
   Autoupdater::Fail f = failureOf([&] { updater->selectVersion(store(), 0); });
   EXPECT_EQ(f.code, ErrorCode::ServerError);
   // The database reader refuses the record already.
-  EXPECT_EQ(std::string(f.what()), "parse_db_files(\"" + toUtf8(objectPath(store(), databaseId)) +
-                                       "\"): invalid database structure");
+  EXPECT_EQ(std::string(f.what()),
+            "parse_db_files(\"" + toUtf8(objectPath(store(), databaseId)) + "\"): invalid database structure");
   EXPECT_EQ(server.requests().size(), 1u);
   EXPECT_TRUE(fs::exists(fs::path(stray)));
   EXPECT_EQ(fileText(objectPath(store(), databaseId)), database);

@@ -32,9 +32,11 @@ int main(int argc, char** argv) {
   int steps = 20, period = 50, throwAt = -1;
   bool unknown = false, transfer = false, hold = false, noCancel = false, question = false;
   std::string status;
-  const std::map<std::string, bool*> flags{
-      {"--unknown", &unknown}, {"--transfer", &transfer}, {"--hold", &hold}, {"--no-cancel", &noCancel},
-      {"--question", &question}};
+  const std::map<std::string, bool*> flags{{"--unknown", &unknown},
+                                           {"--transfer", &transfer},
+                                           {"--hold", &hold},
+                                           {"--no-cancel", &noCancel},
+                                           {"--question", &question}};
   const std::map<std::string, int*> numbers{{"--steps", &steps}, {"--period", &period}, {"--throw-at", &throwAt}};
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];

@@ -19,8 +19,8 @@
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
-#include <sys/time.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -127,9 +127,8 @@ class HttpServer {
   }
   // A redirect to location (another server's url(), say).
   void redirect(const std::string& path, const std::string& location, int status = 302) {
-    handle(path, [location, status](const httplib::Request&, httplib::Response& res) {
-      res.set_redirect(location, status);
-    });
+    handle(path,
+           [location, status](const httplib::Request&, httplib::Response& res) { res.set_redirect(location, status); });
   }
   // Reads the request and sends nothing at all until the server is stopped.
   void stall(const std::string& path) {
@@ -241,8 +240,8 @@ class RawServer {
       ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &quiet, sizeof quiet);
       std::string head;
       char buffer[4096];
-      for (ssize_t got; head.find("\r\n\r\n") == std::string::npos &&
-                        (got = ::recv(client, buffer, sizeof buffer, 0)) > 0;)
+      for (ssize_t got;
+           head.find("\r\n\r\n") == std::string::npos && (got = ::recv(client, buffer, sizeof buffer, 0)) > 0;)
         head.append(buffer, static_cast<size_t>(got));
       for (ssize_t sent = 0, n = 0; sent < static_cast<ssize_t>(response_.size()); sent += n)
         if ((n = ::send(client, response_.data() + sent, response_.size() - sent, MSG_NOSIGNAL)) <= 0) break;

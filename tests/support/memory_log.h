@@ -15,15 +15,24 @@ class MemoryLog : public MiniLog {
  public:
   double seconds = 0;
   double elapsedSeconds() override { return seconds; }
-  void writeLine(const std::string& line) override { std::lock_guard<std::mutex> g(mutex_); lines_.push_back(line); }
+  void writeLine(const std::string& line) override {
+    std::lock_guard<std::mutex> g(mutex_);
+    lines_.push_back(line);
+  }
   // A copy, so the worker thread may keep logging meanwhile.
-  std::vector<std::string> lines() const { std::lock_guard<std::mutex> g(mutex_); return lines_; }
+  std::vector<std::string> lines() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return lines_;
+  }
   // True when some line contains the text.
   bool contains(const std::string& text) const {
     auto all = lines();
     return std::any_of(all.begin(), all.end(), [&](const auto& l) { return l.find(text) != std::string::npos; });
   }
-  void clear() { std::lock_guard<std::mutex> g(mutex_); lines_.clear(); }
+  void clear() {
+    std::lock_guard<std::mutex> g(mutex_);
+    lines_.clear();
+  }
 
  private:
   mutable std::mutex mutex_;

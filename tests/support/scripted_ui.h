@@ -21,7 +21,11 @@ class ScriptedUi : public ui::Backend {
     std::vector<float> progress;
     ui::DialogResult result = ui::DialogResult::Finished;
   };
-  struct Box { std::wstring text, caption; ui::Icon icon; ui::Buttons buttons; };
+  struct Box {
+    std::wstring text, caption;
+    ui::Icon icon;
+    ui::Buttons buttons;
+  };
 
   // After this many calls of a step the user presses userEnd (ignored when
   // the dialog does not allow it); negative: never.

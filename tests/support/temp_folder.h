@@ -19,7 +19,10 @@ class TempFolder {
     if (!::mkdtemp(name.data())) throw std::runtime_error("cannot create a temporary test folder");
     path_ = std::filesystem::path(name).wstring();
   }
-  ~TempFolder() { std::error_code ec; std::filesystem::remove_all(path_, ec); }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 

@@ -43,11 +43,11 @@ class UpdateFixture : public ::testing::Test {
     std::filesystem::create_directories(repo() + "/objects");
     std::filesystem::create_directories(shared);
     runProgram("/bin/cp", {"-alnT", shared, repo() + "/objects"});
-    ProgramResult r = runProgram(
-        build("publish"), {"release", examples() + "/release-v" + n + ".json", examples() + "/product-v" + n, repo(),
-                           "--base-url", baseUrl.empty() ? "file://" + repo() : baseUrl, "--add",
-                           "bin/applier=" + build("applier"), "--add",
-                           "bin/autoupdate=" + (updater.empty() ? build("autoupdate") : updater)});
+    ProgramResult r =
+        runProgram(build("publish"), {"release", examples() + "/release-v" + n + ".json", examples() + "/product-v" + n,
+                                      repo(), "--base-url", baseUrl.empty() ? "file://" + repo() : baseUrl, "--add",
+                                      "bin/applier=" + build("applier"), "--add",
+                                      "bin/autoupdate=" + (updater.empty() ? build("autoupdate") : updater)});
     ASSERT_EQ(r.status, 0) << r.err;
     runProgram("/bin/cp", {"-alnT", repo() + "/objects", shared});
   }
@@ -61,7 +61,9 @@ class UpdateFixture : public ::testing::Test {
 
   // A user's environment, with its home inside the test's folder.
   Environment environment(const Environment& more = {}) const {
-    Environment env{{"XDG_DATA_HOME", path("data")}, {"XDG_CACHE_HOME", path("cache")}, {"HOME", root()},
+    Environment env{{"XDG_DATA_HOME", path("data")},
+                    {"XDG_CACHE_HOME", path("cache")},
+                    {"HOME", root()},
                     {"AUTOUPDATE_UI", "plain"}};
     env.insert(env.end(), more.begin(), more.end());
     return env;

@@ -90,8 +90,18 @@ TEST(SysFiles, NamesThatAreNotUtf8ListAndReopenAsThemselves) {
   // Overlong forms of "/" and "..", stray Latin-1 bytes (one before ASCII
   // that a lenient decoder would swallow), an encoded surrogate, a cut-off
   // sequence, a backslash (a separator in wide paths), and valid UTF-8.
-  const std::set<std::string> names = {"a\xC0\xAF" "b", "\xC0\xAE\xC0\xAE", "caf\xE9", "\xE9" "ab", "\xED\xA0\x80",
-                                        "x\xE2\x82", "a\\b", nihon, "plain"};
+  const std::set<std::string> names = {
+      "a\xC0\xAF"
+      "b",
+      "\xC0\xAE\xC0\xAE",
+      "caf\xE9",
+      "\xE9"
+      "ab",
+      "\xED\xA0\x80",
+      "x\xE2\x82",
+      "a\\b",
+      nihon,
+      "plain"};
   std::filesystem::create_directory(dir + "/a");  // where "a\b" must not lead
   for (const std::string& name : names) std::ofstream(dir + "/" + name) << name;
   // Created through the layer: stored as UTF-8.
@@ -122,7 +132,8 @@ TEST(SysFiles, NamesThatAreNotUtf8ListAndReopenAsThemselves) {
 // in the bytes, and a backslash byte never becomes the wide separator.
 TEST(SysFiles, EveryByteStringRoundTripsThroughTheWideForm) {
   std::mt19937 random(7);
-  const std::string alphabet = std::string("/.\\a\0", 5) + "\x80\xAE\xAF\xBF\xC0\xC1\xC3\xE0\xE2\xED\xEF\xF0\xF4\xF5\xFF";
+  const std::string alphabet =
+      std::string("/.\\a\0", 5) + "\x80\xAE\xAF\xBF\xC0\xC1\xC3\xE0\xE2\xED\xEF\xF0\xF4\xF5\xFF";
   for (int i = 0; i < 20000; ++i) {
     std::string bytes(random() % 12, ' ');
     for (char& c : bytes) c = alphabet[random() % alphabet.size()];

@@ -59,9 +59,16 @@ class PublishTest : public ::testing::Test {
                               const std::vector<std::string>& more = {}) {
     writeAll(path("applier"), "#!/bin/sh\nexit 0\n");
     const std::string n = std::to_string(v);
-    std::vector<std::string> words = {"release", kExamples + "/release-v" + n + ".json", kExamples + "/product-v" + n,
-                                      repo, "--base-url", baseUrl.empty() ? "file://" + repo : baseUrl, "--add",
-                                      "bin/applier=" + path("applier"), "--add", "bin/autoupdate=" + path("applier")};
+    std::vector<std::string> words = {"release",
+                                      kExamples + "/release-v" + n + ".json",
+                                      kExamples + "/product-v" + n,
+                                      repo,
+                                      "--base-url",
+                                      baseUrl.empty() ? "file://" + repo : baseUrl,
+                                      "--add",
+                                      "bin/applier=" + path("applier"),
+                                      "--add",
+                                      "bin/autoupdate=" + path("applier")};
     words.insert(words.end(), more.begin(), more.end());
     return publish(words);
   }
@@ -127,7 +134,8 @@ TEST_F(PublishTest, SecondVersionKeepsTheFirstAndImagesMatchTheirProduct) {
   for (int v : {1, 2}) {
     SCOPED_TRACE(v);
     const std::string n = std::to_string(v), target = path("image" + n), lang = v == 1 ? "de" : "en";
-    ProgramResult run = publish({"image", repo, n + ".0", target, "--lang", lang, "--module", v == 1 ? "veltra" : "maps"});
+    ProgramResult run =
+        publish({"image", repo, n + ".0", target, "--lang", lang, "--module", v == 1 ? "veltra" : "maps"});
     ASSERT_EQ(run.status, 0) << run.err;
     auto image = snapshot(target);
     for (const auto& [rel, bytes] : snapshot(kExamples + "/product-v" + n)) {
@@ -136,8 +144,10 @@ TEST_F(PublishTest, SecondVersionKeepsTheFirstAndImagesMatchTheirProduct) {
     }
     EXPECT_EQ(image["bin/applier"], "[x]" + readAll(path("applier")));
     EXPECT_EQ(image["Config/lang.cfg"], lang);
-    EXPECT_EQ(image["autoupdate.db"], readAll(objectFile(repo, reply["versions." + std::to_string(v - 1) + ".database_id"])));
-    EXPECT_EQ(runCommand(quoted(target + "/veltra.sh")), "VELTRA " + n + ".0\n" + image["lang/" + lang + "/greeting.txt"]);
+    EXPECT_EQ(image["autoupdate.db"],
+              readAll(objectFile(repo, reply["versions." + std::to_string(v - 1) + ".database_id"])));
+    EXPECT_EQ(runCommand(quoted(target + "/veltra.sh")),
+              "VELTRA " + n + ".0\n" + image["lang/" + lang + "/greeting.txt"]);
 
     Database db;  // the state reads back as the updater loads an installation
     loadDatabaseCore(kInvalidStructure, db, fromUtf8(target + "/autoupdate.db"), fromUtf8(target + "/autoupdate.cfg"));
@@ -152,7 +162,8 @@ TEST_F(PublishTest, FailuresGiveOneClearLineAndLeaveTheRepositoryAsItWas) {
   const auto before = snapshot(repo);
 
   // Bad input is found before anything is written.
-  const std::pair<std::string, std::string> cases[] = {  // further keys, the line's core
+  const std::pair<std::string, std::string> cases[] = {
+      // further keys, the line's core
       {R"("modules": {"m": ["veltra.sh", "data/*.bin"]})", "pattern \"data/*.bin\" matches no file"},
       {R"("modules": {"m": ["veltra.sh", "missing.txt"]})", "no file \"missing.txt\" in the product folder"},
       {R"("modules": {"m": ["../product-v2/veltra.sh"]})", "it leaves the product folder"},
@@ -167,8 +178,10 @@ TEST_F(PublishTest, FailuresGiveOneClearLineAndLeaveTheRepositoryAsItWas) {
   };
   for (const auto& [rest, expected] : cases) {
     SCOPED_TRACE(expected);
-    writeAll(path("d.json"), R"({"version": "2.0", "tag": "stable", "main": "m", "update_url": "u", "download_url": "d", )"
-                             R"("apply": [], )" + rest + (rest.find("launch") == rest.npos ? R"(, "launch": "x"})" : "}"));
+    writeAll(path("d.json"),
+             R"({"version": "2.0", "tag": "stable", "main": "m", "update_url": "u", "download_url": "d", )"
+             R"("apply": [], )" +
+                 rest + (rest.find("launch") == rest.npos ? R"(, "launch": "x"})" : "}"));
     expectFailure(publish({"release", path("d.json"), kExamples + "/product-v2", repo}), expected);
   }
   expectFailure(publish({"release", path("none.json"), kExamples + "/product-v2", repo}), "none.json");
@@ -213,7 +226,8 @@ TEST_F(PublishTest, HostileProductsAndFailuresOnTheWayAreRefusedClearly) {
   for (const std::string name : {"autoupdate.db", "AutoUpdate.cfg", "Config/lang.cfg", "config/Retail.cfg",
                                  "Config/autoupdate.tag", "autoupdate.cache", "Logs/autoupdate.log"}) {
     writeAll(product + "/" + name, "x");
-    refused("product file \"" + name + "\" cannot be published: the updater keeps the installation's own state under that name");
+    refused("product file \"" + name +
+            "\" cannot be published: the updater keeps the installation's own state under that name");
     fs::remove(product + "/" + name);
   }
   for (const std::string name : {"caf\xE9.txt", "a\\b.txt"}) {
@@ -253,8 +267,9 @@ TEST_F(PublishTest, HostileProductsAndFailuresOnTheWayAreRefusedClearly) {
   const std::string emptyZip("PK\x05\x06" + std::string(18, '\0')),
       emptyId = "8739c76e681f900923b900c9df0ef75cf421d39cabb54650c4b9ad19b6a76d85";  // its digest
   writeAll(objectFile(repo, emptyId), emptyZip);
-  writeAll(repo + "/update/empty", R"({"download_url": "d", "versions": [{"timestamp": "T", "version": "9", "database_id": ")" +
-                                       emptyId + R"(", "database_size": 22}]})");
+  writeAll(repo + "/update/empty",
+           R"({"download_url": "d", "versions": [{"timestamp": "T", "version": "9", "database_id": ")" + emptyId +
+               R"(", "database_size": 22}]})");
   ProgramResult image = publish({"image", repo, "9", path("target"), "--channel", "empty"});
   EXPECT_EQ(image.status, 1);
   EXPECT_EQ(image.err, "publish: database object " + emptyId + " is an empty zip archive: it holds no metadata.json\n");
@@ -264,19 +279,25 @@ TEST_F(PublishTest, HostileProductsAndFailuresOnTheWayAreRefusedClearly) {
 TEST_F(PublishTest, ArchListsLargeAndEmptyFilesAndDamagedObjects) {
   const std::string product = path("product"), repo = path("repo");
   std::string big;  // several compression chunks, partly incompressible
-  for (uint32_t x = 7; big.size() < 300000; x = x * 1664525u + 1013904223u) big += x & 0x100 ? std::to_string(x) : "veltra ";
-  for (const auto& [rel, bytes] : std::map<std::string, std::string>{
-           {"run.sh", "#!/bin/sh\necho run\n"}, {"bin/x86_64/engine", "engine for x86_64\n"},
-           {"bin/arm64/engine", "engine for arm64\n"}, {"notes/read me.txt", "same bytes\n"},
-           {"notes/copy.txt", "same bytes\n"}, {"notes/big.txt", big}, {"notes/empty.txt", ""}})
+  for (uint32_t x = 7; big.size() < 300000; x = x * 1664525u + 1013904223u)
+    big += x & 0x100 ? std::to_string(x) : "veltra ";
+  for (const auto& [rel, bytes] : std::map<std::string, std::string>{{"run.sh", "#!/bin/sh\necho run\n"},
+                                                                     {"bin/x86_64/engine", "engine for x86_64\n"},
+                                                                     {"bin/arm64/engine", "engine for arm64\n"},
+                                                                     {"notes/read me.txt", "same bytes\n"},
+                                                                     {"notes/copy.txt", "same bytes\n"},
+                                                                     {"notes/big.txt", big},
+                                                                     {"notes/empty.txt", ""}})
     writeAll(product + "/" + rel, bytes);
   writeAll(path("d.json"), R"({"version": "7", "tag": "beta", "main": "core", "arch": "x86_64", "lang": "en",
     "modules": {"core": {"files": ["run.sh", "notes", "bin/**"],
                          "arch": {"x86_64": "bin/x86_64/*", "arm64": ["bin/arm64/engine"]}}},
     "launch": "run.sh", "apply": "run.sh", "requirements": "windows:6.1"})");
-  ProgramResult run = publish({"release", path("d.json"), product, repo, "--base-url", "file://" + repo, "--timestamp", "T1"});
+  ProgramResult run =
+      publish({"release", path("d.json"), product, repo, "--base-url", "file://" + repo, "--timestamp", "T1"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_PRED2(contains, run.out, "7 files, 7 new objects");  // the two notes share one object; the database is the last
+  EXPECT_PRED2(contains, run.out,
+               "7 files, 7 new objects");  // the two notes share one object; the database is the last
   auto reply = readReply(repo + "/update/beta");
   EXPECT_EQ(reply["versions.0.requirements"], "windows:6.1");
   EXPECT_EQ(runCommand("unzip -Z1 " + quoted(objectFile(repo, reply["versions.0.database_id"]))),

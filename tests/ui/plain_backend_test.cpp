@@ -13,8 +13,9 @@ using namespace nx::ui;
 TEST(PlainBackend, PrintsStatusChangesThrottlesDetailChangesAndShowsBoxesOnOneLine) {
   std::ostringstream out;
   PlainBackend plain(out, 3);
-  std::vector<std::wstring> texts = {L"Checking", L"", L"Checking", L"Loading\n1 MB", L"Loading\n2 MB",
-                                     L"Loading\n3 MB", L"Loading\n4 MB", L"Done\u00E9"};
+  std::vector<std::wstring> texts = {
+      L"Checking",      L"",          L"Checking", L"Loading\n1 MB", L"Loading\n2 MB", L"Loading\n3 MB",
+      L"Loading\n4 MB", L"Done\u00E9"};
   size_t calls = 0;
   auto step = [&](float& progress, std::wstring& text) {
     progress = -1;
@@ -32,8 +33,9 @@ TEST(PlainBackend, PrintsStatusChangesThrottlesDetailChangesAndShowsBoxesOnOneLi
   EXPECT_EQ(plain.messageBox(L"No version 1.", L"VELTRA UPDATE", Icon::Information, Buttons::Ok), Button::Ok);
   EXPECT_EQ(plain.messageBox(L"Update?", L"VELTRA UPDATE", Icon::Question, Buttons::YesNo), Button::Yes);
   // A text from a server cannot steer the terminal.
-  EXPECT_EQ(plain.messageBox(L"New version 1\x1b]0;x\x07\x9b" L"2J\tis available.", L"c", Icon::Question,
-                             Buttons::Ok),
+  EXPECT_EQ(plain.messageBox(L"New version 1\x1b]0;x\x07\x9b"
+                             L"2J\tis available.",
+                             L"c", Icon::Question, Buttons::Ok),
             Button::Ok);
   EXPECT_EQ(out.str(),
             "[error] Error: Disk full\n"

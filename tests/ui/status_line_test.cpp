@@ -38,7 +38,10 @@ TEST(StatusLine, NeverWiderThanTheTerminalAndHarmlessToIt) {
       EXPECT_NE(line.back(), ',');
     }
   }
-  std::string line = renderStatusLine(-1, L"a\x1b[2J\x9b" L"b\tc", L"", 80, 0);
+  std::string line = renderStatusLine(-1,
+                                      L"a\x1b[2J\x9b"
+                                      L"b\tc",
+                                      L"", 80, 0);
   EXPECT_EQ(line.find('\x1b'), std::string::npos);
   EXPECT_NE(line.find("a?[2J?b c"), std::string::npos) << line;
 }

@@ -1,9 +1,8 @@
 // The terminal backend as a person meets it: the probe program runs in a tmux
 // pane, the test presses keys and reads the screen.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/types.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <regex>
@@ -24,7 +23,8 @@ using nx::test::TmuxSession;
 // program ended no longer shows the cursor state).
 std::string probe(const std::string& env, const std::string& args, const std::string& input = "") {
   return "set -m; trap true INT; S=$(stty -g); " + input + env + " " + TmuxSession::quote(NX_BUILD_DIR "/ui_probe") +
-         " " + args + "; rc=$?; if [ \"$(stty -g)\" = \"$S\" ]; then t=same; else t=changed; fi; "
+         " " + args +
+         "; rc=$?; if [ \"$(stty -g)\" = \"$S\" ]; then t=same; else t=changed; fi; "
          "echo \"exit=$rc tty=$t\"; exec sleep 600";
 }
 
@@ -88,8 +88,7 @@ TEST(TerminalUi, MarqueeMovesWhileTheAmountIsUnknownEnterAcceptsEscapeCancels) {
   for (std::string key : {"Enter", "Escape"}) {
     TmuxSession s(probe("AUTOUPDATE_UI=auto", "--unknown --hold"));
     std::string bar;
-    ASSERT_TRUE(s.waitUntil([&](const std::string& screen) { return !(bar = barOf(screen)).empty(); }))
-        << s.screen();
+    ASSERT_TRUE(s.waitUntil([&](const std::string& screen) { return !(bar = barOf(screen)).empty(); })) << s.screen();
     EXPECT_NE(bar.find("<=>"), std::string::npos) << bar;
     EXPECT_EQ(percentShown(s.lastScreen()), -1);
     EXPECT_PRED2(hasRow, s.lastScreen(), bar + " Checking for updates...");
@@ -144,7 +143,7 @@ TEST(TerminalUi, QuestionIsAPromptWithTheDefaultOnEnter) {
   const Case cases[] = {
       {{{"Enter"}}, "answer: yes"},
       {{{"m", "a", "y", "b", "e", "Enter"}, {"Space", "N", "o", "Enter"}}, "answer: no"},  // asked again
-      {{{"C-d"}}, "answer: yes"},  // end of input: the default
+      {{{"C-d"}}, "answer: yes"},                                                          // end of input: the default
       {{{"C-c"}}, "answer: no"},
   };
   for (const auto& c : cases) {
@@ -176,8 +175,8 @@ TEST(TerminalUi, PlainLinesWhenNotATerminalOrAskedFor) {
     SCOPED_TRACE(std::string(env) + input);
     TmuxSession s(probe(std::string(env) + " AUTOUPDATE_ANSWER=no", "--steps 2 --question", input));
     std::string screen = endScreen(s);
-    for (const char* row : {"Checking for updates...", "[question] VELTRA UPDATE: New version 2.0 is available. Update?",
-                            "answer: no"})
+    for (const char* row :
+         {"Checking for updates...", "[question] VELTRA UPDATE: New version 2.0 is available. Update?", "answer: no"})
       EXPECT_PRED2(hasRow, screen, row);
   }
   // The terminal backend on request, with answers from a pipe.

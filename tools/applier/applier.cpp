@@ -2,15 +2,15 @@
 
 #include <new>
 
-#include "base/mini_log_file.h"
-#include "base/paths.h"
-#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/command_line.h"
 #include "applier/test_hook.h"
 #include "applier/transaction.h"
 #include "applier/uninstall.h"
 #include "applier/update.h"
+#include "base/mini_log_file.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "sys/clock.h"
 #include "sys/errors.h"
 #include "sys/lock.h"
@@ -52,7 +52,8 @@ void dropScratchFiles(const std::wstring& writeFolder) {
   for (const auto& entry : entries) {
     std::string name = toUtf8(entry.name);
     if (entry.isFolder || !name.ends_with(".tmp")) continue;
-    if (name.starts_with("applier-new.db.") || name.starts_with("applier.cache.") || name.starts_with("applier.journal."))
+    if (name.starts_with("applier-new.db.") || name.starts_with("applier.cache.") ||
+        name.starts_with("applier.journal."))
       sys::deleteFile(joinPath(writeFolder, entry.name));
   }
 }

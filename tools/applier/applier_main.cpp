@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "base/text.h"
 #include "applier/applier.h"
+#include "base/text.h"
 
 int main(int argc, char** argv) {
   std::vector<std::wstring> words;

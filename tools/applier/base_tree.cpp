@@ -1,7 +1,7 @@
 #include "applier/base_tree.h"
 
-#include "base/text.h"
 #include "applier/applier_error.h"
+#include "base/text.h"
 #include "db/object_id.h"
 #include "sys/errors.h"
 
@@ -43,16 +43,16 @@ std::string describeReach(BaseTree::Reach reach, const std::string& path, const 
     case BaseTree::Reach::missing:
       return "path \"" + path + "\": the folder \"" + where + "\" is missing";
     default:
-      return "path \"" + path + "\": the folder \"" + where + "\" cannot be opened: " +
-             sys::errorMessage(sys::lastError());
+      return "path \"" + path + "\": the folder \"" + where +
+             "\" cannot be opened: " + sys::errorMessage(sys::lastError());
   }
 }
 
 BaseTree::BaseTree(const std::wstring& root) : root_(root) {
   sys::Handle handle = sys::openFolder(root);
   if (handle == sys::invalidHandle)
-    failWithCode(kBadArguments, "base folder \"" + toUtf8(root) + "\" cannot be opened: " +
-                                    sys::errorMessage(sys::lastError()));
+    failWithCode(kBadArguments,
+                 "base folder \"" + toUtf8(root) + "\" cannot be opened: " + sys::errorMessage(sys::lastError()));
   rootFolder_ = Folder(std::make_shared<Folder::Open>(handle));
 }
 
@@ -91,8 +91,8 @@ BaseTree::Folder BaseTree::open(const std::string& rel, Reach* reach, std::strin
   if (handle == sys::invalidHandle) {
     uint32_t error = sys::lastError();
     *where = rel;
-    *reach = error == sys::linkRefused   ? Reach::link
-             : error == sys::notAFolder  ? Reach::file
+    *reach = error == sys::linkRefused    ? Reach::link
+             : error == sys::notAFolder   ? Reach::file
              : error == sys::fileNotFound ? Reach::missing
                                           : Reach::error;
     sys::setLastError(error);
@@ -127,16 +127,16 @@ sys::EntryInfo BaseTree::info(const TreePath& path) {
     failWithCode(reach == Reach::link ? kPathRefused : kReplaceFailed, describeReach(reach, path.full(), where));
   }
   if (!sys::entryInfo(handle, wide(path.name), &entry))
-    failWithCode(kReplaceFailed, "cannot read the attributes of \"" + path.full() + "\": " +
-                                     sys::errorMessage(sys::lastError()));
+    failWithCode(kReplaceFailed,
+                 "cannot read the attributes of \"" + path.full() + "\": " + sys::errorMessage(sys::lastError()));
   return entry;
 }
 
 void BaseTree::forget(const std::string& rel) {
   // The folder and everything cached below it.
   for (auto it = open_.begin(); it != open_.end();) {
-    if (it->first == rel || (it->first.size() > rel.size() && it->first.compare(0, rel.size(), rel) == 0 &&
-                             it->first[rel.size()] == '/')) {
+    if (it->first == rel ||
+        (it->first.size() > rel.size() && it->first.compare(0, rel.size(), rel) == 0 && it->first[rel.size()] == '/')) {
       it = open_.erase(it);
     } else {
       ++it;

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/transaction.h"
+#include "base/text.h"
 #include "sys/errors.h"
 
 namespace nx::applier {
@@ -32,7 +32,8 @@ void ChangePlan::dropLeftovers(const TreePath& path) {
     sys::EntryInfo entry;
     if (!sys::entryInfo(folder, work, &entry) || entry.type == sys::EntryType::missing) continue;
     if (entry.type == sys::EntryType::folder || !sys::deleteAt(folder, work))
-      failWithCode(kReplaceFailed, "cannot remove the leftover \"" + toUtf8(work) + "\" beside \"" + path.full() + "\"");
+      failWithCode(kReplaceFailed,
+                   "cannot remove the leftover \"" + toUtf8(work) + "\" beside \"" + path.full() + "\"");
     log_.log(MiniLog::WARNING, "Removed the leftover \"%s\" of an earlier run beside \"%s\"", toUtf8(work).c_str(),
              path.full().c_str());
   }
@@ -55,8 +56,8 @@ sys::EntryInfo ChangePlan::placeForWrite(const TreePath& path) {
     return entry;
   }
   if (!sys::entryInfo(folder, fromUtf8(path.name), &entry))
-    failWithCode(kReplaceFailed, "cannot read the attributes of \"" + path.full() + "\": " +
-                                     sys::errorMessage(sys::lastError()));
+    failWithCode(kReplaceFailed,
+                 "cannot read the attributes of \"" + path.full() + "\": " + sys::errorMessage(sys::lastError()));
   if (entry.type != sys::EntryType::missing && entry.type != sys::EntryType::file) refuseEntry(entry, path.full());
   return entry;
 }
@@ -72,8 +73,8 @@ bool ChangePlan::placeForRemove(const TreePath& path) {
   }
   sys::EntryInfo entry;
   if (!sys::entryInfo(folder, fromUtf8(path.name), &entry))
-    failWithCode(kReplaceFailed, "cannot read the attributes of \"" + path.full() + "\": " +
-                                     sys::errorMessage(sys::lastError()));
+    failWithCode(kReplaceFailed,
+                 "cannot read the attributes of \"" + path.full() + "\": " + sys::errorMessage(sys::lastError()));
   switch (entry.type) {
     case sys::EntryType::missing:
       return false;

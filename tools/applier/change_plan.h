@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "base/mini_log.h"
 #include "applier/base_tree.h"
 #include "applier/journal.h"
+#include "base/mini_log.h"
 
 namespace nx::applier {
 

@@ -1,7 +1,7 @@
 #include "applier/command_line.h"
 
-#include "base/text.h"
 #include "applier/applier_error.h"
+#include "base/text.h"
 #include "db/object_id.h"
 
 namespace nx::applier {
@@ -21,7 +21,8 @@ std::string moduleName(const std::wstring& word) {
 }  // namespace
 
 Request parseArguments(const std::vector<std::wstring>& words) {
-  if (words.size() < 4) failWithCode(kBadArguments, "expected at least four arguments, got " + std::to_string(words.size()));
+  if (words.size() < 4)
+    failWithCode(kBadArguments, "expected at least four arguments, got " + std::to_string(words.size()));
   Request request;
   request.base = words[0];
   request.write = words[1];

@@ -14,9 +14,9 @@ struct Request {
   Kind kind = Kind::update;
   std::wstring base;
   std::wstring write;
-  std::wstring staging;  // the object store of an update; the temp folder of an uninstall
-  std::string databaseId;             // update only: 64 lowercase hex digits
-  std::vector<std::string> modules;   // update: the install words; uninstall: modules to remove
+  std::wstring staging;              // the object store of an update; the temp folder of an uninstall
+  std::string databaseId;            // update only: 64 lowercase hex digits
+  std::vector<std::string> modules;  // update: the install words; uninstall: modules to remove
 };
 
 // The words after the program name. Throws ApplierError kBadArguments.

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "base/paths.h"
-#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/base_tree.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "db/object_id.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
@@ -50,18 +50,25 @@ bool unescape(const std::string& text, std::string* out) {
 
 const char* phaseWord(Phase phase) {
   switch (phase) {
-    case Phase::commit: return "commit";
-    case Phase::rollback: return "rollback";
-    case Phase::done: return "done";
-    default: return "";
+    case Phase::commit:
+      return "commit";
+    case Phase::rollback:
+      return "rollback";
+    case Phase::done:
+      return "done";
+    default:
+      return "";
   }
 }
 
 const char* cacheWord(CacheFate fate) {
   switch (fate) {
-    case CacheFate::pending: return "pending";
-    case CacheFate::drop: return "drop";
-    default: return "keep";
+    case CacheFate::pending:
+      return "pending";
+    case CacheFate::drop:
+      return "drop";
+    default:
+      return "keep";
   }
 }
 
@@ -196,10 +203,14 @@ std::optional<Journal> readJournal(const std::wstring& path) {
       journal.base = fromUtf8(value);
       base = true;
     } else if (word == "cache") {
-      if (rest == "keep") journal.cache = CacheFate::keep;
-      else if (rest == "pending") journal.cache = CacheFate::pending;
-      else if (rest == "drop") journal.cache = CacheFate::drop;
-      else damaged(path, where);
+      if (rest == "keep")
+        journal.cache = CacheFate::keep;
+      else if (rest == "pending")
+        journal.cache = CacheFate::pending;
+      else if (rest == "drop")
+        journal.cache = CacheFate::drop;
+      else
+        damaged(path, where);
     } else if (word == "created" || word == "emptied") {
       if (!safePath(rest)) damaged(path, where);
       (word == "created" ? journal.createdFolders : journal.emptiedFolders).push_back(rest);

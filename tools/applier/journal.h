@@ -29,9 +29,9 @@ namespace nx::applier {
 struct JournalOp {
   enum class Kind { write, remove };
   Kind kind = Kind::write;
-  std::string path;    // split with splitTreePath
-  std::string digest;  // write: SHA-256 of the new content
-  uint64_t size = 0;   // write: its size
+  std::string path;     // split with splitTreePath
+  std::string digest;   // write: SHA-256 of the new content
+  uint64_t size = 0;    // write: its size
   bool hadOld = false;  // write: an installed file is set aside and replaced
 };
 

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <thread>
 
-#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/content_stream.h"
 #include "applier/transaction.h"
+#include "base/text.h"
 #include "io/file_reader.h"
 #include "io/gunzip_writer.h"
 #include "io/io_error.h"
@@ -23,10 +23,14 @@ namespace {
 
 std::string describe(const ContentSource& source) {
   switch (source.kind) {
-    case ContentSource::Kind::object: return "object \"" + toUtf8(source.file) + "\"";
-    case ContentSource::Kind::installed: return "installed file \"" + source.installed.full() + "\"";
-    case ContentSource::Kind::file: return "file \"" + toUtf8(source.file) + "\"";
-    default: return "generated text";
+    case ContentSource::Kind::object:
+      return "object \"" + toUtf8(source.file) + "\"";
+    case ContentSource::Kind::installed:
+      return "installed file \"" + source.installed.full() + "\"";
+    case ContentSource::Kind::file:
+      return "file \"" + toUtf8(source.file) + "\"";
+    default:
+      return "generated text";
   }
 }
 
@@ -75,7 +79,8 @@ std::string feed(const ContentSource& source, Writer& out, const HandleWriter& t
 void resolveFolders(BaseTree& tree, NewFile& file) {
   file.folder = tree.requireFolder(file.path.folder);
   for (ContentSource& source : file.sources)
-    if (source.kind == ContentSource::Kind::installed) source.installedFolder = tree.requireFolder(source.installed.folder);
+    if (source.kind == ContentSource::Kind::installed)
+      source.installedFolder = tree.requireFolder(source.installed.folder);
 }
 
 StagedFile stageFile(const NewFile& file, MiniLog& log) {
@@ -86,8 +91,8 @@ StagedFile stageFile(const NewFile& file, MiniLog& log) {
   for (const ContentSource& source : file.sources) {
     sys::Handle handle = sys::createFileAt(folder, staged, file.executable);
     if (handle == sys::invalidHandle)
-      failWithCode(kReplaceFailed, "cannot create the new copy of \"" + file.path.full() + "\": " +
-                                       sys::errorMessage(sys::lastError()));
+      failWithCode(kReplaceFailed, "cannot create the new copy of \"" + file.path.full() +
+                                       "\": " + sys::errorMessage(sys::lastError()));
     HandleWriter target(handle, file.size, display);
     Sha256Writer sha(target);
     std::string digest;
@@ -95,14 +100,17 @@ StagedFile stageFile(const NewFile& file, MiniLog& log) {
       problem = feed(source, sha, target);
       if (problem.empty()) {
         sha.finish(digest);
-        if (digest != file.digest) problem = "holds content that hashes to " + digest;
+        if (digest != file.digest)
+          problem = "holds content that hashes to " + digest;
         else if (target.written != file.size)
-          problem = "holds " + std::to_string(target.written) + " bytes, the database lists " + std::to_string(file.size);
+          problem =
+              "holds " + std::to_string(target.written) + " bytes, the database lists " + std::to_string(file.size);
       }
     } catch (const IOError& e) {
       sys::close(handle);
       sys::deleteAt(folder, staged);
-      failWithCode(kReplaceFailed, std::string("cannot write the new copy of \"") + file.path.full() + "\": " + e.what());
+      failWithCode(kReplaceFailed,
+                   std::string("cannot write the new copy of \"") + file.path.full() + "\": " + e.what());
     }
     if (problem.empty()) {
       StagedFile result;
@@ -117,8 +125,8 @@ StagedFile stageFile(const NewFile& file, MiniLog& log) {
     log.log(MiniLog::WARNING, "Content of \"%s\" (%s): %s", file.path.full().c_str(), file.digest.c_str(),
             problem.c_str());
   }
-  failWithCode(kBadObject, "the content " + file.digest + " of \"" + file.path.full() + "\" is missing or corrupt: " +
-                               problem);
+  failWithCode(kBadObject,
+               "the content " + file.digest + " of \"" + file.path.full() + "\" is missing or corrupt: " + problem);
 }
 
 std::vector<StagedFile> stageFiles(const std::vector<const NewFile*>& files, MiniLog& log, TestHook& hook,

@@ -9,18 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "base/mini_log.h"
 #include "applier/base_tree.h"
 #include "applier/test_hook.h"
+#include "base/mini_log.h"
 
 namespace nx::applier {
 
 struct ContentSource {
   enum class Kind { object, installed, file, text };
   Kind kind = Kind::object;
-  std::wstring file;   // object: the object's path; file: a plain file outside the base folder
-  TreePath installed;  // installed: a file of the installation that holds the content
-  BaseTree::Folder installedFolder;  // its folder, opened by resolveFolders
+  std::wstring file;                  // object: the object's path; file: a plain file outside the base folder
+  TreePath installed;                 // installed: a file of the installation that holds the content
+  BaseTree::Folder installedFolder;   // its folder, opened by resolveFolders
   const std::string* text = nullptr;  // text: the content itself
 };
 

@@ -1,7 +1,7 @@
 #include "applier/state_files.h"
 
-#include "base/paths.h"
 #include "applier/applier_error.h"
+#include "base/paths.h"
 #include "db/install_state.h"
 #include "db/json.h"
 #include "io/io_error.h"

@@ -2,10 +2,10 @@
 
 #include <functional>
 
-#include "base/paths.h"
-#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/content_stream.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "io/io_error.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"

@@ -19,10 +19,10 @@
 #include <memory>
 #include <string>
 
-#include "base/mini_log.h"
 #include "applier/base_tree.h"
 #include "applier/journal.h"
 #include "applier/test_hook.h"
+#include "base/mini_log.h"
 
 namespace nx::applier {
 

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "base/paths.h"
-#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/change_plan.h"
 #include "applier/staging.h"
 #include "applier/state_files.h"
 #include "applier/transaction.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "io/sha256_writer.h"
 #include "sys/errors.h"
 
@@ -28,8 +28,8 @@ void writeReport(const std::wstring& writeFolder, const std::vector<std::string>
   sys::createFolders(folder);
   sys::Handle handle = sys::createUnique(path, &temp);
   size_t written = 0;
-  bool ok = handle != sys::invalidHandle && sys::write(handle, text.data(), text.size(), &written) &&
-            written == text.size();
+  bool ok =
+      handle != sys::invalidHandle && sys::write(handle, text.data(), text.size(), &written) && written == text.size();
   sys::close(handle);
   if (ok) ok = sys::replaceFile(temp, path);
   if (!ok) {

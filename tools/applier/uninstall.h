@@ -5,9 +5,9 @@
 // write folder's file cache). All or nothing, like an update. The report
 // goes to Logs/uninstall.log in the write folder: one line per removed file
 // and a last line with the result.
-#include "base/mini_log.h"
 #include "applier/command_line.h"
 #include "applier/test_hook.h"
+#include "base/mini_log.h"
 
 namespace nx::applier {
 

@@ -7,14 +7,14 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "base/paths.h"
-#include "base/text.h"
 #include "applier/applier_error.h"
 #include "applier/change_plan.h"
 #include "applier/content_stream.h"
 #include "applier/staging.h"
 #include "applier/state_files.h"
 #include "applier/transaction.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "db/install_state.h"
 #include "io/file_reader.h"
 #include "io/gunzip_writer.h"
@@ -48,12 +48,12 @@ void extractDatabase(const Request& request, ScratchFile& out, uint64_t* size) {
   const std::wstring object = objectPath(request.staging, request.databaseId);
   sys::FileInfo info;
   if (!sys::fileInfo(object, &info) || info.isFolder || info.isDevice)  // never wait on a pipe
-    failWithCode(kBadObject, "the new database (object " + request.databaseId + ") is missing: \"" + toUtf8(object) +
-                                 "\"");
+    failWithCode(kBadObject,
+                 "the new database (object " + request.databaseId + ") is missing: \"" + toUtf8(object) + "\"");
   sys::Handle handle = sys::createUnique(joinPath(request.write, L"applier-new.db"), &out.path);
   if (handle == sys::invalidHandle)
-    failWithCode(kReplaceFailed, "cannot create a scratch file in the write folder: " +
-                                     sys::errorMessage(sys::lastError()));
+    failWithCode(kReplaceFailed,
+                 "cannot create a scratch file in the write folder: " + sys::errorMessage(sys::lastError()));
   HandleWriter file(handle, kMaxDatabaseBytes, out.path);
   Sha256Writer sha(file);
   std::string problem, digest;
@@ -212,9 +212,11 @@ void UpdatePlanner::checkNewPaths() {
   for (FileRecord* record : newRecords_) {
     TreePath split = checkedPath(record->path, "new database");
     if (isStateFileName(split.full()))
-      failWithCode(kBadDatabase, "the new database lists \"" + split.full() + "\", which would replace the installation state");
+      failWithCode(kBadDatabase,
+                   "the new database lists \"" + split.full() + "\", which would replace the installation state");
     if (Transaction::isWorkName(split.name))
-      failWithCode(kBadDatabase, "the new database lists \"" + split.full() + "\", a name this program uses for its own work");
+      failWithCode(kBadDatabase,
+                   "the new database lists \"" + split.full() + "\", a name this program uses for its own work");
     auto [it, added] = newPaths_.emplace(split.full(), split);
     if (!added) failWithCode(kBadDatabase, "the new database lists \"" + split.full() + "\" twice");
     newSplits_.push_back(&it->second);
@@ -308,8 +310,10 @@ void UpdatePlanner::indexInstalledContent() {
   indexed_ = true;
   for (const auto& [path, digest] : installedContent_) known_[*digest].push_back(*path);
   for (const auto& [path, record] : removals_) {
-    if (vouched(*record, tree_.info(path))) known_[record->local_hash].push_back(path);
-    else listed_[record->hash].push_back(path);
+    if (vouched(*record, tree_.info(path)))
+      known_[record->local_hash].push_back(path);
+    else
+      listed_[record->hash].push_back(path);
   }
   // Files the installed database says hold a content; checked while copied.
   for (const auto& [key, record] : oldDb_.files) {
@@ -367,7 +371,8 @@ void UpdatePlanner::planStateFiles(const std::wstring& newDbFile, uint64_t newDb
   }
   TreePath db{"", "autoupdate.db"};
   entry = plan_.placeForWrite(db);
-  if (entry.type != sys::EntryType::file || entry.size != newDbSize || hashInstalled(tree_, db) != request_.databaseId) {
+  if (entry.type != sys::EntryType::file || entry.size != newDbSize ||
+      hashInstalled(tree_, db) != request_.databaseId) {
     Target target{nullptr, db, NewFile{}, entry.type == sys::EntryType::file};
     target.file.path = db;
     target.file.digest = request_.databaseId;

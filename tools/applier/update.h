@@ -3,9 +3,9 @@
 // is the object `databaseId` in the staging folder's object store, with the
 // installation's arch, language and modules carried over (plus the modules
 // of the install words).
-#include "base/mini_log.h"
 #include "applier/command_line.h"
 #include "applier/test_hook.h"
+#include "base/mini_log.h"
 
 namespace nx::applier {
 

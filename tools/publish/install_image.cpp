@@ -53,7 +53,8 @@ std::string chooseChannel(const ImageOptions& options) {
       if (!e.isFolder && !toUtf8(e.name).ends_with(".tmp")) channels.push_back(toUtf8(e.name));
   if (channels.size() == 1) return channels.front();
   if (channels.empty()) throw PublishError("repository \"" + toUtf8(options.repository) + "\" has no channel");
-  throw PublishError("repository \"" + toUtf8(options.repository) + "\" has several channels; choose one with --channel");
+  throw PublishError("repository \"" + toUtf8(options.repository) +
+                     "\" has several channels; choose one with --channel");
 }
 
 // Empties a folder this command filled (it holds no links of its own).
@@ -154,8 +155,8 @@ ImageResult makeImage(const ImageOptions& options) {
     if (!info.isFolder || !sys::listFolder(options.target, &entries) || !entries.empty())
       throw PublishError("target \"" + toUtf8(options.target) + "\" exists and is not an empty folder");
   } else if (!sys::createFolders(options.target)) {
-    throw PublishError("cannot create the target \"" + toUtf8(options.target) + "\": " +
-                       sys::errorMessage(sys::lastError()));
+    throw PublishError("cannot create the target \"" + toUtf8(options.target) +
+                       "\": " + sys::errorMessage(sys::lastError()));
   }
 
   auto objectPath = [&](const std::string& id) {
@@ -170,7 +171,8 @@ ImageResult makeImage(const ImageOptions& options) {
       loadMetadata(kInvalidStructure, db, dbPath);
     } catch (const IOError&) {
       if (isEmptyZip(dbPath))
-        throw PublishError("database object " + result.databaseId + " is an empty zip archive: it holds no metadata.json");
+        throw PublishError("database object " + result.databaseId +
+                           " is an empty zip archive: it holds no metadata.json");
       throw;
     }
     if (!options.arch.empty()) db.arch = options.arch;
@@ -198,9 +200,10 @@ ImageResult makeImage(const ImageOptions& options) {
         throw PublishError("database path \"" + record->path + "\" would overwrite the installation state");
       std::wstring target = joinPath(options.target, fromUtf8(record->path));
       size_t slash = record->path.rfind('/');
-      if (slash != std::string::npos && !sys::createFolders(joinPath(options.target, fromUtf8(record->path.substr(0, slash)))))
-        throw PublishError("cannot create the folder for \"" + record->path + "\": " +
-                           sys::errorMessage(sys::lastError()));
+      if (slash != std::string::npos &&
+          !sys::createFolders(joinPath(options.target, fromUtf8(record->path.substr(0, slash)))))
+        throw PublishError("cannot create the folder for \"" + record->path +
+                           "\": " + sys::errorMessage(sys::lastError()));
       sys::FileInfo existing;
       if (sys::fileInfo(target, &existing) && existing.isFolder)
         throw PublishError("database path \"" + record->path + "\" is also a folder");

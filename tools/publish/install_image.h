@@ -13,9 +13,9 @@ struct ImageOptions {
   std::wstring repository;
   std::string version;
   std::wstring target;
-  std::string channel;  // empty: the repository's only channel
-  std::string arch;     // empty: the database's default, else "x86_64"
-  std::string lang;     // empty: the database's default
+  std::string channel;               // empty: the repository's only channel
+  std::string arch;                  // empty: the database's default, else "x86_64"
+  std::string lang;                  // empty: the database's default
   std::vector<std::string> modules;  // besides the main module
 };
 

@@ -84,7 +84,7 @@ ReleaseResult publishRelease(const ReleaseOptions& options) {
   ReleaseDescription description = loadReleaseDescription(options.description);
   ReleaseResult result;
   result.version = description.version;
-  result.timestamp = !options.timestamp.empty() ? options.timestamp
+  result.timestamp = !options.timestamp.empty()       ? options.timestamp
                      : !description.timestamp.empty() ? description.timestamp
                                                       : timestampNow();
   result.channel = options.channel.empty() ? description.tag : options.channel;
@@ -131,8 +131,8 @@ ReleaseResult publishRelease(const ReleaseOptions& options) {
     result.databaseId = repo.putPlainObject(scratch, &result.databaseSize);
 
     reply.download_url = description.download_url;
-    addVersion(reply, {result.timestamp, result.version, result.databaseId, result.databaseSize,
-                       description.requirements});
+    addVersion(reply,
+               {result.timestamp, result.version, result.databaseId, result.databaseSize, description.requirements});
     writeFileAtomically(replyPath, generateReply(reply));
   } catch (...) {
     repo.rollback();

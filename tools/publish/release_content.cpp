@@ -54,7 +54,8 @@ void listInto(const std::wstring& folder, const std::string& prefix, int depth, 
     std::string problem = pathProblem(relative);
     if (!problem.empty()) throw PublishError("product file \"" + relative + "\" cannot be published: " + problem);
     sys::FileInfo info;
-    if (!sys::fileInfo(full, &info)) throw PublishError("product file \"" + relative + "\" cannot be read (a broken link?)");
+    if (!sys::fileInfo(full, &info))
+      throw PublishError("product file \"" + relative + "\" cannot be read (a broken link?)");
     if (info.isDevice) throw PublishError("product file \"" + relative + "\" is not a regular file");
     listing.out.emplace_back(relative, full);
   }
@@ -153,7 +154,8 @@ ReleaseContent buildReleaseContent(const ReleaseDescription& description,
       if (lists.emplace(path, "common").second) hasCommon = true;
     }
     if (!hasCommon && !variantOf.empty())
-      throw PublishError(where + " has arch or language files but no common file; the updater reads those lists only "
+      throw PublishError(where +
+                         " has arch or language files but no common file; the updater reads those lists only "
                          "beside a common list");
 
     for (const auto& [path, list] : lists) {
@@ -167,7 +169,8 @@ ReleaseContent buildReleaseContent(const ReleaseDescription& description,
   for (const std::string& entry : description.apply) {
     auto it = claims.find(entry);
     if (it == claims.end() || it->second.module != description.main)
-      throw PublishError("applier file \"" + entry + "\" is not a file of the main module \"" + description.main + "\"");
+      throw PublishError("applier file \"" + entry + "\" is not a file of the main module \"" + description.main +
+                         "\"");
     if (it->second.list != "common")
       content.warnings.push_back("applier file \"" + entry + "\" is only in " + it->second.list +
                                  "; other installations cannot be updated");
@@ -179,7 +182,8 @@ ReleaseContent buildReleaseContent(const ReleaseDescription& description,
 
   for (const auto& [path, claim] : claims) {
     if (isStateFile(path))
-      throw PublishError("product file \"" + path + "\" cannot be published: the updater keeps the installation's own "
+      throw PublishError("product file \"" + path +
+                         "\" cannot be published: the updater keeps the installation's own "
                          "state under that name");
     ReleaseFile file;
     file.path = path;

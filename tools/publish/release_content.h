@@ -16,8 +16,8 @@ struct ReleaseFile {
   std::string path;     // relative, '/'-separated: the installed path
   std::wstring source;  // where its bytes are read from
   std::string module;
-  std::string list;     // "common", "arch_<arch>" or "lang_<lang>"
-  std::string hash;     // SHA-256 of the content, lowercase hex
+  std::string list;  // "common", "arch_<arch>" or "lang_<lang>"
+  std::string hash;  // SHA-256 of the content, lowercase hex
   uint64_t size = 0;
 };
 

@@ -28,7 +28,8 @@ class Checker {
 
   std::string word(yajl_val value, const std::string& key) const {
     std::string text = string(value, key);
-    if (!isPlainWord(text)) fail("\"" + key + "\" must be a word of letters, digits, \"_\", \"-\" or \".\", not \"" + text + "\"");
+    if (!isPlainWord(text))
+      fail("\"" + key + "\" must be a word of letters, digits, \"_\", \"-\" or \".\", not \"" + text + "\"");
     return text;
   }
 
@@ -92,7 +93,8 @@ class Checker {
     ModuleRule rule;
     rule.name = name;
     std::string where = "modules." + name;
-    if (!isPlainWord(name)) fail("module name \"" + name + "\" must be a word of letters, digits, \"_\", \"-\" or \".\"");
+    if (!isPlainWord(name))
+      fail("module name \"" + name + "\" must be a word of letters, digits, \"_\", \"-\" or \".\"");
     if (YAJL_IS_STRING(value) || YAJL_IS_ARRAY(value)) {
       rule.files = patterns(value, where);
       return rule;
@@ -139,8 +141,8 @@ const ModuleRule* ReleaseDescription::findModule(const std::string& name) const 
 bool isPlainWord(const std::string& word) {
   if (word.empty() || word == "." || word == "..") return false;
   for (char c : word) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-              c == '.';
+    bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
     if (!ok) return false;
   }
   return true;
@@ -210,7 +212,8 @@ ReleaseDescription parseReleaseDescription(const std::string& text, const std::s
       haveModules = true;
     } else if (key == "exclusive_modules") {
       if (!YAJL_IS_ARRAY(v)) check.fail("\"exclusive_modules\" must be an array of module names or lists of them");
-      for (size_t g = 0; g < v->u.array.len; ++g) d.exclusive_modules.push_back(check.strings(v->u.array.values[g], key));
+      for (size_t g = 0; g < v->u.array.len; ++g)
+        d.exclusive_modules.push_back(check.strings(v->u.array.values[g], key));
     } else if (key == "setup") {
       if (!YAJL_IS_ARRAY(v)) check.fail("\"setup\" must be an array of [name, flag] pairs");
       for (size_t s = 0; s < v->u.array.len; ++s) {
@@ -254,7 +257,8 @@ ReleaseDescription parseReleaseDescription(const std::string& text, const std::s
     for (char c : d.lang)
       if (c < 'a' || c > 'z') check.fail("\"lang\" must be lower-case letters a-z");
   }
-  if (!d.arch.empty() && !isPlainWord(d.arch)) check.fail("\"arch\" must be a word of letters, digits, \"_\", \"-\" or \".\"");
+  if (!d.arch.empty() && !isPlainWord(d.arch))
+    check.fail("\"arch\" must be a word of letters, digits, \"_\", \"-\" or \".\"");
   return d;
 }
 

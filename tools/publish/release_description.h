@@ -16,21 +16,21 @@ using PatternList = std::vector<std::string>;
 
 struct ModuleRule {
   std::string name;
-  PatternList files;                                       // common to every arch and language
-  std::vector<std::pair<std::string, PatternList>> arch;   // arch word -> files only that arch gets
-  std::vector<std::pair<std::string, PatternList>> lang;   // language word -> files only that language gets
+  PatternList files;                                      // common to every arch and language
+  std::vector<std::pair<std::string, PatternList>> arch;  // arch word -> files only that arch gets
+  std::vector<std::pair<std::string, PatternList>> lang;  // language word -> files only that language gets
 };
 
 struct ReleaseDescription {
   uint64_t format = 1;
   std::string version;
   std::string tag;
-  std::string timestamp;  // empty: the time of publishing
+  std::string timestamp;                  // empty: the time of publishing
   std::vector<std::string> update_url;    // may be empty: then a base URL is given
   std::vector<std::string> download_url;  // likewise
   std::string main;
-  std::string lang;  // default language of a new installation; may be empty
-  std::string arch;  // default arch; may be empty
+  std::string lang;                 // default language of a new installation; may be empty
+  std::string arch;                 // default arch; may be empty
   std::vector<ModuleRule> modules;  // in the order of the file
   std::vector<std::vector<std::string>> exclusive_modules;
   std::vector<SetupEntry> setup;

@@ -1,10 +1,10 @@
 #include "publish/repository.h"
 
 #include "base/text.h"
+#include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/io_error.h"
 #include "io/sha256_writer.h"
-#include "io/file_reader.h"
 #include "publish/gzip_writer.h"
 #include "publish/publish_error.h"
 #include "publish/release_content.h"
@@ -34,7 +34,8 @@ void Repository::open() {
   sys::FileInfo info;
   if (!sys::fileInfo(root, &info)) {
     if (!sys::createFolders(root))
-      throw PublishError("cannot create the repository \"" + toUtf8(root) + "\": " + sys::errorMessage(sys::lastError()));
+      throw PublishError("cannot create the repository \"" + toUtf8(root) +
+                         "\": " + sys::errorMessage(sys::lastError()));
     createdRoot_ = true;
   } else if (!info.isFolder) {
     throw PublishError("repository \"" + toUtf8(root) + "\" is not a folder");

@@ -18,7 +18,7 @@ std::string generateMetadata(const ReleaseDescription& description, const std::s
 // text when no file belongs to it.
 std::string generateFileList(const ReleaseContent& content, const std::string& module, const std::string& list);
 
-void writeUpdateDatabase(const std::wstring& path, const ReleaseDescription& description,
-                         const std::string& timestamp, const ReleaseContent& content);
+void writeUpdateDatabase(const std::wstring& path, const ReleaseDescription& description, const std::string& timestamp,
+                         const ReleaseContent& content);
 
 }  // namespace nx::publish

@@ -23,13 +23,16 @@ bool utcNow(UtcTime* out) {
 uint64_t fileTimeNow() {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
-  return 116444736000000000ULL + static_cast<uint64_t>(ts.tv_sec) * 10000000ULL + static_cast<uint64_t>(ts.tv_nsec) / 100;
+  return 116444736000000000ULL + static_cast<uint64_t>(ts.tv_sec) * 10000000ULL +
+         static_cast<uint64_t>(ts.tv_nsec) / 100;
 }
 
 int64_t unixTimeNow() { return static_cast<int64_t>(time(nullptr)); }
 
 void sleepMs(uint32_t ms) {
-  struct timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  struct timespec ts {
+    static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L
+  };
   while (nanosleep(&ts, &ts) != 0) {
   }
 }

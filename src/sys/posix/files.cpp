@@ -224,9 +224,7 @@ bool createLevels(std::string p, mode_t mode) {
 
 }  // namespace
 
-bool createFolder(const std::wstring& path) {
-  return ::mkdir(nativePath(path).c_str(), 0755) == 0 || fail();
-}
+bool createFolder(const std::wstring& path) { return ::mkdir(nativePath(path).c_str(), 0755) == 0 || fail(); }
 
 bool createFolders(const std::wstring& path) { return createLevels(nativePath(path), 0755); }
 

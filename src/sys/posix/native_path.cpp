@@ -15,9 +15,7 @@ namespace {
 constexpr uint32_t kEscapeBase = 0xDC00;
 constexpr uint32_t kReplacement = 0xFFFD;
 
-bool isEscape(uint32_t c) {
-  return (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) || c == kEscapeBase + '\\';
-}
+bool isEscape(uint32_t c) { return (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) || c == kEscapeBase + '\\'; }
 
 // Length of the valid UTF-8 sequence at s[i] and its code point; 0 when the
 // byte there does not start one.

@@ -24,7 +24,8 @@ OsVersion osVersion() {
   OsVersion version;
   struct utsname names;
   if (::uname(&names) != 0) return version;
-  for (const char* c = names.sysname; *c; ++c) version.key += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+  for (const char* c = names.sysname; *c; ++c)
+    version.key += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
   // A kernel release reads "6.1.0-18-amd64": major 6, minor 1.
   size_t pos = 0;
   version.major = readNumber(names.release, pos);
