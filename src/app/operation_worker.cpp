@@ -34,7 +34,7 @@ void operationWorker(const OperationBlock& block) {
     // The last moment a Cancel can stop the run: after it, another process
     // takes over.
     if (updater.cancelRequested()) failWith(updater, ErrorCode::UserCancelled, "");
-    if (updater.selfUpdateStage == 2)
+    if (updater.selfUpdateStage == SelfUpdateStage::Continue)
       updater.startNewUpdater();
     else
       updater.applyUpdate();

@@ -93,7 +93,7 @@ int continueWithLog(const StageArguments& stage, MiniLog& log) {
   updater.writeFolder = stage.writeFolder;
   updater.stagingFolder = stage.stagingFolder;
   updater.readHandOverFile(joinPath(stage.stagingFolder, L"_update_info"));
-  updater.selfUpdateStage = 2;
+  updater.selfUpdateStage = SelfUpdateStage::Continue;
 
   int32_t index = -1;
   for (size_t i = 0; i < updater.versions.size(); ++i)

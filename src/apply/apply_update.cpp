@@ -100,7 +100,7 @@ void Autoupdater::applyUpdate() {
   // The extraction does not poll: a Cancel that came meanwhile still stops
   // the run before another process takes it over.
   if (cancelRequested()) failWith(*this, ErrorCode::UserCancelled, "");
-  startUpdateApplier(program, selfUpdateStage == 1 ? L"continue" : L"bootstrap", folder);
+  startUpdateApplier(program, selfUpdateStage == SelfUpdateStage::OwnFilesFirst ? L"continue" : L"bootstrap", folder);
 }
 
 void Autoupdater::startUpdateApplier(const std::wstring& program, const std::wstring& stageWord,

@@ -39,6 +39,13 @@ struct VersionEntry {
   std::string requirements;  // conditions on the running system; empty: none
 };
 
+// Where a run stands in a self-update, the updater's own files changing.
+enum class SelfUpdateStage : uint32_t {
+  None = 0,           // a normal run: every object is fetched, then the bootstrap stage applies
+  OwnFilesFirst = 1,  // only the updater's own objects were fetched; the new updater continues
+  Continue = 2,       // this is the continue stage: the new updater fetches the rest
+};
+
 // Object id -> size in bytes; each id once.
 using ObjectSet = std::unordered_map<std::string, uint64_t>;
 
@@ -148,7 +155,7 @@ class Autoupdater {
   double rate = 0;                      // bytes per second, exponential average
   double decay = 0.2;                   // per second
   std::atomic<float> shownRate{0.0f};   // shared: the rate for the dialog
-  uint32_t selfUpdateStage = 0;         // 0 normal, 1 own objects fetched first, 2 continue stage
+  SelfUpdateStage selfUpdateStage = SelfUpdateStage::None;
   std::vector<ApplyEntry> applyList;
   std::vector<std::string> installList;
 

@@ -100,10 +100,10 @@ void Autoupdater::downloadUpdate() {
 
   ObjectSet own;
   prepareApplyFiles(newDatabase, all, own);
-  if (!own.empty() && selfUpdateStage != 2) {
+  if (!own.empty() && selfUpdateStage != SelfUpdateStage::Continue) {
     log().log(MiniLog::INFO, "Updating the updater...");
     writeHandOverFile(joinPath(stagingFolder, L"_update_info"));
-    selfUpdateStage = 1;
+    selfUpdateStage = SelfUpdateStage::OwnFilesFirst;
     downloadObjects(store, std::move(own));
   } else {
     downloadObjects(store, std::move(all));

@@ -121,7 +121,7 @@ TEST_F(ApplyTest, TheSecondApplyEntryRunsTheNextStage) {
       {"applier", object("applier")}, {"autoupdate", fromUtf8(base + "/bin/autoupdate")}, {"extra", object("extra")}};
   for (uint32_t stage : {0u, 1u}) {
     fs::remove(record);
-    updater.selfUpdateStage = stage;
+    updater.selfUpdateStage = static_cast<SelfUpdateStage>(stage);
     updater.installList = stage ? std::vector<std::string>{"maps", "music"} : std::vector<std::string>{};
     updater.applyUpdate();
     EXPECT_EQ(waitForFile(record),

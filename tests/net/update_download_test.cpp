@@ -61,7 +61,7 @@ TEST_F(DownloadTest, UpgradeFetchesOnlyNewContentOverOneConnectionAndASecondRunN
   EXPECT_TRUE(first->log.contains("Cached " + std::to_string(wanted.database_size) + " bytes in 1 objects"));
   EXPECT_EQ(first->updater->progress.load(), 1.0f);
   // The updater program did not change: it comes from the installation.
-  EXPECT_EQ(first->updater->selfUpdateStage, 0u);
+  EXPECT_EQ(first->updater->selfUpdateStage, SelfUpdateStage::None);
   ASSERT_EQ(first->updater->applyList.size(), 2u);
   EXPECT_EQ(first->updater->applyList[1].source, joinPath(base(), std::string("bin/autoupdate")));
   first.reset();
@@ -88,7 +88,7 @@ TEST_F(SelfUpdateTest, OnlyTheUpdatersOwnObjectsComeFirstAndTheHandOverFileKeeps
   verifyAndDownload(*run, "2.0");
 
   EXPECT_TRUE(run->log.contains("INFO   : Updating the updater..."));
-  EXPECT_EQ(u.selfUpdateStage, 1u);
+  EXPECT_EQ(u.selfUpdateStage, SelfUpdateStage::OwnFilesFirst);
   EXPECT_EQ(stored(), (std::set<std::string>{databaseId, own}));
   ASSERT_EQ(u.applyList.size(), 2u);
   EXPECT_EQ(u.applyList[0].name, "applier");
