@@ -2,6 +2,7 @@
 
 #include "io/io_error.h"
 #include "sys/errors.h"
+#include "sys/owned_handle.h"
 
 namespace nx {
 
@@ -30,12 +31,9 @@ std::string readFileHead(const std::wstring& path, size_t limit) {
 
 bool readFileToWriter(const std::wstring& path, Writer& out, std::function<bool()> cancelled, uint64_t* sizeOut,
                       uint64_t* timeOut) {
-  sys::Handle h = sys::openRead(path);
-  if (h == sys::invalidHandle) throw OpenFileError(path, sys::lastError());
-  struct Closer {
-    sys::Handle h;
-    ~Closer() { sys::close(h); }
-  } closer{h};
+  sys::OwnedHandle file(sys::openRead(path));
+  if (!file.valid()) throw OpenFileError(path, sys::lastError());
+  const sys::Handle h = file.get();
 
   char buffer[kChunkSize];
   uint64_t total = 0;

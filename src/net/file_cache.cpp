@@ -9,6 +9,7 @@
 #include "io/zip_archive.h"
 #include "sys/errors.h"
 #include "sys/files.h"
+#include "sys/owned_handle.h"
 
 namespace nx {
 
@@ -147,21 +148,16 @@ std::string readInfo(UnzipFile& archive) {
 
 // Pushes the finished archive to the disk before it replaces the old one.
 void syncToDisk(const std::wstring& temp, const std::wstring& path) {
-  sys::Handle h = sys::openAlways(temp);
-  if (h == sys::invalidHandle) throw IOError(L"write", path, 0u);
-  bool synced = sys::flush(h);
-  uint32_t error = sys::lastError();
-  sys::close(h);
-  if (!synced) throw IOError(L"write", path, error);
+  sys::OwnedHandle file(sys::openAlways(temp));
+  // The error is read while building the exception, before the handle closes.
+  if (!file.valid() || !sys::flush(file.get())) throw IOError(L"write", path, 0u);
 }
 
 }  // namespace
 
 void saveFileCache(const std::wstring& path, const Database& db) {
   std::wstring temp;
-  sys::Handle h = sys::createUnique(path, &temp);
-  if (h == sys::invalidHandle) throw IOError(L"create", path, 0u);
-  sys::close(h);
+  if (!sys::OwnedHandle(sys::createUnique(path, &temp)).valid()) throw IOError(L"create", path, 0u);
   try {
     try {
       ZipFile archive(temp);
