@@ -103,6 +103,18 @@ void Autoupdater::applyUpdate() {
   startUpdateApplier(program, selfUpdateStage == SelfUpdateStage::OwnFilesFirst ? L"continue" : L"bootstrap", folder);
 }
 
+void Autoupdater::startNewUpdater() {
+  log().log(MiniLog::INFO, "Starting new updater...");
+  const std::wstring folder = createStagingFolder();
+  if (applyList.empty()) failWith(*this, ErrorCode::DatabaseError, "applier is not prepared");
+  // With the applier alone in the "apply" list, the program that runs this
+  // continue stage is the first process's copy of itself in the staging
+  // folder; that copy goes on as the bootstrap stage.
+  const std::wstring program =
+      applyList.size() >= 2 ? joinPath(folder, applyList[1].name) : joinPath(folder, fileNamePart(executablePath()));
+  startUpdateApplier(program, L"bootstrap", folder);
+}
+
 void Autoupdater::startUpdateApplier(const std::wstring& program, const std::wstring& stageWord,
                                      const std::wstring& folder) {
   const std::vector<std::wstring> line =

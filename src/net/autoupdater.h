@@ -90,43 +90,94 @@ class Autoupdater {
   void setUserAgent();
 
   // ---- update check (net/update_check.cpp) ----
+  // Asks the update URLs of the database, in random order, until one gives a
+  // usable reply (a forced branch replaces each URL's last piece). Stops
+  // asking once Cancel was pressed. Throws the last server's Fail.
   void checkForUpdates(const std::string& forcedBranch);
+  // One GET of url (with "?mods=" and "&src="): 204 keeps the reply state as
+  // it was; 200 replaces the mirrors and the offered versions (only those
+  // whose requirements this system meets) and sets latestIndex and
+  // repairIndex. Fails with code 1 on Cancel, 4 on another status or a
+  // transport failure, 5 on a reply that cannot be used.
   void queryUpdateServer(const std::string& url);
 
   // ---- file lists, file cache and object store (net/object_cache.cpp) ----
+  // Loads the installed database's file table and the write folder's file
+  // cache into it (an unreadable cache only marks it dirty). Code 1 when
+  // Cancel came since the operation started.
   void loadFileLists(const std::wstring& writeFolder);
+  // Reads autoupdate.cache into the file records; a failure is a WARNING and
+  // leaves the cache to be written anew.
   void loadFileCache();
+  // Hashes, in parallel, every file of a selected module whose size or time
+  // differs from the cache; code 1 on Cancel (records done so far stay).
   void refreshInstalledFiles();
+  // The same for one record.
   void refreshFileRecord(FileRecord& record);
+  // Writes autoupdate.cache when a record changed since it was loaded.
   void saveFileCacheIfDirty();
+  // True when the store holds object id whole and with the right digest; a
+  // corrupt or foreign entry in its place is deleted (code 6 when it cannot
+  // be). Creates the object's fan-out folder.
   bool isObjectCached(const std::wstring& store, const std::string& id);
+  // Deletes every object of the store that is not in keep (and fan-out
+  // folders left empty); names that are not object ids are left alone.
   void pruneObjectStore(const std::wstring& store, const ObjectSet& keep);
 
   // ---- hand-over file of a self-update (net/hand_over_file.cpp) ----
+  // Writes the mirrors and the selected version in the reply's format.
   void writeHandOverFile(const std::wstring& path);
+  // Reads them back (bounded like a reply) into downloadUrls and versions;
+  // throws IOError for a file that is missing, not regular or too large.
   void readHandOverFile(const std::wstring& path);
 
   // ---- download (net/update_download.cpp, net/update_download_object.cpp) ----
   // Every id becomes a path only once it is an object id (64 lowercase hex
   // digits); anything else fails with code 5 "invalid database structure".
+  // Selects versions[index] ("unknown version_id selected", code 0, when
+  // there is none) and downloads it into the staging folder.
   void selectVersion(const std::wstring& stagingFolder, int32_t index);
+  // Fetches the new database, carries the installation state over to it,
+  // works out the objects the installation lacks, prunes the rest from the
+  // store and fetches them; when the updater's own files change (and this is
+  // not the continue stage), only those, after writing the hand-over file.
   void downloadUpdate();
   // Creates the staging folder private to the user; code 6 when it cannot be
   // created or is not safe to run programs from.
   std::wstring createStagingFolder();
+  // Fetches each object the store does not hold yet, trying the mirrors in
+  // turn; progress counts what the store already holds as done.
   void downloadObjects(const std::wstring& store, ObjectSet objects);
+  // Tries each mirror once, starting at the front; a failed mirror moves to
+  // the back for every later object. Code 5 when none gives the object.
   // size: the object's announced size (content after gunzip). A body larger
   // than that plus a small margin, or one that inflates beyond it, ends the
   // attempt as a failed mirror.
   void fetchObject(std::deque<std::string>& urls, const std::wstring& store, const std::string& id, uint64_t size);
+  // One attempt at one mirror: true when the object is stored whole and
+  // verified; false (logged) for a failed mirror. Throws for Cancel (1), a
+  // full disk (8), bad gzip data (5) and other local failures (6).
   bool downloadObject(const std::string& url, const std::wstring& store, const std::string& id, uint64_t size);
 
-  // ---- applying (apply/prepare_apply_files.cpp, apply/apply_update.cpp, apply/stages.cpp) ----
+  // ---- applying (apply/prepare_apply_files.cpp, apply/apply_update.cpp) ----
+  // Fills applyList from the new database's apply entries: each from its
+  // downloaded object when the update brings it, else from the installed
+  // file; the objects of the updater's own files go to updaterObjects.
   void prepareApplyFiles(const Database& newDatabase, const ObjectSet& objects, ObjectSet& updaterObjects);
+  // Copies the applier files into folder under their plain names, checking
+  // each object's digest once more, and makes them executable.
   void extractApplyFiles(const std::wstring& stagingFolder);
+  // Extracts the applier files and starts the next stage (continue when the
+  // updater's own files came first, else bootstrap) without waiting; code 1
+  // when Cancel came before the hand-over.
   void applyUpdate();
+  // Starts program with the stage command line; code 2 "Can't start update
+  // applier" when it cannot be started.
   void startUpdateApplier(const std::wstring& program, const std::wstring& stageWord,
                           const std::wstring& stagingFolder);
+  // The continue stage's hand-over: starts the bootstrap stage from the
+  // staging folder (the new updater when it is among the applier files, else
+  // the copy of this program the first process left there).
   void startNewUpdater();
 
   // True when the user asked to stop.
