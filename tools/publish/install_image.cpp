@@ -163,14 +163,17 @@ ImageResult makeImage(const ImageOptions& options) {
   UpdateReply reply = parseReply(text, "reply file \"" + toUtf8(replyPath) + "\"");
   // As the updater picks `update VERSION`: the last match, here the newest.
   const ReplyVersion* chosen = nullptr;
-  std::string published;
+  std::vector<std::string> published;
   for (const ReplyVersion& v : reply.versions) {
     if (versionMatches(v.version, options.version)) chosen = &v;
-    published += (published.empty() ? "" : ", ") + v.version;
+    if (std::find(published.begin(), published.end(), v.version) == published.end()) published.push_back(v.version);
   }
-  if (!chosen)
+  if (!chosen) {
+    std::string list;
+    for (const std::string& v : published) list += (list.empty() ? "" : ", ") + v;
     throw PublishError("version \"" + options.version + "\" is not published on channel \"" + result.channel +
-                       "\" (published: " + (published.empty() ? "none" : published) + ")");
+                       "\" (published: " + (list.empty() ? "none" : list) + ")");
+  }
   result.version = chosen->version;
   result.timestamp = chosen->timestamp;
   result.databaseId = chosen->database_id;
