@@ -90,11 +90,6 @@ void runCheck(Autoupdater& updater, const std::string& branch, CheckResult& resu
 
 }  // namespace
 
-bool versionMatches(const std::string& offered, const std::string& wanted) {
-  if (offered.size() < wanted.size() || offered.compare(0, wanted.size(), wanted) != 0) return false;
-  return offered.size() == wanted.size() || offered[wanted.size()] == '.';
-}
-
 int32_t checkAndConfirm(Autoupdater& updater, MiniLog& log, UpdateMode mode, const std::string& target) {
   const Target wanted = parseTarget(target, updater.database.version);
   CheckResult result;

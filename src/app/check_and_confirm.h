@@ -7,6 +7,7 @@
 
 #include "base/mini_log.h"
 #include "net/autoupdater.h"
+#include "net/version_match.h"
 
 namespace nx {
 
@@ -17,9 +18,5 @@ enum class UpdateMode : int32_t { Check = 0, Update = 1, Repair = 2 };
 // check failed: a failure is logged, and shown except in mode Check).
 // target: "VERSION", "BRANCH", "BRANCH:VERSION" or "BRANCH:=" (UTF-8).
 int32_t checkAndConfirm(Autoupdater& updater, MiniLog& log, UpdateMode mode, const std::string& target);
-
-// The offered version equals the wanted one, or the wanted one is a prefix of
-// it that ends just before a "." ("1.2" matches "1.2" and "1.2.5", not "1.20").
-bool versionMatches(const std::string& offered, const std::string& wanted);
 
 }  // namespace nx

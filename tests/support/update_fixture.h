@@ -25,7 +25,7 @@ class UpdateFixture : public ::testing::Test {
 
   std::string root() const { return std::filesystem::path(dir.path()).string(); }
   std::string path(const std::string& rel) const { return root() + "/" + rel; }
-  std::string repo() const { return path("repo"); }
+  std::string repo() const { return path("r\xC3\xA9po 1"); }  // a URL cannot hold this name as it stands
   std::string install() const { return path("install"); }
   std::string writeFolder(const std::string& name = "VELTRA") const { return path("data/" + name); }
   std::string stagingFolder() const { return path("cache/VELTRA/update"); }

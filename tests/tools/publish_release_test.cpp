@@ -135,7 +135,7 @@ TEST_F(PublishTest, SecondVersionKeepsTheFirstAndImagesMatchTheirProduct) {
     SCOPED_TRACE(v);
     const std::string n = std::to_string(v), target = path("image" + n), lang = v == 1 ? "de" : "en";
     ProgramResult run =
-        publish({"image", repo, n + ".0", target, "--lang", lang, "--module", v == 1 ? "veltra" : "maps"});
+        publish({"image", repo, n, target, "--lang", lang, "--module", v == 1 ? "veltra" : "maps"});  // n.0
     ASSERT_EQ(run.status, 0) << run.err;
     auto image = snapshot(target);
     for (const auto& [rel, bytes] : snapshot(kExamples + "/product-v" + n)) {
@@ -175,6 +175,7 @@ TEST_F(PublishTest, FailuresGiveOneClearLineAndLeaveTheRepositoryAsItWas) {
       {R"("modules": {"m": ["veltra.sh"]}, "launch": 3)", "\"launch\" must be a string or an array of strings"},
       {R"("modules": {"m": ["veltra.sh"]}, "lauch": [])", "unknown key \"lauch\""},
       {R"("modules": {"m": {"lang": {"de": "lang/de/**"}}})", "no common file"},
+      {"\"modules\": {\"m\": [\"veltra.sh\"]},\n \"x\" 1", "JSON error at line 2, column 6: parse error: "},
   };
   for (const auto& [rest, expected] : cases) {
     SCOPED_TRACE(expected);
@@ -185,6 +186,12 @@ TEST_F(PublishTest, FailuresGiveOneClearLineAndLeaveTheRepositoryAsItWas) {
     expectFailure(publish({"release", path("d.json"), kExamples + "/product-v2", repo}), expected);
   }
   expectFailure(publish({"release", path("none.json"), kExamples + "/product-v2", repo}), "none.json");
+  expectFailure(publish({"release", kExamples + "/release-v2.json", kExamples + "/product-v2", repo}),
+                "no file \"bin/applier\" in the product folder; add the applier file with --add bin/applier=FILE");
+  for (const auto& [word, shown] : {std::pair{"--version", "publish ("}, {"--help", "usage: publish"}}) {
+    ProgramResult asked = publish({"image", word});
+    EXPECT_TRUE(asked.status == 0 && asked.err.empty() && asked.out.starts_with(shown)) << asked.out;
+  }
   EXPECT_EQ(publish({"release", path("d.json")}).status, 2);
   EXPECT_EQ(publish({"image", repo, "1.0", path("t"), "--colour", "red"}).status, 2);
   EXPECT_EQ(snapshot(repo), before);
@@ -210,9 +217,10 @@ TEST_F(PublishTest, HostileProductsAndFailuresOnTheWayAreRefusedClearly) {
   writeAll(path("secret"), "outside the product\n");
   writeAll(path("d.json"), R"({"version": "1", "tag": "beta", "main": "core", "modules": {"core": ["**"]},
     "launch": "run.sh", "apply": "run.sh"})");
-  auto release = [&](const std::string& more = "", bool smallDisk = false) {
-    std::vector<std::string> words{"release", path("d.json"), product, repo, "--base-url", "https://host/repo/"};
-    if (!more.empty()) words.push_back(more);
+  auto release = [&](const std::vector<std::string>& more = {}, bool smallDisk = false) {
+    const std::string baseUrl = "https://host/my repo%20\xC3\xA9/";
+    std::vector<std::string> words{"release", path("d.json"), product, repo, "--base-url", baseUrl};
+    words.insert(words.end(), more.begin(), more.end());
     return publish(words, smallDisk);
   };
   auto refused = [&](const std::string& line) {
@@ -245,23 +253,42 @@ TEST_F(PublishTest, HostileProductsAndFailuresOnTheWayAreRefusedClearly) {
   fs::create_symlink(path("secret"), product + "/data/secret.txt");
   refused("product file \"data/secret.txt\" is a symbolic link that leaves the product folder (to \"" + path("secret") +
           "\"); give --follow-links to publish what it points to");
-  EXPECT_EQ(release("--follow-links=yes").status, 2);
+  EXPECT_EQ(release({"--follow-links=yes"}).status, 2);
 
   // A disk that takes the objects but not the database: the disk's own reason, nothing left behind.
-  ProgramResult full = release("--follow-links", true);
+  ProgramResult full = release({"--follow-links"}, true);
   expectFailure(full, "publish: cannot write the update database");
   EXPECT_PRED2(contains, full.err, "File too large");
   EXPECT_FALSE(fs::exists(repo));
 
-  // A base URL with a trailing "/" gives single slashes.
-  ProgramResult run = release("--follow-links");
+  // A base URL with a trailing "/" gives single slashes; what a URL cannot hold is encoded, an escape kept.
+  ProgramResult run = release({"--follow-links"});
   ASSERT_EQ(run.status, 0) << run.err;
   auto reply = readReply(repo + "/update/beta");
-  EXPECT_EQ(reply["download_url.0"], "https://host/repo/objects");
+  EXPECT_EQ(reply["download_url.0"], "https://host/my%20repo%20%C3%A9/objects");
   Database db = readDatabase(objectFile(repo, reply["versions.0.database_id"]), {"core"});
-  EXPECT_EQ(db.update_url, std::vector<std::string>{"https://host/repo/update/beta"});
+  EXPECT_EQ(db.update_url, std::vector<std::string>{"https://host/my%20repo%20%C3%A9/update/beta"});
   EXPECT_EQ(gunzip(objectFile(repo, db.files.at("data/secret.txt").hash)), "outside the product\n");
   EXPECT_EQ(db.files.at("data/alias.sh").hash, db.files.at("run.sh").hash);
+
+  // Versions of a channel never share a timestamp (the updater offers only a
+  // newer one): without one a version comes after the newest, here one far
+  // ahead; one that another version has is refused.
+  const std::string description = readAll(path("d.json")), ahead = "2999-12-31T23:59:59Z";
+  auto describe = [&](const std::string& v) {
+    std::string d = description;
+    writeAll(path("d.json"), d.replace(d.find("\"1\""), 3, "\"" + v + "\""));
+  };
+  describe("2");
+  ASSERT_EQ(release({"--follow-links", "--timestamp", ahead}).status, 0);
+  describe("3");
+  ASSERT_EQ(release({"--follow-links"}).status, 0);
+  expectFailure(
+      release({"--follow-links", "--timestamp", ahead}),
+      "version \"3\" cannot take the timestamp \"" + ahead + "\": version \"2\" of channel \"beta\" has it already");
+  reply = readReply(repo + "/update/beta");
+  EXPECT_EQ(reply["versions.1.version"] + " " + reply["versions.2.version"] + " " + reply["versions.2.timestamp"],
+            "2 3 3000-01-01T00:00:00Z");
 
   // A database object that is an empty zip archive is called what it is.
   const std::string emptyZip("PK\x05\x06" + std::string(18, '\0')),
@@ -289,7 +316,7 @@ TEST_F(PublishTest, ArchListsLargeAndEmptyFilesAndDamagedObjects) {
                                                                      {"notes/big.txt", big},
                                                                      {"notes/empty.txt", ""}})
     writeAll(product + "/" + rel, bytes);
-  writeAll(path("d.json"), R"({"version": "7", "tag": "beta", "main": "core", "arch": "x86_64", "lang": "en",
+  writeAll(path("d.json"), R"({"version": "7", "tag": "beta", "main": "core", "arch": "x86_64",
     "modules": {"core": {"files": ["run.sh", "notes", "bin/**"],
                          "arch": {"x86_64": "bin/x86_64/*", "arm64": ["bin/arm64/engine"]}}},
     "launch": "run.sh", "apply": "run.sh", "requirements": "windows:6.1"})");
@@ -306,6 +333,7 @@ TEST_F(PublishTest, ArchListsLargeAndEmptyFilesAndDamagedObjects) {
   ASSERT_EQ(publish({"image", repo, "7", path("arm"), "--arch", "arm64"}).status, 0);
   auto arm = snapshot(path("arm"));
   EXPECT_TRUE(arm["bin/arm64/engine"] == "engine for arm64\n" && !arm.count("bin/x86_64"));
+  EXPECT_EQ(arm.count("Config/lang.cfg"), 0u);  // no language files: none is needed
   EXPECT_TRUE(arm["notes/read me.txt"] == "same bytes\n" && arm["notes/big.txt"] == big);
   EXPECT_TRUE(arm.count("notes/empty.txt") && arm["notes/empty.txt"].empty());
 
@@ -314,7 +342,11 @@ TEST_F(PublishTest, ArchListsLargeAndEmptyFilesAndDamagedObjects) {
   writeAll(objectFile(repo, id), "not gzip, not the content");
   expectFailure(publish({"image", repo, "7", path("x86")}), "object " + id + " is damaged");
   EXPECT_FALSE(fs::exists(path("x86")));
-  EXPECT_EQ(publish({"image", repo, "8", path("x86")}).status, 1);  // no such version
+  expectFailure(publish({"image", repo, "8", path("x86")}),
+                "version \"8\" is not published on channel \"beta\" (published: 7)");
+  // A timestamp of another form cannot be followed.
+  expectFailure(publish({"release", path("d.json"), product, repo, "--base-url", "x"}),
+                "has the timestamp \"T1\", and no later one");
 }
 
 }  // namespace

@@ -15,7 +15,10 @@ const char* const kUsage =
     "                       [--channel CHANNEL] [--timestamp TIME] [--base-url URL] [--add PATH=FILE]...\n"
     "                       [--follow-links]\n"
     "       publish image REPOSITORY VERSION TARGET_FOLDER\n"
-    "                     [--channel CHANNEL] [--arch ARCH] [--lang LANG] [--module NAME]...\n";
+    "                     [--channel CHANNEL] [--arch ARCH] [--lang LANG] [--module NAME]...\n"
+    "       publish --help | --version\n";
+
+const char* const kVersion = "publish (VELTRA autoupdate) 1.0\n";
 
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -125,7 +128,7 @@ int image(const std::vector<std::string>& words, std::ostream& out, std::ostream
   for (const std::string& note : r.notes) err << "publish: " << note << "\n";
   std::string modules;
   for (const std::string& m : r.modules) modules += (modules.empty() ? "" : ",") + m;
-  out << "installed version " << options.version << " (" << r.timestamp << ") of channel " << r.channel << " into "
+  out << "installed version " << r.version << " (" << r.timestamp << ") of channel " << r.channel << " into "
       << w.positional[2] << ": " << r.files << " files, arch " << r.arch << ", lang " << r.lang << ", modules "
       << modules << "\n";
   return 0;
@@ -136,9 +139,16 @@ int image(const std::vector<std::string>& words, std::ostream& out, std::ostream
 int runPublish(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
   try {
     if (words.empty()) throw UsageError("no command");
-    if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
-      out << kUsage;
-      return 0;
+    // Asked for anywhere ("publish image --help" too), these answer and do nothing else.
+    for (const std::string& word : words) {
+      if (word == "--version") {
+        out << kVersion;
+        return 0;
+      }
+      if (word == "--help" || word == "-h" || words[0] == "help") {
+        out << kUsage;
+        return 0;
+      }
     }
     if (words[0] == "release") return release(words, out, err);
     if (words[0] == "image") return image(words, out, err);

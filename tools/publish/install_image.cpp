@@ -1,7 +1,11 @@
 #include "publish/install_image.h"
 
+#include <minizip/unzip.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <set>
+#include <string_view>
 #include <system_error>
 
 #include "base/mini_log.h"
@@ -15,6 +19,8 @@
 #include "io/gunzip_writer.h"
 #include "io/io_error.h"
 #include "io/sha256_writer.h"
+#include "io/zip_archive.h"
+#include "net/version_match.h"
 #include "publish/path_pattern.h"
 #include "publish/publish_error.h"
 #include "publish/release_content.h"
@@ -92,6 +98,23 @@ bool isEmptyZip(const std::wstring& path) {
   return bytes.size() == 22u + u16(20);
 }
 
+// The modules that have a language list (member "modules/<m>/lang_<lang>.json").
+std::set<std::string> modulesWithLanguageLists(const std::wstring& dbPath) {
+  std::set<std::string> modules;
+  UnzipFile archive(dbPath);
+  unzFile zip = static_cast<unzFile>(archive.handle);
+  for (int more = unzGoToFirstFile(zip); more == UNZ_OK; more = unzGoToNextFile(zip)) {
+    char name[512] = {};  // a longer name is cut: still not terminated by the library
+    if (unzGetCurrentFileInfo64(zip, nullptr, name, sizeof name - 1, nullptr, 0, nullptr, 0) != UNZ_OK) break;
+    const std::string_view member(name);
+    const size_t slash = member.find('/', 8);
+    if (member.starts_with("modules/") && slash != std::string_view::npos &&
+        member.substr(slash + 1).starts_with("lang_"))
+      modules.emplace(member.substr(8, slash - 8));
+  }
+  return modules;
+}
+
 void writeText(const std::wstring& path, const std::string& text) {
   FileWriter file(path);
   file.write(text.data(), text.size());
@@ -138,11 +161,20 @@ ImageResult makeImage(const ImageOptions& options) {
     }
   }
   UpdateReply reply = parseReply(text, "reply file \"" + toUtf8(replyPath) + "\"");
+  // As the updater picks `update VERSION`: the last match, here the newest.
   const ReplyVersion* chosen = nullptr;
-  for (const ReplyVersion& v : reply.versions)
-    if (v.version == options.version) chosen = &v;  // the newest build of that version
-  if (!chosen)
-    throw PublishError("version \"" + options.version + "\" is not published on channel \"" + result.channel + "\"");
+  std::vector<std::string> published;
+  for (const ReplyVersion& v : reply.versions) {
+    if (versionMatches(v.version, options.version)) chosen = &v;
+    if (std::find(published.begin(), published.end(), v.version) == published.end()) published.push_back(v.version);
+  }
+  if (!chosen) {
+    std::string list;
+    for (const std::string& v : published) list += (list.empty() ? "" : ", ") + v;
+    throw PublishError("version \"" + options.version + "\" is not published on channel \"" + result.channel +
+                       "\" (published: " + (list.empty() ? "none" : list) + ")");
+  }
+  result.version = chosen->version;
   result.timestamp = chosen->timestamp;
   result.databaseId = chosen->database_id;
   if (result.databaseId.size() != 64 || result.databaseId.find_first_not_of("0123456789abcdef") != std::string::npos)
@@ -178,7 +210,6 @@ ImageResult makeImage(const ImageOptions& options) {
     if (!options.arch.empty()) db.arch = options.arch;
     if (db.arch.empty()) db.arch = "x86_64";
     if (!options.lang.empty()) db.lang = options.lang;
-    if (db.lang.empty()) throw PublishError("the release names no default language; choose one with --lang");
     for (char c : db.lang)
       if (c < 'a' || c > 'z') throw PublishError("language \"" + db.lang + "\" must be lower-case letters a-z");
     if (!isPlainWord(db.arch)) throw PublishError("arch \"" + db.arch + "\" is not a plain word");
@@ -188,6 +219,11 @@ ImageResult makeImage(const ImageOptions& options) {
     for (const std::string& name : options.modules)
       if (!selectModule(db, name, log))
         throw PublishError("version \"" + options.version + "\" has no module \"" + name + "\"");
+    if (db.lang.empty())
+      for (const std::string& module : modulesWithLanguageLists(dbPath))
+        if (db.modules.count(module) && db.modules[module])
+          throw PublishError("module \"" + module +
+                             "\" has language files and the release names no default language; choose one with --lang");
     loadFileLists(db, dbPath);
 
     std::vector<const FileRecord*> records;
@@ -216,7 +252,7 @@ ImageResult makeImage(const ImageOptions& options) {
     saveInstallState(joinPath(options.target, L"autoupdate.cfg"), db);
     if (!sys::createFolders(joinPath(options.target, L"Config")))
       throw PublishError("cannot create the Config folder: " + sys::errorMessage(sys::lastError()));
-    writeText(joinPath(options.target, L"Config/lang.cfg"), db.lang);
+    if (!db.lang.empty()) writeText(joinPath(options.target, L"Config/lang.cfg"), db.lang);
 
     result.arch = db.arch;
     result.lang = db.lang;

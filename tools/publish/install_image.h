@@ -11,7 +11,7 @@ namespace nx::publish {
 
 struct ImageOptions {
   std::wstring repository;
-  std::string version;
+  std::string version;  // "1.2" also takes the newest 1.2.x, as the updater does
   std::wstring target;
   std::string channel;               // empty: the repository's only channel
   std::string arch;                  // empty: the database's default, else "x86_64"
@@ -20,6 +20,7 @@ struct ImageOptions {
 };
 
 struct ImageResult {
+  std::string version;  // as published (options.version may name it in short)
   std::string channel;
   std::string timestamp;
   std::string databaseId;

@@ -1,6 +1,8 @@
 #include "publish/publish_release.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 
 #include "base/text.h"
 #include "db/atomic_file.h"
@@ -78,21 +80,70 @@ void checkDatabase(const std::wstring& path, const ReleaseDescription& descripti
   }
 }
 
+// What a URL cannot hold as it stands (blanks, control bytes, bytes above
+// 127 and the characters " < > \ ^ ` { | }) and what would end the path that
+// "/update/..." is appended to (? and #) become %XX; a % followed by two hex
+// digits is kept as an escape, any other becomes %25. So "file://$folder"
+// works for any folder.
+std::string encodeBaseUrl(const std::string& url) {
+  auto hexDigit = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+  std::string out;
+  for (size_t i = 0; i < url.size(); ++i) {
+    const auto c = static_cast<unsigned char>(url[i]);
+    const bool escape = c == '%' && i + 2 < url.size() && hexDigit(url[i + 1]) && hexDigit(url[i + 2]);
+    if (c > ' ' && c < 0x7F && std::string_view("\"<>\\^`{|}?#").find(static_cast<char>(c)) == std::string_view::npos &&
+        (c != '%' || escape)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += "0123456789ABCDEF"[c >> 4];
+      out += "0123456789ABCDEF"[c & 15];
+    }
+  }
+  return out;
+}
+
+// The updater offers only a version whose timestamp is newer than the
+// installed one, so two versions of a channel with one timestamp would hide
+// each other: a given timestamp must be free (the same version may take its
+// own again), and without one the version takes the current time, or one
+// second after the channel's newest when that is not older.
+std::string channelTimestamp(const UpdateReply& reply, const std::string& version, const std::string& given,
+                             const std::string& channel) {
+  if (!given.empty()) {
+    for (const ReplyVersion& v : reply.versions)
+      if (v.timestamp == given && v.version != version)
+        throw PublishError("version \"" + version + "\" cannot take the timestamp \"" + given + "\": version \"" +
+                           v.version + "\" of channel \"" + channel +
+                           "\" has it already (give another with --timestamp)");
+    return given;
+  }
+  const ReplyVersion* newest = nullptr;
+  for (const ReplyVersion& v : reply.versions)
+    if (!newest || newest->timestamp < v.timestamp) newest = &v;
+  const std::string now = timestampNow();
+  if (!newest || newest->timestamp < now) return now;
+  const std::string later = timestampAfter(newest->timestamp);
+  if (later.empty())
+    throw PublishError("the newest version of channel \"" + channel + "\", \"" + newest->version +
+                       "\", has the timestamp \"" + newest->timestamp +
+                       "\", and no later one can be made from it; give one with --timestamp");
+  return later;
+}
+
 }  // namespace
 
 ReleaseResult publishRelease(const ReleaseOptions& options) {
   ReleaseDescription description = loadReleaseDescription(options.description);
   ReleaseResult result;
   result.version = description.version;
-  result.timestamp = !options.timestamp.empty()       ? options.timestamp
-                     : !description.timestamp.empty() ? description.timestamp
-                                                      : timestampNow();
+  const std::string givenTimestamp = !options.timestamp.empty() ? options.timestamp : description.timestamp;
   result.channel = options.channel.empty() ? description.tag : options.channel;
   if (!isPlainWord(result.channel))
     throw PublishError("channel \"" + result.channel + "\" must be a word of letters, digits, \"_\", \"-\" or \".\"");
 
   if (!options.baseUrl.empty()) {
-    std::string base = options.baseUrl;
+    std::string base = encodeBaseUrl(options.baseUrl);
     while (base.ends_with("/")) base.pop_back();
     description.update_url = {base + "/update/" + result.channel};
     description.download_url = {base + "/objects"};
@@ -117,6 +168,7 @@ ReleaseResult publishRelease(const ReleaseOptions& options) {
       readFileToWriter(replyPath, out, neverCancelled);
       reply = parseReply(text, "reply file \"" + toUtf8(replyPath) + "\"");
     }
+    result.timestamp = channelTimestamp(reply, result.version, givenTimestamp, result.channel);
 
     for (const ReleaseFile& file : content.files) repo.putGzipObject(file.hash, file.source);
 

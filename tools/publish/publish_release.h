@@ -15,11 +15,15 @@ struct ReleaseOptions {
   std::wstring description;
   std::wstring product;
   std::wstring repository;
-  std::string channel;    // empty: the description's tag
-  std::string timestamp;  // empty: the description's, else now
+  std::string channel;  // empty: the description's tag
+  // Empty: the description's; without one, the current time, or a second
+  // after the channel's newest. A timestamp another version of the channel
+  // has is refused.
+  std::string timestamp;
   // When set, replaces the description's addresses by the repository's own:
   // update URL baseUrl/update/<channel>, download URL baseUrl/objects (a
-  // trailing '/' of baseUrl is dropped).
+  // trailing '/' of baseUrl is dropped; what a URL cannot hold is
+  // percent-encoded).
   std::string baseUrl;
   // Files from outside the product folder: installed path -> source file.
   std::vector<std::pair<std::string, std::wstring>> extraFiles;

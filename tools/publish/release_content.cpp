@@ -127,7 +127,13 @@ ReleaseContent buildReleaseContent(const ReleaseDescription& description,
         std::string prefix = pattern + "/";
         for (auto it = sources.lower_bound(prefix); it != sources.end() && it->first.starts_with(prefix); ++it)
           picked.push_back(it->first);
-        if (picked.size() == before) throw PublishError(where + ": no file \"" + pattern + "\" in the product folder");
+        if (picked.size() == before) {
+          // Applier files usually come from a build, not from the product folder.
+          const auto& apply = description.apply;
+          const bool applier = std::find(apply.begin(), apply.end(), pattern) != apply.end();
+          throw PublishError(where + ": no file \"" + pattern + "\" in the product folder" +
+                             (applier ? "; add the applier file with --add " + pattern + "=FILE" : ""));
+        }
       }
     }
     return picked;
@@ -170,7 +176,8 @@ ReleaseContent buildReleaseContent(const ReleaseDescription& description,
     auto it = claims.find(entry);
     if (it == claims.end() || it->second.module != description.main)
       throw PublishError("applier file \"" + entry + "\" is not a file of the main module \"" + description.main +
-                         "\"");
+                         "\"" +
+                         (sources.count(entry) ? "" : "; list it there and add it with --add " + entry + "=FILE"));
     if (it->second.list != "common")
       content.warnings.push_back("applier file \"" + entry + "\" is only in " + it->second.list +
                                  "; other installations cannot be updated");

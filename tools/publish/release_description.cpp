@@ -9,6 +9,7 @@
 #include "io/writer.h"
 #include "publish/path_pattern.h"
 #include "publish/publish_error.h"
+#include "publish/user_json.h"
 #include "sys/clock.h"
 
 namespace nx::publish {
@@ -157,11 +158,33 @@ std::string timestampNow() {
   return text;
 }
 
+std::string timestampAfter(const std::string& timestamp) {
+  const std::string form = "dddd-dd-ddTdd:dd:ddZ";
+  if (timestamp.size() != form.size()) return "";
+  for (size_t i = 0; i < form.size(); ++i)
+    if (form[i] == 'd' ? timestamp[i] < '0' || timestamp[i] > '9' : timestamp[i] != form[i]) return "";
+  auto number = [&](size_t at, size_t digits) { return std::stoi(timestamp.substr(at, digits)); };
+  int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+  int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  const int days[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1 || day > days[month - 1] || hour > 23 || minute > 59 || second > 59) return "";
+  if (++second == 60) second = 0, ++minute;
+  if (minute == 60) minute = 0, ++hour;
+  if (hour == 24) hour = 0, ++day;
+  if (day > days[month - 1]) day = 1, ++month;
+  if (month == 13) month = 1, ++year;
+  if (year > 9999) return "";
+  char text[80];  // room for any int, as the compiler reckons
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", year, month, day, hour, minute, second);
+  return text;
+}
+
 ReleaseDescription parseReleaseDescription(const std::string& text, const std::string& origin) {
   Checker check(origin);
   JsonTree tree;
   try {
-    tree = parseJsonText(text);
+    tree = parseUserJson(text);
   } catch (const std::runtime_error& e) {
     check.fail(e.what());
   }

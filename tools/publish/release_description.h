@@ -52,5 +52,8 @@ ReleaseDescription parseReleaseDescription(const std::string& text, const std::s
 bool isPlainWord(const std::string& word);
 // A timestamp "YYYY-MM-DDTHH:MM:SSZ" for the current UTC time.
 std::string timestampNow();
+// The timestamp one second after a valid one of that form (it also compares
+// greater as text); empty for any other text, and after the year 9999.
+std::string timestampAfter(const std::string& timestamp);
 
 }  // namespace nx::publish

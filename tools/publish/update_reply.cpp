@@ -4,6 +4,7 @@
 
 #include "db/json.h"
 #include "publish/publish_error.h"
+#include "publish/user_json.h"
 
 namespace nx::publish {
 
@@ -12,7 +13,7 @@ UpdateReply parseReply(const std::string& text, const std::string& origin) {
   UpdateReply reply;
   JsonTree tree;
   try {
-    tree = parseJsonText(text);
+    tree = parseUserJson(text);
     getStringList(findKey(tree.get(), "download_url", yajl_t_any), reply.download_url, "bad \"download_url\"");
   } catch (const PublishError&) {
     throw;
