@@ -13,6 +13,30 @@
 
 namespace nx::publish {
 
+namespace {
+
+// A file of the repository's own making that is deleted when it goes out of
+// scope, on every path, unless it was put in place.
+struct ScratchFile {
+  explicit ScratchFile(std::wstring path) : path(std::move(path)) {}
+  ~ScratchFile() {
+    if (!path.empty()) sys::deleteFile(path);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  std::wstring path;
+};
+
+// Renames the scratch file to target; it is gone from its old name either way.
+void putInPlace(ScratchFile& scratch, const std::wstring& target) {
+  if (!sys::moveFile(scratch.path, target))
+    throw PublishError("cannot put the object \"" + toUtf8(target) +
+                       "\" in place: " + sys::errorMessage(sys::lastError()));
+  scratch.path.clear();
+}
+
+}  // namespace
+
 Repository::Repository(std::wstring root) : root(std::move(root)) {}
 
 Repository::~Repository() {
@@ -68,7 +92,7 @@ bool Repository::putGzipObject(const std::string& id, const std::wstring& source
   const std::wstring partial = target + L".partial";
   std::string digest;
   {
-    FileWriter file(partial);  // removed again unless closed
+    FileWriter file(partial);  // removed again unless closed; then by the scratch file
     GzipWriter gzip(file);
     Sha256Writer sha(gzip);
     try {
@@ -81,11 +105,8 @@ bool Repository::putGzipObject(const std::string& id, const std::wstring& source
     if (digest != id) throw PublishError("\"" + toUtf8(source) + "\" changed while it was being published");
     file.close();
   }
-  if (!sys::moveFile(partial, target)) {
-    uint32_t error = sys::lastError();
-    sys::deleteFile(partial);
-    throw PublishError("cannot put the object \"" + toUtf8(target) + "\" in place: " + sys::errorMessage(error));
-  }
+  ScratchFile scratch(partial);
+  putInPlace(scratch, target);
   createdFiles_.push_back(target);
   ++objectsWritten;
   return true;
@@ -93,30 +114,13 @@ bool Repository::putGzipObject(const std::string& id, const std::wstring& source
 
 std::wstring Repository::scratchPath(const std::string& name) const { return root + L"/objects/" + fromUtf8(name); }
 
-std::string Repository::putPlainObject(const std::wstring& scratch, uint64_t* size) {
-  std::string id;
-  try {
-    id = hashFile(scratch, size);
-  } catch (...) {
-    sys::deleteFile(scratch);
-    throw;
-  }
-  if (hasObject(id)) {
-    sys::deleteFile(scratch);
-    return id;
-  }
-  try {
-    ensureFolder(root + L"/objects/" + fromUtf8(id.substr(0, 2)));
-  } catch (...) {
-    sys::deleteFile(scratch);
-    throw;
-  }
+std::string Repository::putPlainObject(const std::wstring& file, uint64_t* size) {
+  ScratchFile scratch(file);
+  const std::string id = hashFile(scratch.path, size);
+  if (hasObject(id)) return id;
+  ensureFolder(root + L"/objects/" + fromUtf8(id.substr(0, 2)));
   const std::wstring target = objectPath(id);
-  if (!sys::moveFile(scratch, target)) {
-    uint32_t error = sys::lastError();
-    sys::deleteFile(scratch);
-    throw PublishError("cannot put the object \"" + toUtf8(target) + "\" in place: " + sys::errorMessage(error));
-  }
+  putInPlace(scratch, target);
   createdFiles_.push_back(target);
   ++objectsWritten;
   return id;
