@@ -56,10 +56,8 @@ void readLanguageFile(Database& db, const std::wstring& path) {
 std::string installStateText(const Database& db) {
   return generateJson([&](yajl_gen gen) {
     jsonMapOpen(gen);
-    jsonString(gen, "arch");
-    jsonString(gen, db.arch);
-    jsonString(gen, "lang");
-    jsonString(gen, db.lang);
+    jsonMember(gen, "arch", db.arch);
+    jsonMember(gen, "lang", db.lang);
     jsonString(gen, "modules");
     jsonArrayOpen(gen);
     for (const auto& [name, selected] : db.modules)

@@ -358,4 +358,14 @@ void jsonMapClose(yajl_gen gen) { check(yajl_gen_map_close(gen)); }
 void jsonArrayOpen(yajl_gen gen) { check(yajl_gen_array_open(gen)); }
 void jsonArrayClose(yajl_gen gen) { check(yajl_gen_array_close(gen)); }
 
+void jsonMember(yajl_gen gen, std::string_view key, std::string_view value) {
+  jsonString(gen, key);
+  jsonString(gen, value);
+}
+
+void jsonMember(yajl_gen gen, std::string_view key, int64_t value) {
+  jsonString(gen, key);
+  jsonInteger(gen, value);
+}
+
 }  // namespace nx

@@ -129,6 +129,9 @@ void jsonMapOpen(yajl_gen gen);
 void jsonMapClose(yajl_gen gen);
 void jsonArrayOpen(yajl_gen gen);
 void jsonArrayClose(yajl_gen gen);
+// One member of an object: its key, then its value.
+void jsonMember(yajl_gen gen, std::string_view key, std::string_view value);
+void jsonMember(yajl_gen gen, std::string_view key, int64_t value);
 // An array of the given strings (any container of them).
 template <class Strings>
 void jsonStringArray(yajl_gen gen, const Strings& items) {

@@ -54,13 +54,10 @@ void saveSettings(const UpdaterSettings& settings) {
   try {
     writeJsonFile(settings.path, [&](yajl_gen gen) {
       jsonMapOpen(gen);
-      jsonString(gen, "update_period");
-      jsonInteger(gen, static_cast<int64_t>(settings.update_period));
-      jsonString(gen, "last_update");
-      jsonInteger(gen, static_cast<int64_t>(settings.last_update));
+      jsonMember(gen, "update_period", static_cast<int64_t>(settings.update_period));
+      jsonMember(gen, "last_update", static_cast<int64_t>(settings.last_update));
       if (!settings.update_to.empty()) {
-        jsonString(gen, "update_to");
-        jsonString(gen, settings.update_to);
+        jsonMember(gen, "update_to", settings.update_to);
       }
       auto writeSwitch = [&](const char* key, bool on) {
         if (!on) return;

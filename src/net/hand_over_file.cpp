@@ -20,14 +20,10 @@ void Autoupdater::writeHandOverFile(const std::wstring& path) {
     jsonString(gen, "versions");
     jsonArrayOpen(gen);
     jsonMapOpen(gen);
-    jsonString(gen, "timestamp");
-    jsonString(gen, selectedVersion.timestamp);
-    jsonString(gen, "version");
-    jsonString(gen, selectedVersion.version);
-    jsonString(gen, "database_id");
-    jsonString(gen, selectedVersion.database_id);
-    jsonString(gen, "database_size");
-    jsonInteger(gen, static_cast<int64_t>(selectedVersion.database_size));  // read back bit for bit
+    jsonMember(gen, "timestamp", selectedVersion.timestamp);
+    jsonMember(gen, "version", selectedVersion.version);
+    jsonMember(gen, "database_id", selectedVersion.database_id);
+    jsonMember(gen, "database_size", static_cast<int64_t>(selectedVersion.database_size));  // read back bit for bit
     jsonMapClose(gen);
     jsonArrayClose(gen);
     jsonMapClose(gen);

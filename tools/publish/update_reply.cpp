@@ -62,16 +62,11 @@ std::string generateReply(const UpdateReply& reply) {
     jsonArrayOpen(gen);
     for (const ReplyVersion& v : reply.versions) {
       jsonMapOpen(gen);
-      jsonString(gen, "timestamp");
-      jsonString(gen, v.timestamp);
-      jsonString(gen, "version");
-      jsonString(gen, v.version);
-      jsonString(gen, "database_id");
-      jsonString(gen, v.database_id);
-      jsonString(gen, "database_size");
-      jsonInteger(gen, static_cast<int64_t>(v.database_size));
-      jsonString(gen, "requirements");
-      jsonString(gen, v.requirements);
+      jsonMember(gen, "timestamp", v.timestamp);
+      jsonMember(gen, "version", v.version);
+      jsonMember(gen, "database_id", v.database_id);
+      jsonMember(gen, "database_size", static_cast<int64_t>(v.database_size));
+      jsonMember(gen, "requirements", v.requirements);
       jsonMapClose(gen);
     }
     jsonArrayClose(gen);
