@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "base/text.h"
+#include "publish/desktop_entry.h"
 #include "publish/install_image.h"
 #include "publish/publish_release.h"
 
@@ -15,7 +16,8 @@ const char* const kUsage =
     "                       [--channel CHANNEL] [--timestamp TIME] [--base-url URL] [--add PATH=FILE]...\n"
     "                       [--follow-links]\n"
     "       publish image REPOSITORY VERSION TARGET_FOLDER\n"
-    "                     [--channel CHANNEL] [--arch ARCH] [--lang LANG] [--module NAME]...\n";
+    "                     [--channel CHANNEL] [--arch ARCH] [--lang LANG] [--module NAME]...\n"
+    "                     [--desktop-entry FILE]\n";
 
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -111,7 +113,7 @@ int release(const std::vector<std::string>& words, std::ostream& out, std::ostre
 }
 
 int image(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
-  Words w(words, 1, {"channel", "arch", "lang", "module"});
+  Words w(words, 1, {"channel", "arch", "lang", "module", "desktop-entry"});
   if (w.positional.size() != 3) throw UsageError("image needs REPOSITORY VERSION TARGET_FOLDER");
   ImageOptions options;
   options.repository = fromUtf8(w.positional[0]);
@@ -121,7 +123,9 @@ int image(const std::vector<std::string>& words, std::ostream& out, std::ostream
   options.arch = w.single("arch");
   options.lang = w.single("lang");
   options.modules = w.all("module");
+  const std::string desktopEntry = w.single("desktop-entry");
   ImageResult r = makeImage(options);
+  if (!desktopEntry.empty()) writeDesktopEntry(options.target, fromUtf8(desktopEntry));
   for (const std::string& note : r.notes) err << "publish: " << note << "\n";
   std::string modules;
   for (const std::string& m : r.modules) modules += (modules.empty() ? "" : ",") + m;
