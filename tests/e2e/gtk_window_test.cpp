@@ -1,10 +1,12 @@
 // The updater's windows on a desktop: a real GTK under a virtual display,
 // started from its desktop entry as a player would, answered by key presses.
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "support/http_server.h"
 #include "support/update_fixture.h"
@@ -18,14 +20,32 @@ namespace fs = std::filesystem;
 class GtkWindowTest : public UpdateFixture {
  protected:
   // Starts the launcher in the background (it returns at once; what it starts
-  // writes into the file out).
-  void launch(const Environment& env, const std::string& out) const {
-    if (::fork() != 0) return;
-    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600), 1);
-    ::dup2(1, 2);
-    for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-    ::execl("/usr/bin/gio", "gio", "launch", path("veltra.desktop").c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
+  // writes into the file out). Everything the child needs is made before the
+  // fork: the server's threads may hold the allocator's lock.
+  void launch(const Environment& more, const std::string& out) const {
+    std::map<std::string, std::string> values;  // a later value of a name replaces an earlier one
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      values[entry.substr(0, entry.find('='))] = entry.substr(entry.find('=') + 1);
+    }
+    for (const auto& [name, value] : more) values[name] = value;
+    std::vector<std::string> env;
+    for (const auto& [name, value] : values) env.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string entry = path("veltra.desktop");
+    const char* argv[] = {"gio", "launch", entry.c_str(), nullptr};
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(fd, 1);
+      ::dup2(fd, 2);
+      ::execve("/usr/bin/gio", const_cast<char**>(argv), envp.data());
+      ::_exit(127);
+    }
+    ::close(fd);
+    if (pid > 0) ::waitpid(pid, nullptr, 0);
   }
   // Waits until the product has started count times (the run is over then).
   bool productStarted(const std::string& out, size_t count) const {
