@@ -49,7 +49,7 @@ class GtkWindowTest : public UpdateFixture {
   }
   // Waits until the product has started count times (the run is over then).
   bool productStarted(const std::string& out, size_t count) const {
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 600; ++i) {
       const std::string text = read(out);
       size_t n = 0;
       for (size_t at = text.find("VELTRA 1.0"); at != std::string::npos; at = text.find("VELTRA 1.0", at + 1)) ++n;
@@ -95,11 +95,11 @@ TEST_F(GtkWindowTest, QuestionProgressCancelAndErrorBox) {
   std::string window = display.waitForWindow("VELTRA UPDATE");
   ASSERT_FALSE(window.empty()) << "no question; log:\n" << log();
   photograph(display, "question");
-  display.press(window, "Return");  // the default: Yes
+  EXPECT_TRUE(display.press(window, "Return"));  // the default: Yes
   window = display.waitForWindow("Downloading updates...");
   ASSERT_FALSE(window.empty()) << "no progress window; log:\n" << log();
   photograph(display, "progress");
-  display.press(window, "Escape");
+  EXPECT_TRUE(display.press(window, "Escape"));
   ASSERT_TRUE(productStarted(out, 1)) << read(out) << log();
   EXPECT_EQ(read(install() + "/data/items.txt"), before);
   EXPECT_NE(log().find("User cancelled"), std::string::npos) << log();
@@ -110,11 +110,11 @@ TEST_F(GtkWindowTest, QuestionProgressCancelAndErrorBox) {
   launch(env, out);
   window = display.waitForWindow("VELTRA UPDATE");
   ASSERT_FALSE(window.empty()) << "no question; log:\n" << log();
-  display.press(window, "Return");
+  EXPECT_TRUE(display.press(window, "Return"));
   window = display.waitForWindow("Error");
   ASSERT_FALSE(window.empty()) << "no error box; log:\n" << log();
   photograph(display, "error");
-  display.press(window, "Return");
+  EXPECT_TRUE(display.press(window, "Return"));
   ASSERT_TRUE(productStarted(out, 2)) << read(out) << log();
   EXPECT_EQ(read(install() + "/data/items.txt"), before);
   EXPECT_NE(log().find("Caught an exception"), std::string::npos) << log();

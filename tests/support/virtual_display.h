@@ -68,10 +68,19 @@ class VirtualDisplay {
     } while (std::chrono::steady_clock::now() < deadline);
     return {};
   }
-  // Gives the window the keyboard and presses key there.
-  void press(const std::string& window, const std::string& key) const {
-    run("/usr/bin/xdotool", {"windowfocus", "--sync", window});
-    run("/usr/bin/xdotool", {"key", key});
+  // Gives the window the keyboard and presses key there until the window is
+  // gone (a key that came before the focus on a busy machine is lost); false
+  // when it stays.
+  bool press(const std::string& window, const std::string& key) const {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      run("/usr/bin/xdotool", {"windowfocus", "--sync", window});
+      run("/usr/bin/xdotool", {"key", key});
+      for (int i = 0; i < 50; ++i) {
+        if (run("/usr/bin/xdotool", {"getwindowname", window}).status != 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    }
+    return false;
   }
   void screenshot(const std::string& file) const { run("/usr/bin/import", {"-window", "root", file}); }
 
