@@ -58,7 +58,8 @@ int main() {
   };
   run(kBuild + "/publish",
       {"release", kExamples + "/release-v1.json", kExamples + "/product-v1", repo, "--base-url", base, "--add",
-       "bin/applier=/bin/true", "--add", "bin/autoupdate=" + kBuild + "/autoupdate"},
+       "bin/applier=/bin/true", "--add", "bin/autoupdate=" + kBuild + "/autoupdate", "--add",
+       "bin/autoupdate-gtk.so=/bin/true"},
       {});
   run(kBuild + "/publish", {"image", repo, "1.0", install}, {});
   std::ifstream in(repo + "/update/stable");

@@ -21,6 +21,7 @@
 #include "db/settings.h"
 #include "net/autoupdater.h"
 #include "sys/files.h"
+#include "ui/backend.h"
 #include "ui/lock_wait.h"
 #include "ui/message_box.h"
 #include "ui/report_exception.h"
@@ -165,6 +166,7 @@ int runAutoupdate(const std::vector<std::wstring>& arguments) {
 
   sys::createFolders(joinPath(writeFolder, L"Logs"));
   MiniLogFile log(joinPath(writeFolder, L"Logs/autoupdate.log"), false);
+  ui::BackendLog backendLog(log);
   sys::createFolders(tempFolder);
 
   sys::Handle namedLock = sys::invalidHandle;  // held until the process ends

@@ -25,6 +25,7 @@
 #include "net/object_store.h"
 #include "res/string_table.h"
 #include "sys/files.h"
+#include "ui/backend.h"
 #include "ui/lock_wait.h"
 #include "ui/message_box.h"
 #include "ui/report_exception.h"
@@ -131,6 +132,7 @@ int continueStage(const std::vector<std::wstring>& arguments, size_t at) {
   }
 
   MiniLogFile log(logPath(stage.writeFolder), true);
+  ui::BackendLog backendLog(log);
   try {
     return continueWithLog(stage, log);
   } catch (const std::exception& e) {

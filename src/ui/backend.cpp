@@ -1,8 +1,10 @@
 #include "ui/backend.h"
 
 #include <atomic>
+#include <iostream>
 
 #include "sys/process.h"
+#include "ui/gtk_backend.h"
 #include "ui/plain_backend.h"
 #include "ui/terminal_backend.h"
 
@@ -11,6 +13,18 @@ namespace nx::ui {
 namespace {
 
 std::atomic<Backend*> installed{nullptr};
+std::atomic<MiniLog*> fallbackLog{nullptr};
+
+std::unique_ptr<Backend> windowsOrPlain() {
+  std::string why;
+  if (auto windows = GtkBackend::load(why)) return windows;
+  const std::string line = "GTK user interface unavailable: " + why + "; using the plain one";
+  if (MiniLog* log = fallbackLog.load())
+    log->log(MiniLog::WARNING, "%s", line.c_str());
+  else
+    std::cerr << line << '\n';
+  return std::make_unique<PlainBackend>();
+}
 
 Backend& environmentBackend() {
   static std::unique_ptr<Backend> chosen = makeBackend(sys::environment("AUTOUPDATE_UI"));
@@ -22,10 +36,17 @@ Backend& environmentBackend() {
 std::unique_ptr<Backend> makeBackend(const std::string& setting) {
   std::string word = lowered(setting);
   if (word == "terminal") return std::make_unique<TerminalBackend>();
-  if ((word.empty() || word == "auto") && TerminalBackend::available()) return std::make_unique<TerminalBackend>();
+  if (word == "gtk") return windowsOrPlain();
+  if (word.empty() || word == "auto") {
+    if (TerminalBackend::available()) return std::make_unique<TerminalBackend>();
+    if (GtkBackend::graphicalSession()) return windowsOrPlain();
+  }
   // Logs, pipes, "plain", and words we do not know: plain lines are safe everywhere.
   return std::make_unique<PlainBackend>();
 }
+
+BackendLog::BackendLog(MiniLog& log) { fallbackLog = &log; }
+BackendLog::~BackendLog() { fallbackLog = nullptr; }
 
 Backend* setBackend(Backend* backend) { return installed.exchange(backend); }
 

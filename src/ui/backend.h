@@ -1,11 +1,12 @@
 #pragma once
 // The user interface behind runProgressDialog and messageBox. The backend is
-// chosen at the first use from AUTOUPDATE_UI (plain, terminal or auto); a
-// test may install its own.
+// chosen at the first use from AUTOUPDATE_UI (plain, terminal, gtk or auto);
+// a test may install its own.
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "base/mini_log.h"
 #include "ui/message_box.h"
 #include "ui/progress_dialog.h"
 
@@ -19,10 +20,21 @@ class Backend {
 };
 
 // The backend a setting of AUTOUPDATE_UI asks for, in any case: "plain",
-// "terminal", or "auto" (also empty), which takes the terminal backend when
-// stdin and stderr are terminals and the plain one otherwise. Other words
-// get the plain backend.
+// "terminal", "gtk" (windows), or "auto" (also empty), which takes the
+// terminal backend when stdin and stderr are terminals, else the windows
+// when the session has a display, else the plain one. Other words get the
+// plain backend, and so do windows that cannot be opened (no module, no
+// display), with one line that says why.
 std::unique_ptr<Backend> makeBackend(const std::string& setting);
+
+// While one lives, that line goes to its log (else to stderr).
+class BackendLog {
+ public:
+  explicit BackendLog(MiniLog& log);
+  ~BackendLog();
+  BackendLog(const BackendLog&) = delete;
+  BackendLog& operator=(const BackendLog&) = delete;
+};
 
 // Installs a backend (not owned; it must outlive its use) and returns the one
 // it replaces. nullptr goes back to the backend chosen from the environment.

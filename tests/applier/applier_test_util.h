@@ -46,7 +46,8 @@ class Releases {
       writeAll(applier, "#!/bin/sh\necho applier " + v + "\n");
       ProgramResult run = publish({"release", NX_SOURCE_DIR "/examples/release-v" + v + ".json",
                                    NX_SOURCE_DIR "/examples/product-v" + v, repo, "--base-url", "file://" + repo,
-                                   "--add", "bin/applier=" + applier, "--add", "bin/autoupdate=" + applier});
+                                   "--add", "bin/applier=" + applier, "--add", "bin/autoupdate=" + applier, "--add",
+                                   "bin/autoupdate-gtk.so=" + applier});
       EXPECT_EQ(run.status, 0) << run.err;
     }
     const std::string reply = readAll(repo + "/update/stable"), key = "\"database_id\": \"";

@@ -68,7 +68,7 @@ TEST_F(ApplierTest, UpdateReplacesAddsAndRemovesFilesAndWritesAValidCache) {
   loadDatabaseCore(kInvalidStructure, db, fromUtf8(base + "/autoupdate.db"), fromUtf8(base + "/autoupdate.cfg"));
   loadFileLists(db, fromUtf8(base + "/autoupdate.db"));
   ASSERT_TRUE(readFileCache(fromUtf8(write + "/autoupdate.cache"), db));
-  ASSERT_EQ(db.files.size(), 9u);
+  ASSERT_EQ(db.files.size(), 10u);
   for (const auto& [p, r] : db.files) {
     sys::FileInfo info;
     ASSERT_TRUE(sys::fileInfo(fromUtf8(base + "/" + p), &info)) << p;
@@ -143,7 +143,7 @@ TEST_F(ApplierTest, UninstallRemovesAModuleThenTheWholeProduct) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(snapshot(base).empty()) << "every file, its folders and the state files are gone";
   EXPECT_FALSE(fs::exists(write + "/autoupdate.cache"));
-  EXPECT_PRED2(contains, log("uninstall.log"), "Uninstall complete: 10 files removed");
+  EXPECT_PRED2(contains, log("uninstall.log"), "Uninstall complete: 11 files removed");
 }
 
 // Kills the update after each of its steps in turn (the journal, every
@@ -217,7 +217,7 @@ TEST_F(ApplierTest, AKilledUninstallAndAKilledRecoveryAreSettledToo) {
 
   // Killed while replacing, with a new file damaged meanwhile: undone.
   fresh("1.0");
-  ASSERT_EQ(apply(rel.v2Id, {}, "crash:10").status, 86);
+  ASSERT_EQ(apply(rel.v2Id, {}, "crash:11").status, 86);
   ASSERT_PRED2(contains, readAll(write + "/applier.journal"), "\ncommit\n");
   ASSERT_TRUE(fs::exists(base + "/veltra.sh.nxapply-new"));
   writeAll(base + "/veltra.sh.nxapply-new", "damaged");

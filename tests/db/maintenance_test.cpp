@@ -82,7 +82,7 @@ TEST_F(MaintenanceTest, InitRecordsTheStateAndSeedsTheCacheFromFilesOfTheListedS
   db.lang = "en";
   loadFileLists(db, inBase("autoupdate.db"));
   ASSERT_TRUE(readFileCache(joinPath(write(), L"autoupdate.cache"), db));
-  EXPECT_EQ(db.files.size(), 7u);
+  EXPECT_EQ(db.files.size(), 8u);
   for (const auto& [path, r] : db.files) {
     SCOPED_TRACE(path);
     sys::FileInfo info;

@@ -42,6 +42,7 @@ class UpdateFlowTest : public UpdateFixture {
     }
     files["bin/applier"] = read(build("applier"));
     files["bin/autoupdate"] = read(updater.empty() ? build("autoupdate") : updater);
+    files["bin/autoupdate-gtk.so"] = read(gtkModule());
     return files;
   }
   // The elevation helper records how the applier was started and how it ended.

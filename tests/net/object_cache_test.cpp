@@ -45,7 +45,7 @@ TEST_F(InstalledFilesTest, HashesOnceThenTrustsSizeAndTime) {
   Autoupdater& u = *first->updater;
   EXPECT_TRUE(first->log.contains("WARNING: Can't load cache: parse_cache("));  // no cache yet
   EXPECT_TRUE(first->log.contains("INFO   : Actualizing local cache..."));
-  EXPECT_EQ(u.database.files.size(), 8u);
+  EXPECT_EQ(u.database.files.size(), 9u);
   for (const auto& [path, r] : u.database.files) {
     SCOPED_TRACE(path);
     EXPECT_EQ(r.local_hash, r.hash);

@@ -35,7 +35,8 @@ inline int publishSample(int v, const std::wstring& repo, const std::string& upd
   const std::string examples = NX_SOURCE_DIR "/examples";
   return runShell(std::string(NX_BUILD_DIR "/publish release ") + examples + "/release-v" + n + ".json " + examples +
                   "/product-v" + n + " " + shellQuote(repo) + " --base-url file://" + toUtf8(repo) +
-                  " --add bin/applier=/bin/true --add bin/autoupdate=" + updater + " 2>/dev/null");
+                  " --add bin/applier=/bin/true --add bin/autoupdate=" + updater +
+                  " --add bin/autoupdate-gtk.so=/bin/true 2>/dev/null");
 }
 
 // SHA-256 of a file's content after gunzip (when it starts with the gzip

@@ -62,7 +62,7 @@ TEST_F(DownloadTest, UpgradeFetchesOnlyNewContentOverOneConnectionAndASecondRunN
   EXPECT_EQ(first->updater->progress.load(), 1.0f);
   // The updater program did not change: it comes from the installation.
   EXPECT_EQ(first->updater->selfUpdateStage, SelfUpdateStage::None);
-  ASSERT_EQ(first->updater->applyList.size(), 2u);
+  ASSERT_EQ(first->updater->applyList.size(), 3u);
   EXPECT_EQ(first->updater->applyList[1].source, joinPath(base(), std::string("bin/autoupdate")));
   first.reset();
 
@@ -90,7 +90,7 @@ TEST_F(SelfUpdateTest, OnlyTheUpdatersOwnObjectsComeFirstAndTheHandOverFileKeeps
   EXPECT_TRUE(run->log.contains("INFO   : Updating the updater..."));
   EXPECT_EQ(u.selfUpdateStage, SelfUpdateStage::OwnFilesFirst);
   EXPECT_EQ(stored(), (std::set<std::string>{databaseId, own}));
-  ASSERT_EQ(u.applyList.size(), 2u);
+  ASSERT_EQ(u.applyList.size(), 3u);
   EXPECT_EQ(u.applyList[0].name, "applier");
   EXPECT_EQ(u.applyList[0].source, joinPath(base(), std::string("bin/applier")));  // unchanged: installed file
   EXPECT_EQ(u.applyList[1].source, objectPath(staging(), own));

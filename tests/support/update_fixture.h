@@ -47,9 +47,17 @@ class UpdateFixture : public ::testing::Test {
         runProgram(build("publish"), {"release", examples() + "/release-v" + n + ".json", examples() + "/product-v" + n,
                                       repo(), "--base-url", baseUrl.empty() ? "file://" + repo() : baseUrl, "--add",
                                       "bin/applier=" + build("applier"), "--add",
-                                      "bin/autoupdate=" + (updater.empty() ? build("autoupdate") : updater)});
+                                      "bin/autoupdate=" + (updater.empty() ? build("autoupdate") : updater), "--add",
+                                      "bin/autoupdate-gtk.so=" + gtkModule()});
     ASSERT_EQ(r.status, 0) << r.err;
     runProgram("/bin/cp", {"-alnT", repo() + "/objects", shared});
+  }
+  // The window module of this build; where GTK was not found, an empty file
+  // stands in (the updater then falls back to plain lines).
+  std::string gtkModule() const {
+    if (std::filesystem::exists(build("autoupdate-gtk.so"))) return build("autoupdate-gtk.so");
+    std::ofstream(path("autoupdate-gtk.so"), std::ios::app).flush();
+    return path("autoupdate-gtk.so");
   }
   // An installation of a published version.
   void image(const std::string& version, const std::vector<std::string>& options = {}) {

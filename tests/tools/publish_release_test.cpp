@@ -68,7 +68,9 @@ class PublishTest : public ::testing::Test {
                                       "--add",
                                       "bin/applier=" + path("applier"),
                                       "--add",
-                                      "bin/autoupdate=" + path("applier")};
+                                      "bin/autoupdate=" + path("applier"),
+                                      "--add",
+                                      "bin/autoupdate-gtk.so=" + path("applier")};
     words.insert(words.end(), more.begin(), more.end());
     return publish(words);
   }
@@ -97,7 +99,7 @@ TEST_F(PublishTest, ReleaseWritesVerifiableObjectsDatabaseAndReplyTheSameEveryTi
   Database db = readDatabase(dbFile, {"maps"}, "de");
   EXPECT_EQ(db.version + " " + db.tag + " " + db.main, "1.0 stable veltra");
   EXPECT_EQ(db.update_url, std::vector<std::string>{"file://" + repo + "/update/stable"});
-  EXPECT_EQ(db.apply, (std::vector<std::string>{"bin/applier", "bin/autoupdate"}));
+  EXPECT_EQ(db.apply, (std::vector<std::string>{"bin/applier", "bin/autoupdate", "bin/autoupdate-gtk.so"}));
   EXPECT_EQ(db.files.count("lang/en/greeting.txt"), 0u);  // only in the English list
   EXPECT_EQ(db.files.at("maps/island.txt").module, "maps");
 

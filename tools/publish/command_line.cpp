@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "base/text.h"
+#include "publish/desktop_entry.h"
 #include "publish/install_image.h"
 #include "publish/publish_release.h"
 
@@ -16,6 +17,7 @@ const char* const kUsage =
     "                       [--follow-links]\n"
     "       publish image REPOSITORY VERSION TARGET_FOLDER\n"
     "                     [--channel CHANNEL] [--arch ARCH] [--lang LANG] [--module NAME]...\n"
+    "                     [--desktop-entry FILE]\n"
     "       publish --help | --version\n";
 
 const char* const kVersion = "publish (VELTRA autoupdate) 1.0\n";
@@ -114,7 +116,7 @@ int release(const std::vector<std::string>& words, std::ostream& out, std::ostre
 }
 
 int image(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
-  Words w(words, 1, {"channel", "arch", "lang", "module"});
+  Words w(words, 1, {"channel", "arch", "lang", "module", "desktop-entry"});
   if (w.positional.size() != 3) throw UsageError("image needs REPOSITORY VERSION TARGET_FOLDER");
   ImageOptions options;
   options.repository = fromUtf8(w.positional[0]);
@@ -124,7 +126,9 @@ int image(const std::vector<std::string>& words, std::ostream& out, std::ostream
   options.arch = w.single("arch");
   options.lang = w.single("lang");
   options.modules = w.all("module");
+  const std::string desktopEntry = w.single("desktop-entry");
   ImageResult r = makeImage(options);
+  if (!desktopEntry.empty()) writeDesktopEntry(options.target, fromUtf8(desktopEntry));
   for (const std::string& note : r.notes) err << "publish: " << note << "\n";
   std::string modules;
   for (const std::string& m : r.modules) modules += (modules.empty() ? "" : ",") + m;

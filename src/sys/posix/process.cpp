@@ -71,15 +71,14 @@ bool startProcess(const std::vector<std::wstring>& argv, bool wait, uint32_t* ex
   return spawn(args, wait, exitCode);
 }
 
-bool runElevated(const std::vector<std::wstring>& argv, uint32_t* exitCode) {
+bool runElevated(const std::vector<std::wstring>& argv, const std::vector<std::string>& helper, uint32_t* exitCode) {
   std::vector<std::string> args = nativeArgs(argv);
   if (!args.empty() && access(args[0].c_str(), X_OK) != 0) {
     setLastError(static_cast<uint32_t>(errno));
     return false;
   }
-  std::string helper = environment("AUTOUPDATE_ELEVATE");
   if (helper.empty()) return spawn(args, true, exitCode);
-  args.insert(args.begin(), helper);
+  args.insert(args.begin(), helper.begin(), helper.end());
   uint32_t code = 0;
   if (!spawn(args, true, &code)) return false;
   // The helper's own codes for "the program was not run": pkexec ends with
@@ -92,6 +91,10 @@ bool runElevated(const std::vector<std::wstring>& argv, uint32_t* exitCode) {
   if (exitCode) *exitCode = code;
   return true;
 }
+
+bool userCanWrite(const std::wstring& folder) { return access(posix::nativePath(folder).c_str(), W_OK | X_OK) == 0; }
+
+bool inputIsTerminal() { return isatty(0) == 1; }
 
 std::string environment(const char* name) {
   const char* v = std::getenv(name);
