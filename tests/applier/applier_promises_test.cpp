@@ -42,9 +42,13 @@ TEST_F(ApplierPromises, ContentThatHashesWrongChangesNothing) {
   fs::copy(rel.objects, staging, fs::copy_options::recursive);
   const Snapshot v1 = snapshot(base);
 
-  // A real database, but not the one asked for.
+  const auto plant = [&](const std::string& id, const std::string& content) {
+    writeAll(path("fake"), content);
+    writeAll(object(id), runCommand("gzip -c " + quoted(path("fake"))));
+  };
+  // The new database is refused as a damaged object before it is ever parsed.
   const std::string db = readAll(object(rel.v2Id));
-  writeAll(object(rel.v2Id), readAll(object(rel.v1Id)));
+  plant(rel.v2Id, "not a database");
   ProgramResult run = apply(rel.v2Id);
   EXPECT_EQ(run.status, 13) << run.err;
   EXPECT_EQ(snapshot(base), v1);
@@ -52,8 +56,7 @@ TEST_F(ApplierPromises, ContentThatHashesWrongChangesNothing) {
 
   // A new file's object that unpacks to other bytes of the listed length.
   const std::string items = readAll(NX_SOURCE_DIR "/examples/product-v2/data/items.txt");
-  writeAll(path("fake"), std::string(items.size(), 'x'));
-  writeAll(object(sha256(items)), runCommand("gzip -c " + quoted(path("fake"))));
+  plant(sha256(items), std::string(items.size(), 'x'));
   run = apply(rel.v2Id);
   EXPECT_EQ(run.status, 13) << run.err;
   EXPECT_EQ(snapshot(base), v1);
@@ -61,7 +64,8 @@ TEST_F(ApplierPromises, ContentThatHashesWrongChangesNothing) {
 
 // Killed once it began replacing files, the change is finished by the next
 // run, in a base folder whose name holds a "%"; with a new file damaged
-// meanwhile (its size kept) it is undone instead.
+// meanwhile (its size kept) it is undone instead, even when that undo is
+// killed too.
 TEST_F(ApplierPromises, RecoveryFindsItsFolderAndChecksDigests) {
   for (bool damage : {false, true}) {
     SCOPED_TRACE(damage ? "damaged" : "intact");
@@ -72,6 +76,10 @@ TEST_F(ApplierPromises, RecoveryFindsItsFolderAndChecksDigests) {
     for (const auto& entry : fs::recursive_directory_iterator(base))
       if (damage && entry.path().string().ends_with(".nxapply-new") && !staged++)
         writeAll(entry.path(), std::string(fs::file_size(entry.path()), '?'));
+    // The undo killed part way is taken up again; what it restored stays.
+    if (damage) {
+      ASSERT_EQ(apply(std::string(64, '0'), "crash:4").status, 86);
+    }
     EXPECT_EQ(apply(std::string(64, '0')).status, 13);  // settles, then finds no such database
     EXPECT_EQ(snapshot(base), image(damage ? "1.0" : "2.0"));
     EXPECT_FALSE(journalLeft());
