@@ -37,7 +37,9 @@ TEST(StageArguments, SixWordsAreEnoughAndInstallNeedsAModule) {
   Words words = six;
   words.push_back(L"install");
   EXPECT_TRUE(readStageArguments(words, 1).installModules.empty());
-  words.insert(words.end(), {L"maps", L"music"});
+  words.push_back(L"maps");
+  EXPECT_EQ(readStageArguments(words, 1).installModules, (std::vector<std::string>{"maps"}));
+  words.push_back(L"music");
   EXPECT_EQ(readStageArguments(words, 1).installModules, (std::vector<std::string>{"maps", "music"}));
   words[6] = L"instal";
   EXPECT_TRUE(readStageArguments(words, 1).installModules.empty());

@@ -53,11 +53,19 @@ TEST_F(EntryPointTest, CheckWithoutAScheduleStillLaunchesAndAFreshWriteFolderKee
   EXPECT_NE(r.out.find("VELTRA 1.0"), std::string::npos);
   EXPECT_EQ(log().find("Checking for updates"), std::string::npos) << log();
   EXPECT_EQ(read(settingsFile()), "{\"update_period\": 0, \"last_update\": 0}");
+  std::filesystem::rename(install() + "/veltra.sh", path("veltra.sh"));  // a product that cannot start fails the run
+  r = autoupdate({});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "[error] Error: Can't start VELTRA!\n");
+  std::filesystem::rename(path("veltra.sh"), install() + "/veltra.sh");
 
   // A check due later is skipped; "update" ignores the schedule.
   write(settingsFile(), "{\"update_period\": 3, \"last_update\": " + std::to_string(todayNow() - 2) + "}");
   autoupdate({"check"});
   EXPECT_EQ(log().find("Checking for updates"), std::string::npos) << log();
+  write(settingsFile(), "{\"update_period\": 3, \"last_update\": " + std::to_string(todayNow() - 3) + "}");
+  autoupdate({"check"});
+  EXPECT_NE(log().find("Checking for updates"), std::string::npos) << "due today: " << log();
   r = autoupdate({"update"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(log().find("Checking for updates"), std::string::npos) << log();

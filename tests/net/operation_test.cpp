@@ -20,6 +20,8 @@ namespace fs = std::filesystem;
 // The last step's first line: the applier files are extracted and the next
 // stage is started (here the release's stand-in program, /bin/true).
 const char* const kHandOver = "Applying updates...";
+// Logged as the next stage's process is started: the hand-over itself.
+const char* const kStarting = "INFO   : Starting ";
 
 struct Outcome {
   int32_t stage;
@@ -55,7 +57,7 @@ TEST_F(OperationTest, ACancelLandingInAnyStageStopsTheRunBeforeAnyHandOver) {
   // Loading the file lists does not poll; neither does the end of a download
   // with nothing left to fetch: the Cancel must still stand afterwards.
   for (const Case& c : {Case{"Can't load cache", 0}, Case{"Actualizing local cache...", 0},
-                        Case{"Downloading update: version=", 1}, Case{"Cached ", 2}}) {
+                        Case{"Downloading update: version=", 1}, Case{"Cached ", 2}, Case{kHandOver, 2}}) {
     SCOPED_TRACE(c.during);
     if (c.stage == 2) operate(*newRun());  // everything is stored already
     const size_t requestsBefore = fetched().size();
@@ -69,7 +71,7 @@ TEST_F(OperationTest, ACancelLandingInAnyStageStopsTheRunBeforeAnyHandOver) {
     EXPECT_FALSE(o.success);
     EXPECT_EQ(o.failure, "");
     EXPECT_TRUE(run->log.contains("ERROR  : User cancelled"));
-    EXPECT_FALSE(run->log.contains(kHandOver));
+    EXPECT_FALSE(run->log.contains(kStarting));
     EXPECT_TRUE(c.stage != 0 || fetched().size() == requestsBefore) << "fetched while verifying";
     EXPECT_TRUE(c.stage != 1 || stored().empty()) << "an object stored after the cancel";
   }
@@ -166,6 +168,22 @@ TEST_F(DialogTest, CancelInTheDialogEndsTheRunWithoutAnErrorOrAHandOver) {
   EXPECT_FALSE(run->log.contains("Actualizing local cache"));
   EXPECT_FALSE(run->log.contains(kHandOver));
   EXPECT_TRUE(fetched().empty());
+}
+
+// A Cancel that comes once the hand-over began cannot stop it: the run
+// counts as handed over, so the caller does not start the old product too.
+TEST_F(DialogTest, ACancelAfterTheHandOverBeganLeavesTheRunHandedOver) {
+  std::atomic<bool> handing{false};
+  ui.afterStep = [&](int) { ui.stepsBeforeUserEnd = handing ? 0 : -1; };
+  auto run = newRun();
+  Autoupdater& u = *run->updater;
+  run->log.hook = [&](const std::string& line) {
+    if (line.find(kStarting) == std::string::npos) return;
+    handing = true;
+    waitFor([&u] { return u.cancelRequested(); });
+  };
+  EXPECT_TRUE(downloadAndHandOver(u, write(), staging(), run->indexOf("2.0")));
+  EXPECT_EQ(ui.dialogs.at(0).result, ui::DialogResult::Cancelled);
 }
 
 }  // namespace

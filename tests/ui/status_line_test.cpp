@@ -86,7 +86,7 @@ TEST(StatusLine, TimeLeftFollowsTheRecentPace) {
   left.observe(46, 1.0f);
   EXPECT_FALSE(left.secondsLeft());  // done
   EXPECT_EQ(timeLeftText(7.4), "7s left");
-  EXPECT_EQ(timeLeftText(125), "2m05s left");
+  EXPECT_EQ(timeLeftText(60), "1m00s left");
   EXPECT_EQ(timeLeftText(7620), "2h07m left");
 }
 
