@@ -25,6 +25,7 @@
 #include "base/mini_log.h"
 #include "db/database.h"
 #include "net/http_client.h"
+#include "sys/child_process.h"
 
 namespace nx {
 
@@ -151,6 +152,13 @@ class Autoupdater {
   uint32_t selfUpdateStage = 0;         // 0 normal, 1 own objects fetched first, 2 continue stage
   std::vector<ApplyEntry> applyList;
   std::vector<std::string> installList;
+  // Repair: hash every installed file, whatever the file cache says.
+  bool fullCheck = false;
+  // The next stage is started to be waited for (--wait) and is then kept here.
+  bool waitForHandOver = false;
+  sys::Child handedOverTo;
+  // Named in failures whose details only the log holds; empty: not named.
+  std::wstring logFile;
 
  private:
   void setFraction();
