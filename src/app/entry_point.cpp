@@ -125,7 +125,12 @@ int UpdateRun::run() {
     updater.logFile = joinPath(writeFolder_, L"Logs/autoupdate.log");
     updater.fullCheck = command_.fullCheck;
     updater.waitForHandOver = wait_;
-    requireInstallation(baseFolder_);
+    try {
+      requireInstallation(baseFolder_);
+    } catch (const std::runtime_error& e) {
+      reportException(log_, e);
+      return finish(1);
+    }
     updater.loadInstallation(baseFolder_);
     for (const std::string& name : command_.installList) {
       log_.log(MiniLog::INFO, "Going to install %s", name.c_str());
