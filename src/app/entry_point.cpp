@@ -161,6 +161,14 @@ int UpdateRun::run() {
       CheckVerdict verdict = CheckVerdict::Failed;
       int32_t index = checkAndConfirm(updater, log_, command_.mode, target, &verdict);
       if (index >= 0) {
+        // The stages learn it from the environment they inherit; the product
+        // started here later must not.
+        struct WaitVariable {
+          explicit WaitVariable(bool on) {
+            if (on) sys::setEnvironment(kWaitVariable, "1");
+          }
+          ~WaitVariable() { sys::setEnvironment(kWaitVariable, ""); }
+        } variable(wait_);
         if (downloadAndHandOver(updater, writeFolder_, stagingFolder_, index)) {
           markChecked();
           const std::string done = appliedLine(index);
@@ -392,8 +400,6 @@ int runAutoupdate(const std::vector<std::wstring>& arguments) {
   // Waiting needs a system that lets the stages replace a running program,
   // and suits a person at the terminal unless asked for either way.
   const bool wait = sys::canWaitForHandOver() && (line.wait == 1 || (line.wait == -1 && ui::sharesTerminal()));
-  // The stages learn it from the environment they inherit.
-  if (wait) sys::setEnvironment(kWaitVariable, "1");
 
   CommandLine effective = line;
   effective.run = run;
