@@ -90,11 +90,21 @@ void runCheck(Autoupdater& updater, const std::string& branch, CheckResult& resu
 
 }  // namespace
 
-int32_t checkAndConfirm(Autoupdater& updater, MiniLog& log, UpdateMode mode, const std::string& target) {
+int32_t checkAndConfirm(Autoupdater& updater, MiniLog& log, UpdateMode mode, const std::string& target,
+                        CheckVerdict* verdict) {
+  CheckVerdict ignored;
+  CheckVerdict& outcome = verdict ? *verdict : ignored;
   const Target wanted = parseTarget(target, updater.database.version);
   CheckResult result;
   runCheck(updater, wanted.branch, result);
   if (!result.success.load(std::memory_order_relaxed)) {
+    if (updater.cancelRequested()) {
+      // The user's own Cancel is no failure to report.
+      log.log(MiniLog::INFO, "Check cancelled.");
+      outcome = CheckVerdict::Cancelled;
+      return -1;
+    }
+    outcome = CheckVerdict::Failed;
     if (mode == UpdateMode::Check)
       log.log(MiniLog::ERROR, "Caught an exception: %s", result.failure.c_str());
     else
@@ -103,26 +113,52 @@ int32_t checkAndConfirm(Autoupdater& updater, MiniLog& log, UpdateMode mode, con
   }
 
   const std::wstring caption = loadStringResource(res::kUpdateCaption);
+  outcome = CheckVerdict::NotAvailable;
   if (mode == UpdateMode::Repair) {
+    outcome = CheckVerdict::Chosen;
     if (updater.repairIndex != -1) return updater.repairIndex;
+    outcome = CheckVerdict::NotAvailable;
     ui::messageBox(textWithVersion(res::kVersionNotAvailable, updater.database.version), caption, ui::Icon::Information,
                    ui::Buttons::Ok);
   } else if (mode == UpdateMode::Update && !wanted.version.empty()) {
     int32_t found = -1;
     for (size_t i = 0; i < updater.versions.size(); ++i)
       if (versionMatches(updater.versions[i].version, wanted.version)) found = static_cast<int32_t>(i);
-    if (found != -1) return found;
+    if (found != -1) {
+      const VersionEntry& entry = updater.versions[static_cast<size_t>(found)];
+      // Going back replaces newer files with older ones: only when asked for twice.
+      if (updater.database.format != 0 && entry.timestamp < updater.database.timestamp &&
+          ui::messageBox(
+              fromUtf8("Replace VELTRA " + updater.database.version + " with the older version " + entry.version + "?"),
+              caption, ui::Icon::Question, ui::Buttons::YesNoDefaultNo) != ui::Button::Yes) {
+        outcome = CheckVerdict::Declined;
+        return -1;
+      }
+      outcome = CheckVerdict::Chosen;
+      return found;
+    }
     ui::messageBox(fromUtf8("Update to version " + wanted.version + " is not available."), caption, ui::Icon::Warning,
                    ui::Buttons::Ok);
   }
 
   // Without an installed database there is nothing to keep: take the latest.
-  if (updater.database.format == 0) return updater.latestIndex;
-  if (updater.latestIndex == -1) return -1;
+  if (updater.database.format == 0) {
+    if (updater.latestIndex != -1) outcome = CheckVerdict::Chosen;
+    return updater.latestIndex;
+  }
+  const bool nothingNewer =
+      updater.latestIndex == -1 ||
+      updater.versions[static_cast<size_t>(updater.latestIndex)].version == updater.database.version;
+  if (nothingNewer) {
+    // A wanted version that is not on offer has been said already.
+    const bool wantedOne = mode == UpdateMode::Repair || (mode == UpdateMode::Update && !wanted.version.empty());
+    if (!wantedOne) outcome = CheckVerdict::UpToDate;
+    return -1;
+  }
   const std::string& offered = updater.versions[static_cast<size_t>(updater.latestIndex)].version;
-  if (offered == updater.database.version) return -1;
   ui::Button answer = ui::messageBox(textWithVersion(res::kNewVersionQuestion, offered), caption, ui::Icon::Question,
                                      ui::Buttons::YesNo);
+  outcome = answer == ui::Button::Yes ? CheckVerdict::Chosen : CheckVerdict::Declined;
   return answer == ui::Button::Yes ? updater.latestIndex : -1;
 }
 

@@ -24,7 +24,9 @@
 #include "net/autoupdater.h"
 #include "net/object_store.h"
 #include "res/string_table.h"
+#include "sys/child_process.h"
 #include "sys/files.h"
+#include "sys/process.h"
 #include "ui/backend.h"
 #include "ui/lock_wait.h"
 #include "ui/message_box.h"
@@ -37,8 +39,10 @@ namespace {
 constexpr int kBootstrapFailed = 111;
 constexpr int kContinueFailedLogged = 112;
 constexpr int kContinueFailedEarly = 113;
-constexpr uint32_t kLockAttempts = 60;
-constexpr uint32_t kLockPeriodMs = 1000;
+// The lock is normally held by the process that started this stage, which
+// is ending: ask every tenth of a second, for a minute, as the applier does.
+constexpr uint32_t kLockAttempts = 600;
+constexpr uint32_t kLockPeriodMs = 100;
 
 std::wstring logPath(const std::wstring& writeFolder) { return joinPath(writeFolder, L"Logs/autoupdate.log"); }
 
@@ -82,11 +86,12 @@ int bootstrap(const std::vector<std::wstring>& arguments, size_t at) {
   if (database.format != 0)
     ui::messageBox(loadStringResource(res::kUpdateApplied), L"VELTRA Update", ui::Icon::Information, ui::Buttons::Ok);
   MiniLogFile log(logPath(stage.writeFolder), true);
+  sys::setEnvironment(kWaitVariable, "");  // the product's own updater decides for itself
   if (launchCommands(database, stage.baseFolder, log, {}) == 0) throw std::runtime_error("Can't launch VELTRA.");
   return 0;
 }
 
-int continueWithLog(const StageArguments& stage, MiniLog& log) {
+int continueWithLog(const StageArguments& stage, MiniLog& log, sys::Child& bootstrap) {
   // The settings file is not read here: every debug switch stays off.
   UpdaterSettings settings(UpdaterSettings::pathIn(stage.writeFolder), log);
   Autoupdater updater(log, settings);
@@ -102,9 +107,12 @@ int continueWithLog(const StageArguments& stage, MiniLog& log) {
   if (index < 0) throw std::runtime_error("Can't find selected update.");
 
   updater.installList = modulesToInstall(stage.installModules, updater.database);
-  // Finished or cancelled by the user, the stage has done its part.
-  downloadAndHandOver(updater, stage.writeFolder, stage.stagingFolder, index);
-  return 0;
+  updater.waitForHandOver = sys::canWaitForHandOver() && sys::environment(kWaitVariable) == "1";
+  // Finished or cancelled by the user, the stage has done its part; a
+  // waiting starter is told which of the two it was.
+  const bool completed = downloadAndHandOver(updater, stage.writeFolder, stage.stagingFolder, index);
+  bootstrap = updater.handedOverTo;
+  return !completed && updater.waitForHandOver ? kContinueCancelled : 0;
 }
 
 }  // namespace
@@ -131,14 +139,25 @@ int continueStage(const std::vector<std::wstring>& arguments, size_t at) {
     return kContinueFailedEarly;
   }
 
-  MiniLogFile log(logPath(stage.writeFolder), true);
-  ui::BackendLog backendLog(log);
-  try {
-    return continueWithLog(stage, log);
-  } catch (const std::exception& e) {
-    reportException(log, e);
-    return kContinueFailedLogged;
+  sys::Child bootstrap;
+  {
+    MiniLogFile log(logPath(stage.writeFolder), true);
+    ui::BackendLog backendLog(log);
+    try {
+      int code = continueWithLog(stage, log, bootstrap);
+      if (!bootstrap.started()) return code;
+    } catch (const std::exception& e) {
+      reportException(log, e);
+      return kContinueFailedLogged;
+    }
   }
+  // Waited for: the bootstrap stage's outcome is this one's. The applier
+  // takes the lock itself.
+  sys::close(lock.handle);
+  lock.handle = sys::invalidHandle;
+  uint32_t code = kContinueFailedLogged;
+  sys::waitForChild(bootstrap, &code);
+  return static_cast<int>(code);
 }
 
 }  // namespace nx

@@ -13,7 +13,14 @@ namespace nx {
 // product. Exit code: 0, the applier's own non-zero code, or 111.
 int bootstrapStage(const std::vector<std::wstring>& arguments, size_t at);
 // Finishes a download that the updater's own new files interrupted, then
-// starts the bootstrap stage. Exit code: 0, 112 or 113.
+// starts the bootstrap stage. Exit code: 0, 112 or 113. Started to be waited
+// for (the environment holds kWaitVariable=1), it waits for the bootstrap
+// stage in turn and ends with its code, or kContinueCancelled.
 int continueStage(const std::vector<std::wstring>& arguments, size_t at);
+
+// Set by a command that waits for its hand-over chain, for the stages it starts.
+inline constexpr char kWaitVariable[] = "AUTOUPDATE_WAIT";
+// A waited-for continue stage that the user cancelled.
+inline constexpr int kContinueCancelled = 114;
 
 }  // namespace nx

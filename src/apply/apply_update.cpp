@@ -17,6 +17,7 @@
 #include "io/sha256_writer.h"
 #include "net/autoupdater.h"
 #include "net/object_store.h"
+#include "sys/child_process.h"
 #include "sys/files.h"
 
 namespace nx {
@@ -120,7 +121,8 @@ void Autoupdater::startUpdateApplier(const std::wstring& program, const std::wst
   const std::vector<std::wstring> line =
       stageCommandLine(program, stageWord, baseFolder, writeFolder, folder, selectedVersion.database_id, installList);
   log().log(MiniLog::INFO, "Starting %s", toUtf8(joinCommandLine(line, 0)).c_str());
-  if (!runProcess(line, false)) failWith(*this, ErrorCode::SystemError, "Can't start update applier");
+  const bool started = waitForHandOver ? sys::startChild(line, &handedOverTo) : runProcess(line, false);
+  if (!started) failWith(*this, ErrorCode::SystemError, "Can't start update applier");
 }
 
 }  // namespace nx

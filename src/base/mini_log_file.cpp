@@ -7,10 +7,13 @@ namespace nx {
 
 MiniLogFile::MiniLogFile(const std::wstring& path, bool append) {
   if (!append && sys::exists(path)) {
-    // A failed rotation leaves the old file, which the open below empties.
-    std::wstring old = path + L".old";
-    if (sys::exists(old)) sys::deleteFile(old);
-    sys::moveFile(path, old);
+    // The last kKeptLogs logs stay as path.1 (the newest) to path.N. A
+    // failed rotation leaves the old file, which the open below empties.
+    auto kept = [&path](int n) { return path + L"." + std::to_wstring(n); };
+    if (sys::exists(kept(kKeptLogs))) sys::deleteFile(kept(kKeptLogs));
+    for (int n = kKeptLogs - 1; n >= 1; --n)
+      if (sys::exists(kept(n))) sys::moveFile(kept(n), kept(n + 1));
+    sys::moveFile(path, kept(1));
   }
   // Every write goes to the end of the file, not to a position taken at
   // open: the process that hands over may still be writing its last lines

@@ -1,6 +1,6 @@
 #pragma once
-// The log of one run, kept in a file. Without append an existing file is
-// first kept under the name path + ".old" (replacing an older one) and the
+// The log of one run, kept in a file. Without append the last logs are
+// kept as path + ".1" (the newest) to path + ".4" (the oldest goes) and the
 // log starts empty; with append (a later stage of the same update) earlier
 // lines stay and nothing is rotated. Every line also goes to the debug
 // output. The logger never reports an error: when the file cannot be opened
@@ -15,6 +15,8 @@ namespace nx {
 
 class MiniLogFile : public MiniLog {
  public:
+  static constexpr int kKeptLogs = 4;
+
   MiniLogFile(const std::wstring& path, bool append);
   ~MiniLogFile() override;
   MiniLogFile(const MiniLogFile&) = delete;

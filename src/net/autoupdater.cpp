@@ -63,7 +63,10 @@ void Autoupdater::addProgress(uint64_t n) {
     lastTime = t;
   }
   shownRate.store(static_cast<float>(rate), std::memory_order_relaxed);
-  doneBytes.fetch_add(n, std::memory_order_relaxed);
+}
+
+void Autoupdater::addContent(int64_t n) {
+  doneBytes.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);  // wraps back for n < 0
   setFraction();
 }
 

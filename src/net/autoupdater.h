@@ -24,7 +24,9 @@
 #include "base/error_model.h"
 #include "base/mini_log.h"
 #include "db/database.h"
+#include "io/writer.h"
 #include "net/http_client.h"
+#include "sys/child_process.h"
 
 namespace nx {
 
@@ -74,12 +76,17 @@ class Autoupdater {
   MiniLog& log() const { return *log_; }
 
   // ---- progress and speed (autoupdater.cpp) ----
-  // A new transfer set of `total` bytes of which `done` are present; the
-  // fraction is done/total, or -1 (unknown) when total is 0 or below done.
+  // A new transfer set: `total` bytes of content to add, `done` of them
+  // added; the fraction is done/total, or -1 (unknown) when total is 0 or
+  // below done. Content is counted after gunzip, as it lands in the store.
   void startProgress(uint64_t total, uint64_t done);
-  // n more bytes received: updates the exponential rate (time constant five
-  // seconds), the shown rate and the fraction. No allocation.
+  // n more bytes received from the network: updates the exponential rate
+  // (time constant five seconds) and the shown rate, nothing else. No
+  // allocation.
   void addProgress(uint64_t n);
+  // n more bytes of content added (negative: taken back after a failed
+  // attempt): the done count and the fraction.
+  void addContent(int64_t n);
 
   // ---- installation (autoupdater.cpp) ----
   // Loads autoupdate.db and autoupdate.cfg from the base folder (a missing
@@ -209,11 +216,42 @@ class Autoupdater {
   SelfUpdateStage selfUpdateStage = SelfUpdateStage::None;
   std::vector<ApplyEntry> applyList;
   std::vector<std::string> installList;
+  // Repair: hash every installed file, whatever the file cache says.
+  bool fullCheck = false;
+  // The next stage is started to be waited for (--wait) and is then kept here.
+  bool waitForHandOver = false;
+  sys::Child handedOverTo;
+  // Named in failures whose details only the log holds; empty: not named.
+  std::wstring logFile;
 
  private:
   void setFraction();
 
   MiniLog* log_;
+};
+
+// Counts the content that passes through it as added to the download; what
+// an attempt added is taken back when the writer goes without keep().
+class ContentProgress : public Writer {
+ public:
+  ContentProgress(Autoupdater& updater, Writer& next) : updater_(updater), next_(next) {}
+  ~ContentProgress() override {
+    if (!kept_) updater_.addContent(-count_);
+  }
+  ContentProgress(const ContentProgress&) = delete;
+  ContentProgress& operator=(const ContentProgress&) = delete;
+  void write(const void* data, size_t size) override {
+    next_.write(data, size);
+    count_ += static_cast<int64_t>(size);
+    updater_.addContent(static_cast<int64_t>(size));
+  }
+  void keep() { kept_ = true; }
+
+ private:
+  Autoupdater& updater_;
+  Writer& next_;
+  int64_t count_ = 0;
+  bool kept_ = false;
 };
 
 // Runs f on a new thread; an exception escaping f is swallowed there. Throws

@@ -91,6 +91,11 @@ void Autoupdater::refreshInstalledFiles() {
   std::vector<FileRecord*> records;
   records.reserve(database.files.size());
   for (auto& entry : database.files) records.push_back(&entry.second);
+  if (fullCheck) {
+    // Size and time prove nothing against an edit that kept both: read all.
+    log().log(MiniLog::INFO, "Full check: hashing every installed file");
+    for (FileRecord* record : records) record->local_hash.clear();
+  }
   const size_t count = records.size();
   progress.store(count ? 0.0f : -1.0f, std::memory_order_relaxed);
 
@@ -98,7 +103,7 @@ void Autoupdater::refreshInstalledFiles() {
   // dirty flag is set here, on this thread, once the pool has finished.
   std::vector<RefreshOutcome> outcomes(count, RefreshOutcome::Current);
   std::atomic<size_t> finished{0};
-  const RefreshMode mode{debug_no_hash_check, debug_dont_repair};
+  const RefreshMode mode{debug_no_hash_check && !fullCheck, debug_dont_repair && !fullCheck};
   size_t started = forEachInParallel(
       count, hashThreadCount(),
       [&](size_t i) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/error_model.h"
+#include "base/text.h"
 #include "db/install_state.h"
 #include "io/gunzip_writer.h"
 #include "net/autoupdater.h"
@@ -47,6 +48,43 @@ std::string serverErrorMessage(uint32_t status) {
   std::string message = "Update server error: ";
   if (const char* text = httpStatusText(status)) return message + text + " (" + std::to_string(status) + ")";
   return message + "HTTP ERROR " + std::to_string(status);
+}
+
+// "host:port" of a URL (the scheme's port when none is given), or the URL.
+std::string hostAndPort(const std::string& url) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return url;
+  const size_t begin = scheme + 3;
+  std::string host = url.substr(begin, url.find_first_of("/?#", begin) - begin);
+  host = host.substr(host.rfind('@') == std::string::npos ? 0 : host.rfind('@') + 1);
+  if (host.find(':') == std::string::npos || (host.front() == '[' && host.back() == ']')) {
+    const std::string name = url.substr(0, scheme);
+    if (name == "http") host += ":80";
+    if (name == "https") host += ":443";
+  }
+  return host;
+}
+
+// What became of a transfer that got no answer, in the user's words.
+std::string transportCause(int result, const std::string& url) {
+  // libcurl's result codes.
+  constexpr int kUnsupportedProtocol = 1, kMalformedUrl = 3, kUnresolvedHost = 6, kNoConnection = 7, kFileNotRead = 37,
+                kTimedOut = 28;
+  switch (result) {
+    case kUnsupportedProtocol:
+    case kMalformedUrl:
+      return "malformed update URL \"" + url + "\"";
+    case kUnresolvedHost:
+      return "could not resolve the host of " + hostAndPort(url);
+    case kNoConnection:
+      return "could not connect to " + hostAndPort(url);
+    case kTimedOut:
+      return "no answer from " + hostAndPort(url) + " in time (the transfer stalled)";
+    case kFileNotRead:
+      return "could not read " + url;
+    default:
+      return HttpClient::resultText(result) + " (" + hostAndPort(url) + ")";
+  }
 }
 
 }  // namespace
@@ -91,11 +129,16 @@ void Autoupdater::queryUpdateServer(const std::string& url) {
     failWith(*this, ErrorCode::SystemError, sink.error.what());
   }
   uint32_t status = 503;  // a transport failure counts as an unavailable server
-  if (result == kCurlOk)
+  if (result == kCurlOk) {
     status = http.responseCode();
-  else
+  } else {
     log().log(MiniLog::ERROR, "Conection to update server '%s' failed: %s", url.c_str(),
               HttpClient::resultText(result).c_str());
+    // The documented first line, and under it what happened and where to read more.
+    std::string cause = transportCause(result, url);
+    if (!logFile.empty()) cause += "; details in " + toUtf8(logFile);
+    failWith(*this, ErrorCode::ConnectionError, serverErrorMessage(status) + "\n" + cause);
+  }
 
   if (status == 204) return;  // nothing on offer; the reply state stays as it was
   if (status != 200 && status != 0) failWith(*this, ErrorCode::ConnectionError, serverErrorMessage(status));

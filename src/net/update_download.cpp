@@ -129,7 +129,8 @@ void Autoupdater::downloadObjects(const std::wstring& store, ObjectSet objects) 
             static_cast<long long>(missing.size()));
   log().log(MiniLog::INFO, "Cached %lld bytes in %lld objects", static_cast<long long>(cachedBytes),
             static_cast<long long>(cachedCount));
-  startProgress(total, cachedBytes);
+  // What is in the store already is no part of the download's progress.
+  startProgress(total - cachedBytes, 0);
   shuffleList(downloadUrls);
   for (const auto& [id, size] : missing) {
     failIfCancelled(*this);

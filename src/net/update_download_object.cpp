@@ -82,7 +82,8 @@ bool Autoupdater::downloadObject(const std::string& url, const std::wstring& sto
     FileWriter file(path);
     LimitWriter received(file, withMargin(size), "received", size);
     Sha256Writer sha;
-    LimitWriter inflated(sha, withMargin(size), "content inflates to", size);
+    ContentProgress added(*this, sha);
+    LimitWriter inflated(added, withMargin(size), "content inflates to", size);
     GunzipWriter gunzip(inflated);
     SplitWriter split(received, gunzip);
 
@@ -116,6 +117,7 @@ bool Autoupdater::downloadObject(const std::string& url, const std::wstring& sto
       return false;
     }
     file.close();
+    added.keep();
     return true;
   } catch (const GzipError& e) {
     failWith(*this, ErrorCode::ServerError, prefix + e.what());

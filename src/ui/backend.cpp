@@ -67,6 +67,10 @@ Button messageBox(const std::wstring& text, const std::wstring& caption, Icon ic
   return backend().messageBox(text, caption, icon, buttons);
 }
 
+void resultLine(const std::wstring& text) { backend().resultLine(text); }
+
+bool sharesTerminal() { return backend().sharesTerminal(); }
+
 const char* iconWord(Icon icon) {
   switch (icon) {
     case Icon::Error:

@@ -17,7 +17,17 @@ class Backend {
   virtual ~Backend() = default;
   virtual DialogResult runProgressDialog(const ProgressStep& step, bool cancelAllowed, uint32_t periodMs) = 0;
   virtual Button messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons) = 0;
+  // The one line that ends a command in a text interface ("Updated VELTRA 1.0
+  // to 2.0.", "Cancelled."). A window-based backend may show it or ignore it:
+  // its message boxes already say what matters.
+  virtual void resultLine(const std::wstring& /*text*/) {}
+  // True when the backend draws in the terminal the program runs in: a
+  // program it starts and waits for can then draw its own progress there.
+  virtual bool sharesTerminal() const { return false; }
 };
+
+// True when the backend in use shares the program's terminal.
+bool sharesTerminal();
 
 // The backend a setting of AUTOUPDATE_UI asks for, in any case: "plain",
 // "terminal", "gtk" (windows), or "auto" (also empty), which takes the

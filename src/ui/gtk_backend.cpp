@@ -89,13 +89,15 @@ DialogResult GtkBackend::runProgressDialog(const ProgressStep& step, bool cancel
 }
 
 Button GtkBackend::messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons) {
-  if (buttons == Buttons::YesNo) {
+  if (buttons != Buttons::Ok) {
     const std::string preset = lowered(sys::environment("AUTOUPDATE_ANSWER"));
     if (preset == "yes") return Button::Yes;
     if (preset == "no") return Button::No;
   }
   const int answer = module_->messageBox(toUtf8(text).c_str(), toUtf8(caption).c_str(), iconCode(icon),
-                                         buttons == Buttons::YesNo ? NX_GTK_YES_NO : NX_GTK_OK);
+                                         buttons == Buttons::YesNo            ? NX_GTK_YES_NO
+                                         : buttons == Buttons::YesNoDefaultNo ? NX_GTK_YES_NO_DEFAULT_NO
+                                                                              : NX_GTK_OK);
   if (buttons == Buttons::Ok) return Button::Ok;
   return answer == NX_GTK_ANSWER_YES ? Button::Yes : Button::No;
 }

@@ -8,14 +8,14 @@ extern "C" {
 #endif
 
 // Raised whenever a function below changes its meaning.
-#define NX_GTK_MODULE_VERSION 1
+#define NX_GTK_MODULE_VERSION 2
 #define NX_GTK_MODULE_ENTRY "nxGtkModule"
 
 // How a progress window ended: the dialog's results, and one for a step that failed.
 enum { NX_GTK_FINISHED = 0, NX_GTK_ACCEPTED = 1, NX_GTK_CANCELLED = 2, NX_GTK_STEP_FAILED = 3 };
 // Icons and button sets of a message box; the answer is the pressed button's id.
 enum { NX_GTK_ERROR = 0, NX_GTK_WARNING = 1, NX_GTK_INFORMATION = 2, NX_GTK_QUESTION = 3 };
-enum { NX_GTK_OK = 0, NX_GTK_YES_NO = 1 };
+enum { NX_GTK_OK = 0, NX_GTK_YES_NO = 1, NX_GTK_YES_NO_DEFAULT_NO = 2 };
 enum { NX_GTK_ANSWER_OK = 1, NX_GTK_ANSWER_YES = 6, NX_GTK_ANSWER_NO = 7 };
 
 // Called once before the window shows and then once per period. Sets

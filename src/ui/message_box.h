@@ -5,12 +5,18 @@
 namespace nx::ui {
 
 enum class Icon { Error, Warning, Information, Question };
-enum class Buttons { Ok, YesNo };  // the first button is the default
+// YesNo defaults to Yes; YesNoDefaultNo (for questions whose Yes destroys
+// something) to No.
+enum class Buttons { Ok, YesNo, YesNoDefaultNo };
 // The button pressed; the numbers are the system's button ids.
 enum class Button : int { Ok = 1, Yes = 6, No = 7 };
 
 // Shows the box and returns when the user closes it.
 Button messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons);
+
+// Ends a command in the text interfaces with one line saying what happened;
+// window-based backends may ignore it.
+void resultLine(const std::wstring& text);
 
 // The word for an icon: "error", "warning", "information", "question".
 const char* iconWord(Icon icon);

@@ -33,7 +33,17 @@ std::string oneLine(const std::wstring& text) {
 }
 
 std::string boxLine(const std::wstring& text, const std::wstring& caption, Icon icon) {
-  return std::string("[") + iconWord(icon) + "] " + oneLine(caption) + ": " + oneLine(text);
+  std::string line = std::string("[") + iconWord(icon) + "] " + oneLine(caption) + ":";
+  // Each line of the text stays a line: a failure's cause sits under it.
+  size_t begin = 0;
+  for (bool first = true;; first = false) {
+    size_t end = text.find(L'\n', begin);
+    std::wstring piece = text.substr(begin, end == std::wstring::npos ? std::wstring::npos : end - begin);
+    if (first || !oneLine(piece).empty()) line += (first ? " " : "\n  ") + oneLine(piece);
+    if (end == std::wstring::npos) break;
+    begin = end + 1;
+  }
+  return line;
 }
 
 std::string lowered(std::string s) {
@@ -76,7 +86,14 @@ Button PlainBackend::messageBox(const std::wstring& text, const std::wstring& ca
   out_.flush();
   if (buttons == Buttons::Ok) return Button::Ok;
   std::string answer = lowered(sys::environment("AUTOUPDATE_ANSWER"));
-  return answer == "no" ? Button::No : Button::Yes;
+  if (answer == "yes") return Button::Yes;
+  if (answer == "no") return Button::No;
+  return buttons == Buttons::YesNoDefaultNo ? Button::No : Button::Yes;
+}
+
+void PlainBackend::resultLine(const std::wstring& text) {
+  out_ << oneLine(text) << '\n';
+  out_.flush();
 }
 
 }  // namespace nx::ui

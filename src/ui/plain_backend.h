@@ -1,8 +1,9 @@
 #pragma once
 // The user interface for logs and pipes: every change of the status text is a
-// line, every message box one line "[<icon>] <caption>: <text>". A question
-// takes its answer from AUTOUPDATE_ANSWER ("yes" or "no"), else the default
-// button. Its dialog never cancels.
+// line, every message box one line "[<icon>] <caption>: <text>" (each further
+// line of the text follows, indented by two blanks), the result line as it
+// is. A question takes its answer from AUTOUPDATE_ANSWER ("yes" or "no"),
+// else the default button. Its dialog never cancels.
 #include <ostream>
 #include <string>
 
@@ -17,7 +18,8 @@ namespace nx::ui {
 // cannot move the cursor or steer the terminal.
 std::string oneLine(const std::wstring& text);
 
-// A message box as one line: "[<icon>] <caption>: <text>" (no line end).
+// A message box as "[<icon>] <caption>: <text>" (no line end); a text of
+// several lines continues on lines indented by two blanks.
 std::string boxLine(const std::wstring& text, const std::wstring& caption, Icon icon);
 
 // ASCII letters in lower case.
@@ -36,6 +38,7 @@ class PlainBackend : public Backend {
 
   DialogResult runProgressDialog(const ProgressStep& step, bool cancelAllowed, uint32_t periodMs) override;
   Button messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons) override;
+  void resultLine(const std::wstring& text) override;
 
  private:
   std::ostream& out_;

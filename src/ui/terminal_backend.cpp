@@ -440,30 +440,35 @@ TerminalBackend::LineEnd TerminalBackend::readAnswer(std::string& answer) {
 
 Button TerminalBackend::messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons) {
   std::string line = boxLine(text, caption, icon);
-  if (buttons != Buttons::YesNo) {
+  if (buttons == Buttons::Ok) {
     writeAll(out_, line + "\n");
     return Button::Ok;
   }
+  const bool yesByDefault = buttons == Buttons::YesNo;
+  const std::string prompt = yesByDefault ? " [Y/n] " : " [y/N] ";
   // A scripted run (the demo, a test) answers through the environment as
   // the plain backend does; the prompt still shows what was asked and answered.
   std::string preset = lowered(sys::environment("AUTOUPDATE_ANSWER"));
   if (preset == "yes" || preset == "no") {
-    writeAll(out_, line + " [Y/n] " + (preset == "yes" ? "y" : "n") + "\n");
+    writeAll(out_, line + prompt + (preset == "yes" ? "y" : "n") + "\n");
     return preset == "yes" ? Button::Yes : Button::No;
   }
   const bool echoes = ::isatty(in_);
   for (;;) {
-    writeAll(out_, line + " [Y/n] ");
+    writeAll(out_, line + prompt);
     std::string typed;
     LineEnd end = readAnswer(typed);
     // The terminal echoed the line end of a typed answer; nothing else did.
     if (end != LineEnd::Line || !echoes) writeAll(out_, "\n");
     if (end == LineEnd::Interrupted) return Button::No;
     std::string word = lowered(trimmed(typed));
-    if (word.empty() || word == "y" || word == "yes") return Button::Yes;
+    if (word == "y" || word == "yes") return Button::Yes;
     if (word == "n" || word == "no") return Button::No;
-    if (end == LineEnd::EndOfInput) return Button::Yes;  // no other answer will come
+    // Enter, or no other answer will come: the default.
+    if (word.empty() || end == LineEnd::EndOfInput) return yesByDefault ? Button::Yes : Button::No;
   }
 }
+
+void TerminalBackend::resultLine(const std::wstring& text) { writeAll(out_, oneLine(text) + "\n"); }
 
 }  // namespace nx::ui

@@ -17,7 +17,9 @@
 //
 // A question (Yes/No) is a "[Y/n]" prompt after the box's line: Enter, end of
 // input, y or yes answer Yes, n or no answer No, Ctrl-C answers No; anything
-// else asks again. Other boxes print their line as the plain backend does.
+// else asks again. A question whose default is No shows "[y/N]", and Enter
+// or end of input answer No. Other boxes and the result line print as the
+// plain backend prints them.
 #include "ui/backend.h"
 
 namespace nx::ui {
@@ -35,6 +37,8 @@ class TerminalBackend : public Backend {
 
   DialogResult runProgressDialog(const ProgressStep& step, bool cancelAllowed, uint32_t periodMs) override;
   Button messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons) override;
+  void resultLine(const std::wstring& text) override;
+  bool sharesTerminal() const override { return true; }
 
  private:
   enum class LineEnd { Line, EndOfInput, Interrupted };

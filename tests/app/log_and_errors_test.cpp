@@ -43,7 +43,7 @@ TEST(MiniLog, LineFormat) {
                                 "00000.000 INFO   : " + std::string(2047, 'm') + "\n"}));
 }
 
-TEST(MiniLogFile, RunsKeepOnlyThePreviousLogAsOldAndAppendingWritersLoseNoLine) {
+TEST(MiniLogFile, RunsKeepTheLastFourLogsAndAppendingWritersLoseNoLine) {
   test::TempFolder t;
   const std::wstring path = t.file(L"autoupdate.log");
   writeRun(path, false, "run one");
@@ -52,12 +52,11 @@ TEST(MiniLogFile, RunsKeepOnlyThePreviousLogAsOldAndAppendingWritersLoseNoLine) 
       "\\d{5}\\.\\d{3} INFO   : run one\n"
       "\\d{5}\\.\\d{3} INFO   : === MiniLog closed\\.\n");
   EXPECT_TRUE(std::regex_match(t.read(L"autoupdate.log"), expected)) << t.read(L"autoupdate.log");
-  EXPECT_FALSE(std::filesystem::exists(path + L".old"));
-  writeRun(path, false, "run two");
-  writeRun(path, false, "run three");
-  std::string current = t.read(L"autoupdate.log"), old = t.read(L"autoupdate.log.old");
-  EXPECT_TRUE(has(current, "run three") && !has(current, "run two"));
-  EXPECT_TRUE(has(old, "run two") && !has(old, "run one"));
+  EXPECT_FALSE(std::filesystem::exists(path + L".1"));
+  for (const char* run : {"run two", "run three", "run four", "run five", "run six"}) writeRun(path, false, run);
+  EXPECT_TRUE(has(t.read(L"autoupdate.log"), "run six"));
+  EXPECT_TRUE(has(t.read(L"autoupdate.log.1"), "run five") && has(t.read(L"autoupdate.log.4"), "run two"));
+  EXPECT_FALSE(std::filesystem::exists(path + L".5"));
   writeRun(t.file(L"missing/dir/a.log"), false, "lost");  // unopenable: no error
   // The run that hands over (a fresh log) and the next stage (appending, so
   // neither truncating nor rotating) may both be writing: no line is lost.

@@ -117,7 +117,7 @@ TEST_F(BootstrapTest, TheApplierRunsElevatedThenTheProductStartsExitCodesAndMess
       {{{"format", "0"}}, 0, {}, 0, "", true, true},  // no success message, but the launch
       {{}, 3, {}, 3, "", true, false},
       {{{"launch", "[\"missing.sh\"]"}}, 0, {}, 111, ok + box + "Can't launch VELTRA.\n", true, false},
-      {{}, 0, refuse, 111, box + "RunAs: " + applier + " FAILED: Operation canceled\n", false, false},
+      {{}, 0, refuse, 111, box + "RunAs: " + applier + "\n  FAILED: Operation canceled\n", false, false},
       {{{"apply", "[]"}}, 0, {}, 111, box + "Database error: bad apply list.\n", false, false},
       {{{"apply", "[\"bin/..\"]"}}, 0, {}, 111, box + "Database error: bad apply list.\n", false, false},
   };
@@ -191,7 +191,7 @@ TEST_F(ContinueTest, ABusyLockIsWaitedForUntilTheUserCancels) {
   EXPECT_EQ(run(kId), 113);
   pclose(holder);
   ASSERT_EQ(ui.dialogs.size(), 1u);
-  EXPECT_TRUE(ui.dialogs[0].cancelAllowed && ui.dialogs[0].periodMs == 1000u);
+  EXPECT_TRUE(ui.dialogs[0].cancelAllowed && ui.dialogs[0].periodMs == 100u);
   EXPECT_EQ(ui.dialogs[0].texts[0], L"Waiting for DB lock...");
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text + L"|" + ui.boxes[0].caption, L"Failed to acquire db lock.|VELTRA Update Continue");

@@ -19,6 +19,11 @@ class TerminalSessionTest : public UpdateFixture {
     return "set -m; trap true INT; " + env + "AUTOUPDATE_UI=auto " + TmuxSession::quote(install() + "/bin/autoupdate") +
            " " + words + "; echo \"exit=$?\"; exec sleep 600";
   }
+  static size_t count(const std::string& text, const std::string& word) {
+    size_t n = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+    return n;
+  }
   static bool hasRow(const std::string& screen, const std::string& row) {
     for (const std::string& r : TmuxSession::rowsOf(screen))
       if (r == row) return true;
@@ -38,8 +43,7 @@ TEST_F(TerminalSessionTest, CtrlCCancelsAStalledCheckThroughTheDialog) {
   EXPECT_NE(s.lastScreen().find("<=>"), std::string::npos) << s.lastScreen();  // the marquee
   s.sendKeys({"C-c"});
   ASSERT_TRUE(s.waitFor("exit=")) << s.screen();
-  // A cancelled check is a failed one with an empty message, shown as such.
-  EXPECT_TRUE(hasRow(s.screen(), "[error] Error:")) << s.lastScreen();
+  EXPECT_TRUE(hasRow(s.screen(), "Cancelled.")) << s.lastScreen();
   EXPECT_TRUE(hasRow(s.lastScreen(), "exit=0")) << s.lastScreen();
   EXPECT_TRUE(s.cursorVisible());
   // The program ended its own way: the log has its closing line.
@@ -71,6 +75,53 @@ TEST_F(TerminalSessionTest, CancellingTheWaitForABusyLockEndsTheRun) {
   ASSERT_TRUE(s.waitFor("exit=")) << s.screen();
   EXPECT_TRUE(hasRow(s.screen(), "[error] Error: Another updater instance is running.")) << s.lastScreen();
   EXPECT_TRUE(hasRow(s.lastScreen(), "exit=1")) << s.lastScreen();
+}
+
+TEST_F(TerminalSessionTest, AnUpdateStaysInTheForegroundUntilItsLastStageAndPassesCancelOn) {
+  namespace fs = std::filesystem;
+  // 2.0 brings an updater of its own, so a continue stage fetches the rest;
+  // one object of that rest hangs until the user cancels.
+  const std::string newUpdater = path("autoupdate-2.0");
+  write(newUpdater, read(build("autoupdate")) + "\nupdater of VELTRA 2.0\n");
+  fs::permissions(newUpdater, fs::perms(0755));
+  HttpServer server;
+  publish(1, server.url("/repo"));
+  publish(2, server.url("/repo"), newUpdater);
+  image("1.0");
+  const std::string quests = examples() + "/product-v2/data/quests.txt";
+  const std::string id = runProgram("/usr/bin/sha256sum", {quests}).out.substr(0, 64);
+  const std::string object = repo() + "/objects/" + id.substr(0, 2) + "/" + id;
+  const std::string kept = read(object);
+  fs::remove(object);
+  server.serveFolder("/repo", repo());
+  server.stall("/repo/objects/" + id.substr(0, 2) + "/" + id);
+
+  auto updateOnce = [&](bool cancel) {
+    TmuxSession s(command("update"));
+    EXPECT_TRUE(s.waitFor("[Y/n]")) << s.screen();
+    s.sendKeys({"y", "Enter"});
+    if (cancel) {
+      // The continue stage draws its progress in this terminal and takes the keys.
+      EXPECT_TRUE(s.waitUntil([&](const std::string& screen) {
+        return screen.find("Downloading updates...") != std::string::npos && count(log(), "=== MiniLog opened") == 2;
+      })) << s.lastScreen();
+      s.sendKeys({"C-c"});
+    }
+    EXPECT_TRUE(s.waitFor("exit=", std::chrono::seconds(60))) << s.screen();
+    return s.lastScreen();
+  };
+  std::string screen = updateOnce(true);
+  EXPECT_TRUE(hasRow(screen, "Cancelled.")) << screen;
+  EXPECT_TRUE(hasRow(screen, "exit=0")) << screen;
+  EXPECT_EQ(read(install() + "/bin/autoupdate"), read(build("autoupdate")));
+
+  server.serve("/repo/objects/" + id.substr(0, 2) + "/" + id, kept);  // no longer stalled
+  screen = updateOnce(false);
+  // The command returned only once the whole chain had ended.
+  EXPECT_TRUE(hasRow(screen, "Updated VELTRA 1.0 to 2.0.")) << screen;
+  EXPECT_TRUE(hasRow(screen, "exit=0")) << screen;
+  EXPECT_EQ(read(install() + "/bin/autoupdate"), read(newUpdater));
+  EXPECT_NE(log().find("The update ended with exit code 0"), std::string::npos) << log();
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ TEST_F(UpdateFlowTest, AnUpdateReplacesTheInstallationAndStartsTheNewVersion) {
     EXPECT_LT(text.find("Downloading update: version=2.0"), text.find("Applying updates..."));
     EXPECT_LT(text.find("Applying updates..."), text.rfind("=== MiniLog opened"));
     EXPECT_NE(text.find("LAUNCH started \"" + install() + "/veltra.sh\""), std::string::npos) << text;
-    EXPECT_FALSE(fs::exists(writeFolder() + "/Logs/autoupdate.log.old"));
+    EXPECT_FALSE(fs::exists(writeFolder() + "/Logs/autoupdate.log.1"));
 
     // Next time there is nothing to do (the database of 2.0 is in place and
     // reads), and no file is hashed again.
@@ -159,12 +159,18 @@ TEST_F(UpdateFlowTest, RepairInstallAndUninstall) {
   image("1.0");
   const Tree v1 = expected(1, "en", false);
 
-  // A damaged installation gets back exactly the contents it lacks.
+  auto lastLine = [](const std::string& text) {
+    const size_t end = text.size() - (text.empty() || text.back() != '\n' ? 0 : 1);
+    return text.substr(text.rfind('\n', end - 1) + 1, end - text.rfind('\n', end - 1) - 1);
+  };
+  // A damaged installation gets back exactly the contents it lacks; with
+  // --wait the command ends when the applier has, with what it did.
   write(install() + "/data/items.txt", "damaged");
   fs::remove(install() + "/data/levels.txt");
-  ProgramResult r = autoupdate({"repair"});
+  ProgramResult r = autoupdate({"repair", "--wait"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("Update was applied successfully."), std::string::npos) << r.err;
+  EXPECT_EQ(lastLine(r.err), "Repaired 2 files of VELTRA 1.0.") << r.err;
   EXPECT_EQ(installed(), v1);
   EXPECT_NE(
       log().find("Downloading " + std::to_string(v1.at("data/items.txt").size() + v1.at("data/levels.txt").size()) +
@@ -172,20 +178,41 @@ TEST_F(UpdateFlowTest, RepairInstallAndUninstall) {
       std::string::npos)
       << log();
 
+  // An edit that keeps the size and the time passes the file cache's check;
+  // only a full check finds it.
+  const std::string items = install() + "/data/items.txt";
+  const auto time = fs::last_write_time(items);
+  write(items, std::string(v1.at("data/items.txt").size(), 'x'));
+  fs::last_write_time(items, time);
+  r = autoupdate({"repair", "--wait"});
+  EXPECT_EQ(lastLine(r.err), "Repaired 0 files of VELTRA 1.0.") << r.err;
+  r = autoupdate({"repair", "--full", "--wait"});
+  EXPECT_EQ(lastLine(r.err), "Repaired 1 file of VELTRA 1.0.") << r.err;
+  EXPECT_EQ(installed(), v1);
+
   // An optional module joins the installation.
-  r = autoupdate({"install", "maps"});
+  r = autoupdate({"install", "maps", "--wait"});
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lastLine(r.err), "Installed module maps.") << r.err;
   EXPECT_EQ(installed(), expected(1, "en", true));
   EXPECT_NE(read(install() + "/autoupdate.cfg").find("\"maps\""), std::string::npos);
 
   // And leaves it again; then the whole product goes.
   r = autoupdate({"uninstall", "maps"});
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lastLine(r.err), "Removed module maps.") << r.err;
   EXPECT_EQ(installed(), v1);
   EXPECT_EQ(read(install() + "/autoupdate.cfg").find("\"maps\""), std::string::npos);
   EXPECT_FALSE(read(writeFolder() + "/Logs/uninstall.log").empty());
-  r = autoupdate({"uninstall", "*"});
+  // Everything goes only when the user says so: No is the default.
+  for (const char* all : {"*", "--all"}) {
+    r = autoupdate({"uninstall", all});
+    EXPECT_EQ(r.err, "[question] VELTRA UPDATE: Remove VELTRA and all its files?\nCancelled.\n");
+    EXPECT_EQ(installed(), v1);
+  }
+  r = autoupdate({"uninstall", "--all"}, {{"AUTOUPDATE_ANSWER", "yes"}});
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lastLine(r.err), "Removed VELTRA.") << r.err;
   EXPECT_TRUE(installed().empty());
   EXPECT_FALSE(fs::exists(install() + "/autoupdate.db"));
 }

@@ -122,8 +122,7 @@ TEST_F(ConfirmTest, CancelInTheDialogEndsAStalledCheck) {
   ui.stepsBeforeUserEnd = 3;
   EXPECT_EQ(run(UpdateMode::Repair), -1);  // returns only once the worker has ended
   EXPECT_EQ(ui.dialogs.at(0).result, ui::DialogResult::Cancelled);
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].text, L"");  // a cancelled transfer has no message
+  EXPECT_TRUE(ui.boxes.empty());  // the user's own Cancel is no failure to show
   EXPECT_EQ(updater->cancelFlag.load(), 1u);
 
   // Enter is not Cancel: the check goes on to its end.

@@ -34,8 +34,11 @@ std::string sha256(const std::string& bytes) {
 TEST_F(DownloadTest, UpgradeFetchesOnlyNewContentOverOneConnectionAndASecondRunNothing) {
   // The contents 2.0 changes or adds (of the installed modules).
   std::set<std::string> expected;
-  for (const char* file : {"veltra.sh", "data/items.txt", "data/quests.txt", "maps/desert.txt"})
+  uint64_t content = 0;
+  for (const char* file : {"veltra.sh", "data/items.txt", "data/quests.txt", "maps/desert.txt"}) {
     expected.insert(contentDigest(fromUtf8(NX_SOURCE_DIR "/examples/product-v2/" + std::string(file))));
+    content += fs::file_size(NX_SOURCE_DIR "/examples/product-v2/" + std::string(file));
+  }
 
   // Left-overs of an earlier update go; what is not an object stays.
   const std::wstring stale = joinPath(staging(), "bb/" + std::string(64, 'b'));
@@ -60,6 +63,10 @@ TEST_F(DownloadTest, UpgradeFetchesOnlyNewContentOverOneConnectionAndASecondRunN
   EXPECT_TRUE(first->log.contains(" in 4 objects"));
   EXPECT_TRUE(first->log.contains("Cached " + std::to_string(wanted.database_size) + " bytes in 1 objects"));
   EXPECT_EQ(first->updater->progress.load(), 1.0f);
+  // The bar counted content added (after gunzip) against content to add; the
+  // database already in the store was neither.
+  EXPECT_EQ(first->updater->totalBytes.load(), content);
+  EXPECT_EQ(first->updater->doneBytes.load(), content);
   // The updater program did not change: it comes from the installation.
   EXPECT_EQ(first->updater->selfUpdateStage, SelfUpdateStage::None);
   ASSERT_EQ(first->updater->applyList.size(), 3u);

@@ -10,7 +10,7 @@
 namespace {
 using namespace nx::ui;
 
-TEST(PlainBackend, PrintsStatusChangesThrottlesDetailChangesAndShowsBoxesOnOneLine) {
+TEST(PlainBackend, PrintsStatusChangesThrottlesDetailChangesAndShowsBoxesLineByLine) {
   std::ostringstream out;
   PlainBackend plain(out, 3);
   std::vector<std::wstring> texts = {
@@ -39,7 +39,7 @@ TEST(PlainBackend, PrintsStatusChangesThrottlesDetailChangesAndShowsBoxesOnOneLi
             Button::Ok);
   EXPECT_EQ(out.str(),
             "[error] Error: Disk full\n"
-            "[warning] VELTRA UPDATE: a b\n"
+            "[warning] VELTRA UPDATE: a\n  b\n"
             "[information] VELTRA UPDATE: No version 1.\n"
             "[question] VELTRA UPDATE: Update?\n"
             "[question] c: New version 1?]0;x??2J is available.\n");

@@ -10,6 +10,8 @@ const char* const kUsage =
     "usage: applier BASE WRITE STAGING DATABASE_ID [install MODULE...]\n"
     "       applier BASE WRITE TEMP uninstall [MODULE...]\n";
 
+const char* const kVersionText = "applier (VELTRA update applier)\n";
+
 namespace {
 
 std::string moduleName(const std::wstring& word) {

@@ -8,6 +8,8 @@
 namespace nx::applier {
 
 extern const char* const kUsage;
+// What --version prints.
+extern const char* const kVersionText;
 
 struct Request {
   enum class Kind { update, uninstall };

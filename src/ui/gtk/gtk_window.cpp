@@ -235,11 +235,14 @@ int messageBox(const char* text, const char* caption, int icon, int buttons) {
   gtk_box_pack_start(GTK_BOX(row), label, TRUE, TRUE, 0);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), row, TRUE, TRUE, 0);
 
-  // The first button is the default: Return answers with it.
+  // Return answers with the default button: Yes, or No before a step that
+  // cannot be undone.
   GtkWidget* first;
-  if (buttons == NX_GTK_YES_NO) {
-    first = gtk_dialog_add_button(GTK_DIALOG(dialog), "_Yes", GTK_RESPONSE_YES);
-    gtk_dialog_add_button(GTK_DIALOG(dialog), "_No", GTK_RESPONSE_NO);
+  const bool question = buttons == NX_GTK_YES_NO || buttons == NX_GTK_YES_NO_DEFAULT_NO;
+  if (question) {
+    GtkWidget* yes = gtk_dialog_add_button(GTK_DIALOG(dialog), "_Yes", GTK_RESPONSE_YES);
+    GtkWidget* no = gtk_dialog_add_button(GTK_DIALOG(dialog), "_No", GTK_RESPONSE_NO);
+    first = buttons == NX_GTK_YES_NO ? yes : no;
   } else {
     first = gtk_dialog_add_button(GTK_DIALOG(dialog), "_OK", GTK_RESPONSE_OK);
   }
@@ -251,7 +254,7 @@ int messageBox(const char* text, const char* caption, int icon, int buttons) {
   const int response = gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
   drain();
-  if (buttons != NX_GTK_YES_NO) return NX_GTK_ANSWER_OK;
+  if (!question) return NX_GTK_ANSWER_OK;
   // Escape or closing the window answers No, as Ctrl-C does at a terminal.
   return response == GTK_RESPONSE_YES ? NX_GTK_ANSWER_YES : NX_GTK_ANSWER_NO;
 }
