@@ -4,6 +4,7 @@
 
 #include "sys/process.h"
 #include "ui/plain_backend.h"
+#include "ui/platform_backend.h"
 #include "ui/terminal_backend.h"
 
 namespace nx::ui {
@@ -21,6 +22,8 @@ Backend& environmentBackend() {
 
 std::unique_ptr<Backend> makeBackend(const std::string& setting) {
   std::string word = lowered(setting);
+  if (word.empty() || word == "auto")
+    if (std::unique_ptr<Backend> native = makePlatformBackend()) return native;
   if (word == "terminal") return std::make_unique<TerminalBackend>();
   if ((word.empty() || word == "auto") && TerminalBackend::available()) return std::make_unique<TerminalBackend>();
   // Logs, pipes, "plain", and words we do not know: plain lines are safe everywhere.
@@ -44,6 +47,10 @@ bool runInProgressDialog(const ProgressStep& step, bool cancelAllowed, uint32_t 
 
 Button messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons) {
   return backend().messageBox(text, caption, icon, buttons);
+}
+
+Button alertBox(const std::wstring& text, const std::wstring& caption, Icon icon) {
+  return backend().alertBox(text, caption, icon);
 }
 
 const char* iconWord(Icon icon) {

@@ -12,6 +12,10 @@ enum class Button : int { Ok = 1, Yes = 6, No = 7 };
 // Shows the box and returns when the user closes it.
 Button messageBox(const std::wstring& text, const std::wstring& caption, Icon icon, Buttons buttons);
 
+// A box with one OK button that stays above every other window and comes to
+// the front (the stages' boxes: their process has no window of its own).
+Button alertBox(const std::wstring& text, const std::wstring& caption, Icon icon);
+
 // The word for an icon: "error", "warning", "information", "question".
 const char* iconWord(Icon icon);
 
