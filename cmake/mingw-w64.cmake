@@ -1,7 +1,7 @@
 # Cross-compiles the Windows build with mingw-w64 (posix threads variant, so
 # std::thread and friends work). The static dependencies live in the prefix
 # that scripts/windows-deps prints: pass it as -DNX_WIN_PREFIX=... (or in the
-# environment). Programs run under wine through scripts/wine-run, so CTest
+# environment). Programs run under wine through scripts/windows-run, so CTest
 # and gtest discovery work unchanged.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -32,4 +32,4 @@ set(ENV{PKG_CONFIG_PATH} "")
 # Without -static every program needs the mingw runtime DLLs beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 get_filename_component(NX_TOOLCHAIN_DIR ${CMAKE_CURRENT_LIST_FILE} DIRECTORY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${NX_TOOLCHAIN_DIR}/../scripts/wine-run)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${NX_TOOLCHAIN_DIR}/../scripts/windows-run)
