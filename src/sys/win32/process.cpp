@@ -3,6 +3,7 @@
 #include <windows.h>
 // windows.h comes first: the other system headers need it.
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdlib>
@@ -38,7 +39,12 @@ bool shellRunAs(const std::vector<std::wstring>& argv, uint32_t* exitCode) {
   info.lpFile = file.c_str();
   info.lpParameters = parameters.c_str();
   info.nShow = SW_SHOWNORMAL;
-  if (!::ShellExecuteExW(&info)) return false;
+  // The shell may hand the start to its extensions, which want COM.
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  const BOOL started = ::ShellExecuteExW(&info);
+  const DWORD error = ::GetLastError();
+  if (SUCCEEDED(com)) ::CoUninitialize();
+  if (!started) return win32::failWith(error);
   if (!info.hProcess) return win32::failWith(ERROR_INVALID_HANDLE);
   finish(info.hProcess, true, exitCode);
   return true;
