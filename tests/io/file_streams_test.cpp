@@ -10,6 +10,7 @@
 #include "io/zip_archive.h"
 #include "io_test_util.h"
 #include "support/full_device.h"
+#include "support/open_handles.h"
 #include "support/temp_folder.h"
 #include "sys/errors.h"
 #include "sys/files.h"
@@ -90,7 +91,7 @@ TEST(ReadFileToWriterTest, ChunksCancelAndFailures) {
   EXPECT_EQ(size, 65536u);
 
   // Failures close the file.
-  auto openDescriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  auto openDescriptors = test::openHandleCount;
   auto before = openDescriptors();
   struct Broken : std::exception {};
   struct Throwing : Writer {
