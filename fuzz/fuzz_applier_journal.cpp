@@ -12,6 +12,7 @@
 #include "applier/journal.h"
 #include "base/text.h"
 #include "db/object_id.h"
+#include "unique_folder.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ namespace {
 struct Folder {
   Folder() {
     path = (std::filesystem::temp_directory_path() / "nx_fuzz_journal_XXXXXX").string();
-    if (!::mkdtemp(path.data())) abort();
+    if (!nx::fuzz::makeUniqueFolder(path)) abort();
   }
   ~Folder() {
     std::error_code ec;

@@ -15,6 +15,7 @@
 #include "io/io_error.h"
 #include "io/zip_archive.h"
 #include "net/file_cache.h"
+#include "unique_folder.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ namespace {
 const std::filesystem::path& folder() {
   static const std::filesystem::path path = [] {
     std::string name = (std::filesystem::temp_directory_path() / "fuzz_file_cache_XXXXXX").string();
-    if (!::mkdtemp(name.data())) std::abort();
+    if (!nx::fuzz::makeUniqueFolder(name)) std::abort();
     std::atexit([] {
       std::error_code ec;
       std::filesystem::remove_all(folder(), ec);

@@ -13,6 +13,7 @@
 #include "base/mini_log.h"
 #include "db/settings.h"
 #include "net/autoupdater.h"
+#include "unique_folder.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ class QuietLog : public nx::MiniLog {
 struct Context {
   Context() {
     std::string name = (std::filesystem::temp_directory_path() / "fuzz_hand_over_XXXXXX").string();
-    if (!::mkdtemp(name.data())) abort();
+    if (!nx::fuzz::makeUniqueFolder(name)) abort();
     folder = name;
     file = folder / "_update_info";
   }

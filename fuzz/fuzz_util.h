@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "base/mini_log.h"
+#include "unique_folder.h"
 
 namespace nx::fuzz {
 
@@ -19,8 +20,8 @@ class ScratchFolder {
  public:
   ScratchFolder() {
     std::string name = (std::filesystem::temp_directory_path() / "nx_fuzz_XXXXXX").string();
-    if (!::mkdtemp(name.data())) {
-      std::perror("mkdtemp");
+    if (!nx::fuzz::makeUniqueFolder(name)) {
+      std::perror("cannot make a scratch folder");
       std::abort();
     }
     path_ = name;

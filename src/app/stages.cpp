@@ -84,7 +84,7 @@ int bootstrap(const std::vector<std::wstring>& arguments, size_t at) {
   if (code != 0) return code;
 
   if (database.format != 0)
-    ui::messageBox(loadStringResource(res::kUpdateApplied), L"VELTRA Update", ui::Icon::Information, ui::Buttons::Ok);
+    ui::alertBox(loadStringResource(res::kUpdateApplied), L"VELTRA Update", ui::Icon::Information);
   MiniLogFile log(logPath(stage.writeFolder), true);
   sys::setEnvironment(kWaitVariable, "");  // the product's own updater decides for itself
   if (launchCommands(database, stage.baseFolder, log, {}) == 0) throw std::runtime_error("Can't launch VELTRA.");
@@ -121,7 +121,7 @@ int bootstrapStage(const std::vector<std::wstring>& arguments, size_t at) {
   try {
     return bootstrap(arguments, at);
   } catch (const std::exception& e) {
-    ui::messageBox(fromUtf8(e.what()), L"VELTRA Update Bootstrap", ui::Icon::Error, ui::Buttons::Ok);
+    ui::alertBox(fromUtf8(e.what()), L"VELTRA Update Bootstrap", ui::Icon::Error);
     return kBootstrapFailed;
   }
 }
@@ -135,7 +135,7 @@ int continueStage(const std::vector<std::wstring>& arguments, size_t at) {
         0)
       throw std::runtime_error("Failed to acquire db lock.");
   } catch (const std::exception& e) {
-    ui::messageBox(fromUtf8(e.what()), L"VELTRA Update Continue", ui::Icon::Error, ui::Buttons::Ok);
+    ui::alertBox(fromUtf8(e.what()), L"VELTRA Update Continue", ui::Icon::Error);
     return kContinueFailedEarly;
   }
 

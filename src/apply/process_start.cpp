@@ -1,5 +1,6 @@
 #include "apply/process_start.h"
 
+#include "sys/command_line.h"
 #include "sys/process.h"
 
 namespace nx {
@@ -7,19 +8,9 @@ namespace nx {
 bool runProcess(const std::vector<std::wstring>& arguments, bool wait) { return sys::startProcess(arguments, wait); }
 
 std::wstring joinCommandLine(const std::vector<std::wstring>& arguments, size_t first) {
-  std::wstring line;
-  for (size_t i = first; i < arguments.size(); ++i) {
-    if (!line.empty()) line += L' ';
-    line += quoteArgument(arguments[i]);
-  }
-  return line;
+  return sys::joinCommandLine(arguments, first);
 }
 
-std::wstring quoteArgument(const std::wstring& argument) {
-  std::wstring out = argument;
-  if (!out.empty() && out.back() == L'\\') out.pop_back();
-  if (out.find(L' ') != std::wstring::npos) out = L"\"" + out + L"\"";
-  return out;
-}
+std::wstring quoteArgument(const std::wstring& argument) { return sys::quoteArgument(argument); }
 
 }  // namespace nx

@@ -6,6 +6,14 @@
 // line is built in the caller's buffers and written in one call.
 #include <string>
 
+// mingw checks plain `printf` formats by msvcrt's rules, which lack %zu; its
+// own macro names the C99 rules its runtime follows.
+#ifdef __MINGW_PRINTF_FORMAT
+#define NX_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define NX_PRINTF_FORMAT printf
+#endif
+
 namespace nx {
 
 class MiniLog {
@@ -19,7 +27,7 @@ class MiniLog {
   // Stores one finished line (line feed included).
   virtual void writeLine(const std::string& line) = 0;
 
-  void log(const char* level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  void log(const char* level, const char* format, ...) __attribute__((format(NX_PRINTF_FORMAT, 3, 4)));
 };
 
 }  // namespace nx

@@ -6,6 +6,7 @@
 #include "sys/process.h"
 #include "ui/gtk_backend.h"
 #include "ui/plain_backend.h"
+#include "ui/platform_backend.h"
 #include "ui/terminal_backend.h"
 
 namespace nx::ui {
@@ -35,6 +36,8 @@ Backend& environmentBackend() {
 
 std::unique_ptr<Backend> makeBackend(const std::string& setting) {
   std::string word = lowered(setting);
+  if (word.empty() || word == "auto")
+    if (std::unique_ptr<Backend> native = makePlatformBackend()) return native;
   if (word == "terminal") return std::make_unique<TerminalBackend>();
   if (word == "gtk") return windowsOrPlain();
   if (word.empty() || word == "auto") {
@@ -70,6 +73,10 @@ Button messageBox(const std::wstring& text, const std::wstring& caption, Icon ic
 void resultLine(const std::wstring& text) { backend().resultLine(text); }
 
 bool sharesTerminal() { return backend().sharesTerminal(); }
+
+Button alertBox(const std::wstring& text, const std::wstring& caption, Icon icon) {
+  return backend().alertBox(text, caption, icon);
+}
 
 const char* iconWord(Icon icon) {
   switch (icon) {

@@ -24,6 +24,10 @@ class Backend {
   // True when the backend draws in the terminal the program runs in: a
   // program it starts and waits for can then draw its own progress there.
   virtual bool sharesTerminal() const { return false; }
+  // Text backends have no windows to stay above: an ordinary OK box.
+  virtual Button alertBox(const std::wstring& text, const std::wstring& caption, Icon icon) {
+    return messageBox(text, caption, icon, Buttons::Ok);
+  }
 };
 
 // True when the backend in use shares the program's terminal.
@@ -31,6 +35,7 @@ bool sharesTerminal();
 
 // The backend a setting of AUTOUPDATE_UI asks for, in any case: "plain",
 // "terminal", "gtk" (windows), or "auto" (also empty), which takes the
+// build's native backend where it has one (the Windows dialog), else the
 // terminal backend when stdin and stderr are terminals, else the windows
 // when the session has a display, else the plain one. Other words get the
 // plain backend, and so do windows that cannot be opened (no module, no

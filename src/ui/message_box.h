@@ -18,6 +18,10 @@ Button messageBox(const std::wstring& text, const std::wstring& caption, Icon ic
 // window-based backends may ignore it.
 void resultLine(const std::wstring& text);
 
+// A box with one OK button that stays above every other window and comes to
+// the front (the stages' boxes: their process has no window of its own).
+Button alertBox(const std::wstring& text, const std::wstring& caption, Icon icon);
+
 // The word for an icon: "error", "warning", "information", "question".
 const char* iconWord(Icon icon);
 

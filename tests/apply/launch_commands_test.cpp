@@ -2,7 +2,6 @@
 #include "apply/launch_commands.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <thread>
@@ -10,6 +9,7 @@
 #include "apply/process_start.h"
 #include "base/text.h"
 #include "support/memory_log.h"
+#include "support/platform.h"
 #include "support/temp_folder.h"
 
 namespace nx {
@@ -33,7 +33,7 @@ class LaunchTest : public ::testing::Test {
   void program(const std::wstring& rel, const std::string& out) {
     dir.write(rel, "#!/bin/sh\n{ pwd; for a in \"$@\"; do echo \"$a\"; done; } > '" + out + ".tmp'\nmv '" + out +
                        ".tmp' '" + out + "'\n");
-    ::chmod(toUtf8(dir.file(rel)).c_str(), 0755);
+    std::filesystem::permissions(std::filesystem::path(dir.file(rel)), std::filesystem::perms(0755));
   }
   std::string waitFor(const std::wstring& rel) {
     for (int i = 0; i < 2000 && dir.read(rel).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -44,6 +44,7 @@ class LaunchTest : public ::testing::Test {
 };
 
 TEST_F(LaunchTest, StartsEveryExistingProgramWithTheExtraArguments) {
+  NX_POSIX_ONLY("a shell script as the product");
   std::filesystem::create_directories(std::filesystem::path(dir.file(L"my game/bin")));
   program(L"my game/bin/run one", toUtf8(dir.file(L"one.txt")));
   Database db;

@@ -10,6 +10,8 @@
 #include "db/module_set.h"
 #include "net/object_store.h"
 #include "stage_test_util.h"
+#include "support/lock_holder.h"
+#include "support/platform.h"
 #include "support/program_run.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
@@ -94,6 +96,7 @@ class BootstrapTest : public ::testing::Test {
 };
 
 TEST_F(BootstrapTest, TheApplierRunsElevatedThenTheProductStartsExitCodesAndMessages) {
+  NX_POSIX_ONLY("shell scripts as the applier and the elevation helper");
   const std::string ok = "[information] VELTRA Update: Update was applied successfully.\n";
   const std::string box = "[error] VELTRA Update Bootstrap: ";
   const std::string applier = staging + "/fake_applier";
@@ -142,6 +145,7 @@ TEST_F(BootstrapTest, TheApplierRunsElevatedThenTheProductStartsExitCodesAndMess
 }
 
 TEST_F(BootstrapTest, NothingRunsFromAStagingFolderOthersCanChange) {
+  NX_POSIX_ONLY("folder modes that let others write");
   database();
   fs::permissions(staging, fs::perms(0777));
   ProgramResult r = bootstrap();
@@ -183,13 +187,10 @@ class ContinueTest : public ::testing::Test {
 
 TEST_F(ContinueTest, ABusyLockIsWaitedForUntilTheUserCancels) {
   // Another updater holds the write folder's lock.
-  FILE* holder = popen((std::string(NX_BUILD_DIR "/hold_lock '") + write + "/autoupdate.lock' 2").c_str(), "r");
-  char line[16] = "";
-  ASSERT_TRUE(fgets(line, sizeof line, holder));
-  ASSERT_STREQ(line, "locked\n");
+  test::LockHolder holder(write + "/autoupdate.lock", "2");
+  ASSERT_TRUE(holder.held());
   ui.stepsBeforeUserEnd = 2;
   EXPECT_EQ(run(kId), 113);
-  pclose(holder);
   ASSERT_EQ(ui.dialogs.size(), 1u);
   EXPECT_TRUE(ui.dialogs[0].cancelAllowed && ui.dialogs[0].periodMs == 100u);
   EXPECT_EQ(ui.dialogs[0].texts[0], L"Waiting for DB lock...");

@@ -23,6 +23,7 @@
 #include "io/io_error.h"
 #include "io/zip_archive.h"
 #include "support/memory_log.h"
+#include "support/platform.h"
 #include "support/program_run.h"
 #include "support/temp_folder.h"
 
@@ -457,6 +458,7 @@ TEST_F(DbTest, SettingsLoadedAndSaved) {
 // database whose members claim 4 GiB each, and 4 MiB gzip bombs that inflate
 // to 4 GiB, end with the loader's error, never with std::bad_alloc.
 TEST_F(DbTest, HostileFilesEndWithTheLoadersErrorUnderAMemoryLimit) {
+  NX_POSIX_ONLY("a shell's memory limit (ulimit -v)");
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
 #endif

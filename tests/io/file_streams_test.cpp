@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <filesystem>
 
@@ -11,6 +9,8 @@
 #include "io/sha256_writer.h"
 #include "io/zip_archive.h"
 #include "io_test_util.h"
+#include "support/full_device.h"
+#include "support/open_handles.h"
 #include "support/temp_folder.h"
 #include "sys/errors.h"
 #include "sys/files.h"
@@ -49,10 +49,11 @@ TEST(FileWriterTest, KeepsOnlyClosedFilesAndTruncatesOnCreate) {
   EXPECT_EQ(test::readAll(path), "kept");
   EXPECT_EQ(test::caught([&] { FileWriter w(missing); }), systemForm("create", missing, sys::fileNotFound) + " #0");
 
-  // A full disk: a private node of the full device, so a deletion could not touch /dev.
-  path = dir.file(L"full");
-  bool ownNode = ::mknod(toUtf8(path).c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0;
-  if (!ownNode) path = L"/dev/full";
+  // A full disk.
+  const test::FullDevice full = test::fullDevice(dir.file(L"full"));
+  if (full.path.empty()) return;  // no always-full device on this system
+  path = full.path;
+  const bool ownNode = full.ownNode;
   {
     FileWriter w(path);
     EXPECT_EQ(test::caught([&] { w.write(std::string(1000, 'x').data(), 1000); }),
@@ -90,7 +91,7 @@ TEST(ReadFileToWriterTest, ChunksCancelAndFailures) {
   EXPECT_EQ(size, 65536u);
 
   // Failures close the file.
-  auto openDescriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  auto openDescriptors = test::openHandleCount;
   auto before = openDescriptors();
   struct Broken : std::exception {};
   struct Throwing : Writer {

@@ -4,9 +4,6 @@
 // of 1.0 with the maps module, and updaters that download from it into a
 // staging folder.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -20,6 +17,8 @@
 #include "net/autoupdater.h"
 #include "net/check_test_util.h"
 #include "net/published_install.h"
+#include "support/file_size_limit.h"
+#include "support/platform.h"
 
 namespace nx::test {
 
@@ -33,29 +32,6 @@ class HookLog : public MemoryLog {
     if (hook) hook(line);
   }
 };
-
-// What call returns when it runs in a child process whose files may not grow
-// past `limit` bytes: what a full disk does to a writer.
-inline std::string withFileSizeLimit(rlim_t limit, const std::function<std::string()>& call) {
-  int out[2];
-  if (::pipe(out) != 0) return "no pipe";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit r{limit, limit};
-    ::setrlimit(RLIMIT_FSIZE, &r);
-    const std::string report = call();
-    (void)!::write(out[1], report.data(), report.size());
-    ::_exit(0);
-  }
-  ::close(out[1]);
-  std::string report;
-  char buffer[1024];
-  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<size_t>(n));
-  ::close(out[0]);
-  if (child > 0) ::waitpid(child, nullptr, 0);
-  return report;
-}
 
 // One updater, with its own log and settings.
 struct DownloadRun {

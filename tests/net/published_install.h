@@ -2,8 +2,6 @@
 // Real installations for the cache and maintenance tests: the sample product
 // of examples/ published with the real publish program and installed with
 // its image command.
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,31 +10,24 @@
 #include <string>
 
 #include "base/text.h"
+#include "support/platform.h"
 #include "support/program_run.h"
+#include "support/shell.h"
 
 namespace nx::test {
-
-inline std::string shellQuote(const std::wstring& path) { return "'" + toUtf8(path) + "'"; }
-
-// Exit status of a shell command line; -1 when it did not exit normally.
-inline int runShell(const std::string& command) {
-  int raw = std::system(command.c_str());
-  return raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-}
-
-// Standard output of a shell command line.
-inline std::string shellOutput(const std::string& command) { return runProgram("/bin/sh", {"-c", command}).out; }
 
 // Publishes sample version v (1 or 2) into repo; the applier files are
 // stand-in programs (another one may stand in for the updater). Returns
 // publish's exit status.
-inline int publishSample(int v, const std::wstring& repo, const std::string& updater = "/bin/true") {
+inline int publishSample(int v, const std::wstring& repo, const std::string& updater = standInProgram(true)) {
   const std::string n = std::to_string(v);
   const std::string examples = NX_SOURCE_DIR "/examples";
-  return runShell(std::string(NX_BUILD_DIR "/publish release ") + examples + "/release-v" + n + ".json " + examples +
-                  "/product-v" + n + " " + shellQuote(repo) + " --base-url file://" + toUtf8(repo) +
-                  " --add bin/applier=/bin/true --add bin/autoupdate=" + updater +
-                  " --add bin/autoupdate-gtk.so=/bin/true 2>/dev/null");
+  return runProgram(
+             NX_BUILD_DIR "/publish",
+             {"release", examples + "/release-v" + n + ".json", examples + "/product-v" + n, toUtf8(repo), "--base-url",
+              fileUrl(repo), "--add", "bin/applier=" + standInProgram(true), "--add", "bin/autoupdate=" + updater, "--add",
+               "bin/autoupdate-gtk.so=" + standInProgram(true)})
+      .status;
 }
 
 // SHA-256 of a file's content after gunzip (when it starts with the gzip
@@ -51,8 +42,12 @@ inline std::string contentDigest(const std::wstring& path) {
 // Installs a published version into target; options such as "--module maps".
 inline int installImage(const std::wstring& repo, const std::string& version, const std::wstring& target,
                         const std::string& options = "") {
-  return runShell(std::string(NX_BUILD_DIR "/publish image ") + shellQuote(repo) + " " + version + " " +
-                  shellQuote(target) + " " + options + " >/dev/null 2>&1");
+  std::vector<std::string> words = {"image", toUtf8(repo), version, toUtf8(target)};
+  for (size_t at = 0, end; at < options.size(); at = end + 1) {
+    end = std::min(options.find(' ', at), options.size());
+    if (end > at) words.push_back(options.substr(at, end - at));
+  }
+  return runProgram(NX_BUILD_DIR "/publish", words).status;
 }
 
 inline std::string fileText(const std::wstring& path) {

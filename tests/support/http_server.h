@@ -16,12 +16,14 @@
 //   server.serveGzip("/objects/ab/ab12...", content);
 //   ... updater fetches server.url("/update/stable") ...
 //   EXPECT_EQ(server.requests().at(0).header("Pragma"), "no-cache");
+#include <httplib.h>  // on Windows: winsock2.h, and WSAStartup before main
+#ifndef _WIN32
 #include <arpa/inet.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+#endif
 #include <zlib.h>
 
 #include <algorithm>
@@ -206,17 +208,41 @@ class HttpServer {
   std::vector<ReceivedRequest> requests_;
 };
 
+#ifdef _WIN32
+using RawSocket = SOCKET;
+inline RawSocket rawListener() { return ::WSASocketW(AF_INET, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT); }
+inline RawSocket rawAccept(RawSocket listener) { return ::accept(listener, nullptr, nullptr); }
+inline bool rawValid(RawSocket s) { return s != INVALID_SOCKET; }
+inline void rawClose(RawSocket s) { ::closesocket(s); }
+inline void rawQuietFor1s(RawSocket s) {
+  const DWORD ms = 1000;
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+}
+constexpr int rawSendFlags = 0, rawShutWrite = SD_SEND, rawShutBoth = SD_BOTH;
+#else
+using RawSocket = int;
+inline RawSocket rawListener() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+inline RawSocket rawAccept(RawSocket listener) { return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); }
+inline bool rawValid(RawSocket s) { return s >= 0; }
+inline void rawClose(RawSocket s) { ::close(s); }
+inline void rawQuietFor1s(RawSocket s) {
+  const timeval quiet{1, 0};
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &quiet, sizeof quiet);
+}
+constexpr int rawSendFlags = MSG_NOSIGNAL, rawShutWrite = SHUT_WR, rawShutBoth = SHUT_RDWR;
+#endif
+
 // Answers every connection with the same bytes, verbatim, once it has read
 // the request head (or the client stayed quiet for a second), then closes it.
 class RawServer {
  public:
   explicit RawServer(std::string response) : response_(std::move(response)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listener_ = rawListener();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (!rawValid(listener_) || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener_, 16) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
       throw std::runtime_error("raw test server: cannot listen on 127.0.0.1");
     port_ = ntohs(address.sin_port);
@@ -224,9 +250,15 @@ class RawServer {
   }
   // Shutting the listener down ends the accept the thread waits in.
   ~RawServer() {
-    ::shutdown(listener_, SHUT_RDWR);
+    ::shutdown(listener_, rawShutBoth);
+#ifdef _WIN32
+    // Winsock's accept does not return on shutdown, only on close.
+    rawClose(listener_);
     thread_.join();
-    ::close(listener_);
+#else
+    thread_.join();
+    rawClose(listener_);
+#endif
   }
   RawServer(const RawServer&) = delete;
   RawServer& operator=(const RawServer&) = delete;
@@ -235,22 +267,24 @@ class RawServer {
 
  private:
   void run() {
-    for (int client; (client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ::close(client)) {
-      const timeval quiet{1, 0};
-      ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &quiet, sizeof quiet);
+    for (RawSocket client; rawValid(client = rawAccept(listener_)); rawClose(client)) {
+      rawQuietFor1s(client);
       std::string head;
       char buffer[4096];
-      for (ssize_t got;
-           head.find("\r\n\r\n") == std::string::npos && (got = ::recv(client, buffer, sizeof buffer, 0)) > 0;)
+      for (int got; head.find("\r\n\r\n") == std::string::npos && (got = ::recv(client, buffer, sizeof buffer, 0)) > 0;)
         head.append(buffer, static_cast<size_t>(got));
-      for (ssize_t sent = 0, n = 0; sent < static_cast<ssize_t>(response_.size()); sent += n)
-        if ((n = ::send(client, response_.data() + sent, response_.size() - sent, MSG_NOSIGNAL)) <= 0) break;
-      ::shutdown(client, SHUT_WR);
+      for (size_t sent = 0; sent < response_.size();) {
+        const int n = static_cast<int>(
+            ::send(client, response_.data() + sent, static_cast<int>(response_.size() - sent), rawSendFlags));
+        if (n <= 0) break;
+        sent += static_cast<size_t>(n);
+      }
+      ::shutdown(client, rawShutWrite);
     }
   }
 
   std::string response_;
-  int listener_ = -1;
+  RawSocket listener_{};
   int port_ = 0;
   std::thread thread_;
 };

@@ -2,14 +2,37 @@
 // Another updater, as far as a lock file is concerned: a real process
 // (tests/programs/hold_lock) that holds the lock until it is killed, the
 // object goes, or the given seconds have passed.
+#ifdef _WIN32
+#include <memory>
+
+#include "support/windows_process.h"
+#else
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <string>
 
 namespace nx::test {
 
+#ifdef _WIN32
+class LockHolder {
+ public:
+  explicit LockHolder(const std::string& lockFile, const std::string& seconds = "600")
+      : child_(std::make_unique<WindowsChild>(NX_BUILD_DIR "/hold_lock", std::vector<std::string>{lockFile, seconds},
+                                              std::vector<std::pair<std::string, std::string>>{}, false)) {
+    held_ = child_->started() && child_->readLine() == "locked";
+  }
+  bool held() const { return held_; }
+  // Ends the holder at once, as a crash would (TerminateProcess).
+  void kill() { child_->kill(); }
+
+ private:
+  std::unique_ptr<WindowsChild> child_;
+  bool held_ = false;
+};
+#else
 class LockHolder {
  public:
   explicit LockHolder(const std::string& lockFile, const std::string& seconds = "600") {
@@ -41,5 +64,6 @@ class LockHolder {
   pid_t pid_ = -1;
   bool held_ = false;
 };
+#endif
 
 }  // namespace nx::test

@@ -1,20 +1,28 @@
 #pragma once
 // Runs a real program as a child process, the way a user or another
 // program would: arguments, extra environment variables, stdin from
-// /dev/null, stdout and stderr captured until every process that holds them
+// /dev/null (NUL), stdout and stderr captured until every process that holds them
 // (the program's own children too) has ended. A program that outlives its
 // deadline is killed and reported with status -1, so a hang fails the test
 // quickly.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
+
+#ifdef _WIN32
+#include "support/windows_process.h"
+#endif
 
 namespace nx::test {
 
@@ -25,6 +33,26 @@ struct ProgramResult {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
+#ifdef _WIN32
+// The program's own path, or the same with ".exe" (NX_BUILD_DIR "/publish" names publish.exe).
+inline ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                                const Environment& environment = {}, int deadlineSeconds = 60) {
+  ProgramResult result;
+  WindowsChild child(program, arguments, environment, true);
+  if (!child.started()) return result;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds);
+  // Anonymous pipes cannot wait with a timeout: poll them until both report their end.
+  bool killed = false;
+  while (!child.outputEnded()) {
+    if ((killed = std::chrono::steady_clock::now() >= deadline)) break;
+    if (!child.readAvailable(result.out, result.err)) ::Sleep(2);
+  }
+  result.status = killed ? (child.kill(), -1) : child.wait();
+  // Text-mode streams end lines with "\r\n" on Windows; the tests compare lines.
+  for (std::string* text : {&result.out, &result.err}) std::erase(*text, '\r');
+  return result;
+}
+#else
 inline ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                                 const Environment& environment = {}, int deadlineSeconds = 60) {
   ProgramResult result;
@@ -67,5 +95,6 @@ inline ProgramResult runProgram(const std::string& program, const std::vector<st
   result.status = !killed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
+#endif
 
 }  // namespace nx::test

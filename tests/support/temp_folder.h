@@ -1,11 +1,10 @@
 #pragma once
 // A fresh, empty temporary folder for one test; removed with everything in it
 // when the object goes away.
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -15,9 +14,15 @@ namespace nx::test {
 class TempFolder {
  public:
   TempFolder() {
-    std::string name = (std::filesystem::temp_directory_path() / "nx_test_XXXXXX").string();
-    if (!::mkdtemp(name.data())) throw std::runtime_error("cannot create a temporary test folder");
-    path_ = std::filesystem::path(name).wstring();
+    // create_directory fails on a name that exists, so no two tests share one.
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      std::filesystem::path candidate = base / ("nx_test_" + std::to_string(random() % 100000000000ULL));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.wstring();
+    }
+    if (path_.empty()) throw std::runtime_error("cannot create a temporary test folder");
   }
   ~TempFolder() {
     std::error_code ec;

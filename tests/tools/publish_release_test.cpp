@@ -6,6 +6,7 @@
 #include "db/install_state.h"
 #include "db/json.h"
 #include "io/io_test_util.h"
+#include "support/platform.h"
 #include "support/program_run.h"
 #include "support/temp_folder.h"
 
@@ -213,6 +214,7 @@ TEST_F(PublishTest, FailuresGiveOneClearLineAndLeaveTheRepositoryAsItWas) {
 // Product folders and repositories that would publish something other than
 // what the user meant, or that fail part way.
 TEST_F(PublishTest, HostileProductsAndFailuresOnTheWayAreRefusedClearly) {
+  NX_POSIX_ONLY("symbolic links, byte file names and a shell's file size limit");
   const std::string product = path("product"), repo = path("repo");
   for (int i = 0; i < 40; ++i) writeAll(product + "/data/file" + std::to_string(i) + ".txt", std::to_string(i));
   writeAll(product + "/run.sh", "#!/bin/sh\n");
