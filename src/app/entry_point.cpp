@@ -10,6 +10,7 @@
 #include "app/maintenance.h"
 #include "app/stages.h"
 #include "apply/launch_commands.h"
+#include "apply/pending_hand_over.h"
 #include "apply/uninstall.h"
 #include "base/error_model.h"
 #include "base/folders.h"
@@ -69,7 +70,9 @@ class UpdateRun {
 
 int UpdateRun::run() {
   sys::Handle instanceLock = sys::invalidHandle;  // held until the process ends
-  if (acquireLockFile(joinPath(writeFolder_, L"autoupdate.lock"), instanceLock, kLockAttempts, kLockPeriodMs) != 0) {
+  const std::wstring lockPath = joinPath(writeFolder_, L"autoupdate.lock");
+  if (acquireLockFile(lockPath, instanceLock, kLockAttempts, kLockPeriodMs) != 0 ||
+      PendingHandOver::awaitOthers(lockPath, stagingFolder_, instanceLock, kLockAttempts, kLockPeriodMs, log_) != 0) {
     reportException(log_, std::runtime_error("Another updater instance is running."));
     return 1;
   }

@@ -9,6 +9,7 @@
 
 #include "app/download_and_hand_over.h"
 #include "apply/launch_commands.h"
+#include "apply/pending_hand_over.h"
 #include "apply/run_elevated.h"
 #include "apply/stage_arguments.h"
 #include "base/error_model.h"
@@ -64,6 +65,7 @@ struct HeldLock {
 int bootstrap(const std::vector<std::wstring>& arguments, size_t at) {
   const StageArguments stage = readStageArguments(arguments, at);
   refuseUnsafeFolder(stage.stagingFolder);
+  PendingHandOver pending(stage.stagingFolder);
   Database database;
   loadMetadata(kInvalidStructure, database, objectPath(stage.stagingFolder, stage.databaseId));
   // The applier's name becomes a path below, and that program runs elevated.
@@ -76,6 +78,7 @@ int bootstrap(const std::vector<std::wstring>& arguments, size_t at) {
   std::vector<std::wstring> command{joinPath(folder, applierName)};
   command.insert(command.end(), arguments.begin() + static_cast<std::ptrdiff_t>(at) + 1, arguments.end());
   const int code = runElevated(command);
+  pending.finish();
   if (code != 0) return code;
 
   if (database.format != 0)
@@ -86,6 +89,7 @@ int bootstrap(const std::vector<std::wstring>& arguments, size_t at) {
 }
 
 int continueWithLog(const StageArguments& stage, MiniLog& log) {
+  PendingHandOver pending(stage.stagingFolder);
   // The settings file is not read here: every debug switch stays off.
   UpdaterSettings settings(UpdaterSettings::pathIn(stage.writeFolder), log);
   Autoupdater updater(log, settings);
@@ -102,7 +106,8 @@ int continueWithLog(const StageArguments& stage, MiniLog& log) {
 
   updater.installList = modulesToInstall(stage.installModules, updater.database);
   // Finished or cancelled by the user, the stage has done its part.
-  downloadAndHandOver(updater, stage.writeFolder, stage.stagingFolder, index);
+  // Handed over, the marker now belongs to the bootstrap stage.
+  if (downloadAndHandOver(updater, stage.writeFolder, stage.stagingFolder, index)) pending.release();
   return 0;
 }
 
