@@ -1,5 +1,7 @@
 #include "apply/pending_hand_over.h"
 
+#include <utility>
+
 #include "base/paths.h"
 #include "base/text.h"
 #include "sys/clock.h"
@@ -79,8 +81,9 @@ void PendingHandOver::release() {
 uint32_t PendingHandOver::awaitOthers(const std::wstring& lockPath, const std::wstring& stagingFolder,
                                       sys::Handle& instanceLock, uint32_t attempts, uint32_t periodMs, MiniLog& log) {
   const std::wstring path = markerPath(stagingFolder);
+  bool logged = false;
   for (State state = stateOf(path); state != State::none; state = stateOf(path)) {
-    log.log(MiniLog::INFO, "Waiting for the update that is being applied...");
+    if (!std::exchange(logged, true)) log.log(MiniLog::INFO, "Waiting for the update that is being applied...");
     sys::close(instanceLock);
     instanceLock = sys::invalidHandle;
     if (state == State::starting) {
