@@ -13,6 +13,7 @@
 #include "app/stages.h"
 #include "app/status_command.h"
 #include "apply/launch_commands.h"
+#include "apply/pending_hand_over.h"
 #include "apply/uninstall.h"
 #include "base/error_model.h"
 #include "base/folders.h"
@@ -109,6 +110,14 @@ class UpdateRun {
 };
 
 int UpdateRun::run() {
+  // A hand-over that another updater started comes first: its stage holds
+  // the staging folder until the applier has run.
+  if (PendingHandOver::awaitOthers(joinPath(writeFolder_, L"autoupdate.lock"), stagingFolder_, instanceLock_,
+                                   kLockAttempts, kLockPeriodMs, log_) != 0) {
+    reportException(log_, std::runtime_error("Another updater instance is running."));
+    return 1;
+  }
+
   settings_.emplace(UpdaterSettings::pathIn(writeFolder_), log_);
   loadSettings(*settings_);
   try {

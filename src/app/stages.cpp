@@ -9,6 +9,7 @@
 
 #include "app/download_and_hand_over.h"
 #include "apply/launch_commands.h"
+#include "apply/pending_hand_over.h"
 #include "apply/run_elevated.h"
 #include "apply/stage_arguments.h"
 #include "base/error_model.h"
@@ -69,6 +70,7 @@ struct HeldLock {
 int bootstrap(const std::vector<std::wstring>& arguments, size_t at) {
   const StageArguments stage = readStageArguments(arguments, at);
   refuseUnsafeFolder(stage.stagingFolder);
+  PendingHandOver pending(stage.stagingFolder);
   Database database;
   loadMetadata(kInvalidStructure, database, objectPath(stage.stagingFolder, stage.databaseId));
   // The applier's name becomes a path below, and that program runs elevated.
@@ -81,6 +83,7 @@ int bootstrap(const std::vector<std::wstring>& arguments, size_t at) {
   std::vector<std::wstring> command{joinPath(folder, applierName)};
   command.insert(command.end(), arguments.begin() + static_cast<std::ptrdiff_t>(at) + 1, arguments.end());
   const int code = runElevated(command);
+  pending.finish();
   if (code != 0) return code;
 
   if (database.format != 0)
@@ -92,6 +95,7 @@ int bootstrap(const std::vector<std::wstring>& arguments, size_t at) {
 }
 
 int continueWithLog(const StageArguments& stage, MiniLog& log, sys::Child& bootstrap) {
+  PendingHandOver pending(stage.stagingFolder);
   // The settings file is not read here: every debug switch stays off.
   UpdaterSettings settings(UpdaterSettings::pathIn(stage.writeFolder), log);
   Autoupdater updater(log, settings);
@@ -109,8 +113,10 @@ int continueWithLog(const StageArguments& stage, MiniLog& log, sys::Child& boots
   updater.installList = modulesToInstall(stage.installModules, updater.database);
   updater.waitForHandOver = sys::canWaitForHandOver() && sys::environment(kWaitVariable) == "1";
   // Finished or cancelled by the user, the stage has done its part; a
-  // waiting starter is told which of the two it was.
+  // waiting starter is told which of the two it was. Handed over, the marker
+  // now belongs to the bootstrap stage.
   const bool completed = downloadAndHandOver(updater, stage.writeFolder, stage.stagingFolder, index);
+  if (completed) pending.release();
   bootstrap = updater.handedOverTo;
   return !completed && updater.waitForHandOver ? kContinueCancelled : 0;
 }

@@ -4,10 +4,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "apply/pending_hand_over.h"
 #include "apply/process_start.h"
 #include "apply/stage_arguments.h"
 #include "base/error_model.h"
 #include "base/paths.h"
+#include "base/system_error_text.h"
 #include "base/text.h"
 #include "db/object_id.h"
 #include "io/file_reader.h"
@@ -18,6 +20,7 @@
 #include "net/autoupdater.h"
 #include "net/object_store.h"
 #include "sys/child_process.h"
+#include "sys/errors.h"
 #include "sys/files.h"
 
 namespace nx {
@@ -121,8 +124,15 @@ void Autoupdater::startUpdateApplier(const std::wstring& program, const std::wst
   const std::vector<std::wstring> line =
       stageCommandLine(program, stageWord, baseFolder, writeFolder, folder, selectedVersion.database_id, installList);
   log().log(MiniLog::INFO, "Starting %s", toUtf8(joinCommandLine(line, 0)).c_str());
+  // From here the staging folder belongs to the stage being started.
+  if (!PendingHandOver::mark(folder))
+    log().log(MiniLog::WARNING, "Can't mark the hand-over in \"%s\": %s", toUtf8(folder).c_str(),
+              systemErrorText(sys::lastError()).c_str());
   const bool started = waitForHandOver ? sys::startChild(line, &handedOverTo) : runProcess(line, false);
-  if (!started) failWith(*this, ErrorCode::SystemError, "Can't start update applier");
+  if (!started) {
+    sys::deleteFile(PendingHandOver::markerPath(folder));
+    failWith(*this, ErrorCode::SystemError, "Can't start update applier");
+  }
 }
 
 }  // namespace nx

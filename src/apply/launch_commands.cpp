@@ -17,7 +17,11 @@ int launchCommands(const Database& database, const std::wstring& baseFolder, Min
     const std::string shown = toUtf8(program);
     sys::FileInfo info;
     // An entry that would leave the installation is never started.
-    if (!isSafeRelativePath(entry) || !sys::fileInfo(program, &info) || info.isFolder || info.isDevice) {
+    if (!isSafeRelativePath(entry)) {
+      log.log(MiniLog::ERROR, "LAUNCH refused \"%s\": the path leaves the installation folder", entry.c_str());
+      continue;
+    }
+    if (!sys::fileInfo(program, &info) || info.isFolder || info.isDevice) {
       log.log(MiniLog::ERROR, "LAUNCH file not exists \"%s\"", shown.c_str());
       continue;
     }

@@ -6,6 +6,7 @@
 #include "base/system_error_text.h"
 #include "base/text.h"
 #include "sys/errors.h"
+#include "sys/files.h"
 #include "sys/process.h"
 
 namespace nx {
@@ -17,8 +18,13 @@ int runElevated(const std::vector<std::wstring>& arguments) {
       elevationHelper(elevationFacts(arguments.size() > 1 ? arguments[1] : std::wstring()));
   if (arguments.empty() || !sys::runElevated(arguments, helper, &code)) {
     const uint32_t error = arguments.empty() ? sys::fileNotFound : sys::lastError();
-    throw std::runtime_error("RunAs: " + (arguments.empty() ? std::string() : toUtf8(arguments[0])) +
-                             "\nFAILED: " + systemErrorText(error));
+    std::string program = arguments.empty() ? std::string() : toUtf8(arguments[0]);
+    // The program is looked at before its helper starts: when it is there,
+    // a missing file is the elevation helper's, and the message says so.
+    const std::string helper = sys::environment("AUTOUPDATE_ELEVATE");
+    if (error == sys::fileNotFound && !helper.empty() && !arguments.empty() && sys::exists(arguments[0]))
+      program = helper + " (the elevation helper for " + program + ")";
+    throw std::runtime_error("RunAs: " + program + "\nFAILED: " + systemErrorText(error));
   }
   return static_cast<int>(code);
 }

@@ -6,11 +6,13 @@
 #include "apply/launch_commands.h"
 #include "apply/run_elevated.h"
 #include "base/error_model.h"
+#include "base/folders.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "db/install_state.h"
 #include "db/object_id.h"
 #include "io/file_writer.h"
+#include "sys/files.h"
 #include "ui/report_exception.h"
 
 namespace nx {
@@ -40,17 +42,46 @@ std::vector<std::wstring> applierCommand(const std::vector<std::wstring>& words,
   return command;
 }
 
+// What the applier calls a file it has set aside while it changes the
+// installation. A whole removal that was killed after it set the database
+// aside leaves the installation without one; the applier settles such a
+// change first of all, so it is found, and started, from what was set aside.
+const wchar_t kAsideSuffix[] = L".nxapply-old";
+
+std::wstring present(const std::wstring& path) {
+  return sys::exists(path) || !sys::exists(path + kAsideSuffix) ? path : path + kAsideSuffix;
+}
+
+// The installation is found by its database; without one, by the database
+// that was set aside, looked for the same way (from the -b/--basedir
+// argument, else from this program's folder up).
+std::wstring installationFolder(const std::wstring& baseFolder, const std::vector<std::wstring>& forwardedOptions) {
+  if (sys::exists(joinPath(baseFolder, L"autoupdate.db"))) return baseFolder;
+  std::wstring argument;
+  for (size_t i = 0; i + 1 < forwardedOptions.size(); ++i)
+    if (forwardedOptions[i] == L"-b" || forwardedOptions[i] == L"--basedir") argument = forwardedOptions[i + 1];
+  const std::wstring aside = resolveBaseFolder(std::wstring(L"autoupdate.db") + kAsideSuffix, argument);
+  return aside.empty() ? baseFolder : aside;
+}
+
 }  // namespace
 
-int uninstall(const std::vector<std::wstring>& words, const std::wstring& baseFolder, const std::wstring& writeFolder,
+int uninstall(const std::vector<std::wstring>& words, const std::wstring& resolvedBase, const std::wstring& writeFolder,
               const std::wstring& tempFolder, MiniLog& log, bool runFlag, std::vector<std::wstring> forwardedOptions) {
   int result = 1;  // a failure before the installation is read
+  const std::wstring baseFolder = installationFolder(resolvedBase, forwardedOptions);
   Database database;
   try {
-    loadMetadata(kInvalidStructure, database, joinPath(baseFolder, L"autoupdate.db"));
-    loadInstallState(kInvalidStructure, database, joinPath(baseFolder, L"autoupdate.cfg"));
+    const std::wstring db = present(joinPath(baseFolder, L"autoupdate.db"));
+    const bool interrupted = db.ends_with(kAsideSuffix);
+    if (interrupted)
+      log.log(MiniLog::INFO, "Uninstall: settling an interrupted change of \"%s\"", toUtf8(baseFolder).c_str());
+    loadMetadata(kInvalidStructure, database, db);
+    const std::wstring cfg = present(joinPath(baseFolder, L"autoupdate.cfg"));
+    if (!interrupted || sys::exists(cfg)) loadInstallState(kInvalidStructure, database, cfg);
     result = 2;
-    const std::vector<std::wstring> command = applierCommand(words, database, baseFolder, writeFolder, tempFolder);
+    std::vector<std::wstring> command = applierCommand(words, database, baseFolder, writeFolder, tempFolder);
+    command[0] = present(command[0]);
     {
       // The applier writes its report into a fresh, empty file.
       FileWriter report(joinPath(writeFolder, L"Logs/uninstall.log"));

@@ -22,23 +22,22 @@ class FileListParser : public JsonEventParser {
  public:
   FileListParser(Database& db, const std::string& module) : db_(db), module_(module) {
     start_.startArray = [this] { return go(entries_); };
-    entries_.startArray = [this] {
-      record_ = FileRecord();
-      return go(path_);
-    };
+    entries_.startArray = [this] { return go(path_); };
     // The end of the list; a list without entries breaks the grammar.
     entries_.endArray = [this] { return stored_ && go(finished); };
+    // The text goes into buffers that keep their capacity from entry to
+    // entry: only what the table keeps is allocated.
     path_.string = [this](const char* text, size_t length) {
-      record_.path.assign(text, length);
+      pathText_.assign(text, length);
       return go(hash_);
     };
     hash_.string = [this](const char* text, size_t length) {
-      record_.hash.assign(text, length);
+      hashText_.assign(text, length);
       return go(size_);
     };
     size_.integer = [this](int64_t value) {
       if (value < 0) return false;
-      record_.size = static_cast<uint64_t>(value);
+      sizeValue_ = static_cast<uint64_t>(value);
       return go(end_);
     };
     // Exactly three values: a fourth is rejected, not read as the next entry.
@@ -54,20 +53,25 @@ class FileListParser : public JsonEventParser {
 
   // Every later step appends the path to the base folder and names a file in
   // the object store by the hash: both are checked here, once, before they
-  // reach the table.
+  // reach the table. A later entry for a path replaces the earlier one whole.
   bool commit() {
-    if (record_.path.empty() || record_.hash.empty()) return false;
-    if (!isSafeRelativePath(record_.path) || !isObjectId(record_.hash)) return reject(kInvalidStructure);
-    record_.module = module_;
-    std::string key = record_.path;
-    db_.files.insert_or_assign(std::move(key), std::move(record_));
+    if (pathText_.empty() || hashText_.empty()) return false;
+    if (!isSafeRelativePath(pathText_) || !isObjectId(hashText_)) return reject(kInvalidStructure);
+    auto [at, added] = db_.files.try_emplace(pathText_);
+    FileRecord& record = at->second;
+    if (!added) record = FileRecord();
+    record.path = pathText_;
+    record.hash = hashText_;
+    record.size = sizeValue_;
+    record.module = module_;
     stored_ = true;
     return true;
   }
 
   Database& db_;
   const std::string& module_;
-  FileRecord record_;
+  std::string pathText_, hashText_;
+  uint64_t sizeValue_ = 0;
   bool stored_ = false;
   JsonHandlerSet start_, entries_, path_, hash_, size_, end_;
 };

@@ -75,6 +75,11 @@ void Autoupdater::loadInstallation(const std::wstring& folder) {
   loadMetadata(kInvalidStructure, database, joinPath(baseFolder, L"autoupdate.db"));
   loadInstallState(kInvalidStructure, database, joinPath(baseFolder, L"autoupdate.cfg"));
   setUserAgent();
+  // Until a check says where the reply came from (a continue stage reads
+  // its mirrors from the hand-over file), only a wholly local installation
+  // may have local mirrors.
+  localRepository = !database.update_url.empty();
+  for (const std::string& url : database.update_url) localRepository &= HttpClient::isFileUrl(url);
   sourceTag = readSourceTag(baseFolder);
   logInstallation(database, *log_);
   progress.store(1.0f, std::memory_order_relaxed);

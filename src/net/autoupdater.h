@@ -196,7 +196,10 @@ class Autoupdater {
   HttpClient http;
   Database database;                     // the installed one
   std::deque<std::string> downloadUrls;  // object mirrors of the last reply
-  std::vector<VersionEntry> versions;    // offered by the last reply, filtered
+  // The reply came from a file:// repository, so its mirrors may be local
+  // files too; a reply from a server may name only servers.
+  bool localRepository = false;
+  std::vector<VersionEntry> versions;  // offered by the last reply, filtered
   VersionEntry selectedVersion;
   std::wstring baseFolder;
   std::wstring writeFolder;

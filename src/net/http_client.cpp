@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include "sys/files.h"
+
 namespace nx {
 
 namespace {
@@ -17,6 +19,30 @@ int transferInfo(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) 
     return 1;
   }
   return 0;
+}
+
+// The part of a URL the library would open, decoded as the library decodes
+// it; empty when the URL does not parse.
+std::string urlPart(const std::string& url, CURLUPart part, unsigned flags) {
+  CURLU* parsed = curl_url();
+  std::string value;
+  char* text = nullptr;
+  if (parsed &&
+      curl_url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME | CURLU_GUESS_SCHEME) == CURLUE_OK &&
+      curl_url_get(parsed, part, &text, flags) == CURLUE_OK)
+    value = text;
+  curl_free(text);
+  curl_url_cleanup(parsed);
+  return value;
+}
+
+// Opening a FIFO blocks until a writer comes and a device may never end:
+// a local source is looked at, through its links, before the library opens it.
+bool isOpenableLocalFile(const std::string& url) {
+  sys::FileInfo info;
+  const std::string path = urlPart(url, CURLUPART_PATH, CURLU_URLDECODE);
+  if (path.empty() || !sys::fileInfo(sys::fromNativePath(path), &info)) return true;  // the library reports it missing
+  return !info.isFolder && !info.isDevice;
 }
 
 struct HeaderList {
@@ -45,9 +71,13 @@ size_t sinkWrite(char* data, size_t size, size_t count, void* context) {
   return 0;
 }
 
+bool HttpClient::isFileUrl(const std::string& url) { return urlPart(url, CURLUPART_SCHEME, 0) == "file"; }
+
 HttpClient::HttpClient() {
   curl_global_init(CURL_GLOBAL_ALL);
   handle = curl_easy_init();
+  // A cancelled transfer does not wait for a name lookup that hangs.
+  if (handle) curl_easy_setopt(curl(handle), CURLOPT_QUICK_EXIT, 1L);
 }
 
 HttpClient::~HttpClient() {
@@ -64,8 +94,12 @@ void HttpClient::setUserAgent(const std::string& agent) {
   curl_easy_setopt(curl(handle), CURLOPT_USERAGENT, agent.c_str());
 }
 
-int HttpClient::get(const std::string& url, TransferSink& sink, const std::vector<std::string>& headers) {
+int HttpClient::get(const std::string& url, TransferSink& sink, const std::vector<std::string>& headers, Reach reach) {
   CURL* h = curl(handle);
+  const bool files = reach == Reach::networkAndFiles;
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, files ? "http,https,file" : "http,https");
+  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  if (files && isFileUrl(url) && !isOpenableLocalFile(url)) return CURLE_FILE_COULDNT_READ_FILE;
   HeaderList list;
   for (const std::string& header : headers) list.list = curl_slist_append(list.list, header.c_str());
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, list.list);

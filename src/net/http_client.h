@@ -47,6 +47,15 @@ class HttpClient {
   // redirect loop cannot keep a transfer going for ever.
   static constexpr long kMaxRedirects = 20;
 
+  // Which URLs a transfer may reach. What a server sends may lead only to
+  // more servers: a file:// mirror or redirect named by a reply could make
+  // the updater open a FIFO or a device and hang inside the library, where
+  // no Cancel reaches it. Local files are for repositories that are local
+  // themselves, and even there only regular files are opened.
+  enum class Reach { network, networkAndFiles };
+  // True for a URL the library would read as a local file.
+  static bool isFileUrl(const std::string& url);
+
   HttpClient();  // valid() is false when the library cannot start
   ~HttpClient();
   HttpClient(const HttpClient&) = delete;
@@ -59,8 +68,11 @@ class HttpClient {
 
   // One GET of url into the sink, with extra request headers for this
   // transfer only. Returns the libcurl result code; when the sink's
-  // `aborted` is set the user cancelled, whatever the code.
-  int get(const std::string& url, TransferSink& sink, const std::vector<std::string>& headers = {});
+  // `aborted` is set the user cancelled, whatever the code. A URL out of
+  // reach, and a local source that is not a regular file, end as a transport
+  // failure without being opened. Redirects only ever lead to HTTP(S).
+  int get(const std::string& url, TransferSink& sink, const std::vector<std::string>& headers = {},
+          Reach reach = Reach::network);
   // Status of the last response (after redirects); 0 when there was none or
   // the URL is not an HTTP URL.
   uint32_t responseCode();

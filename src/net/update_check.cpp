@@ -116,7 +116,9 @@ void Autoupdater::queryUpdateServer(const std::string& url) {
   TransferSink sink;
   sink.out = &gunzip;
   sink.cancelled = [this] { return cancelRequested(); };
-  const int result = http.get(url, sink, {"Cache-Control: no-cache", "Pragma: no-cache"});
+  const bool local = HttpClient::isFileUrl(url);
+  const int result = http.get(url, sink, {"Cache-Control: no-cache", "Pragma: no-cache"},
+                              local ? HttpClient::Reach::networkAndFiles : HttpClient::Reach::network);
 
   if (sink.aborted) failWith(*this, ErrorCode::UserCancelled, "");
   if (result == kCurlWriteError) {
@@ -156,6 +158,7 @@ void Autoupdater::queryUpdateServer(const std::string& url) {
     failWith(*this, ErrorCode::ServerError, e.what());
   }
   downloadUrls = std::move(reply.downloadUrls);
+  localRepository = local;
   const sys::OsVersion system = sys::osVersion();
   for (VersionEntry& entry : reply.versions)
     if (requirementsMet(entry.requirements, system)) versions.push_back(std::move(entry));

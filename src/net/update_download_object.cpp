@@ -91,7 +91,8 @@ bool Autoupdater::downloadObject(const std::string& url, const std::wstring& sto
     sink.out = &split;
     sink.cancelled = [this] { return cancelRequested(); };
     sink.progress = [this](uint64_t n) { addProgress(n); };
-    const int result = http.get(objectUrl, sink);
+    const int result = http.get(objectUrl, sink, {},
+                                localRepository ? HttpClient::Reach::networkAndFiles : HttpClient::Reach::network);
 
     if (sink.aborted) failWith(*this, ErrorCode::UserCancelled, "");
     if (result == kCurlWriteError) {

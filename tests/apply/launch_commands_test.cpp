@@ -1,7 +1,10 @@
 // Starting the product: real programs started as real processes.
 #include "apply/launch_commands.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -61,8 +64,20 @@ TEST_F(LaunchTest, StartsEveryExistingProgramWithTheExtraArguments) {
                                       "00000.000 ERROR  : LAUNCH file not exists \"" + b + "/missing.sh\"\n",
                                       "00000.000 ERROR  : LAUNCH file not exists \"" + b + "/bin\"\n",
                                       "00000.000 INFO   : LAUNCH started \"" + b + "/bin/run one\"\n",
-                                      "00000.000 ERROR  : LAUNCH file not exists \"" + b + "/../outside.sh\"\n"}));
+                                      "00000.000 ERROR  : LAUNCH refused \"../outside.sh\": the path leaves the "
+                                      "installation folder\n"}));
   EXPECT_TRUE(dir.read(L"outside.txt").empty());
+
+  // Nothing but the standard streams reaches a started program.
+  const int inheritable = ::open("/dev/null", O_RDONLY);
+  dir.write(L"fds.sh", "#!/bin/sh\n[ -e /proc/$$/fd/" + std::to_string(inheritable) +
+                           " ] && r=inherited || r=clean\necho $r > '" + toUtf8(dir.file(L"fds.tmp")) + "'\nmv '" +
+                           toUtf8(dir.file(L"fds.tmp")) + "' '" + toUtf8(dir.file(L"fds.txt")) + "'\n");
+  ::chmod(toUtf8(dir.file(L"fds.sh")).c_str(), 0755);
+  db.launch = {"fds.sh"};
+  EXPECT_EQ(launchCommands(db, dir.path(), log, {}), 1);
+  EXPECT_EQ(waitFor(L"fds.txt"), "clean\n");
+  ::close(inheritable);
 
   // Nothing to start counts zero, and so does a file that is no program.
   dir.write(L"plain.txt", "not a program");

@@ -86,6 +86,22 @@ TEST_F(UninstallTest, TheApplierGetsTheRequestAndDecidesTheExitCode) {
   fs::remove(base + "/bin/fake_applier");
   EXPECT_EQ(uninstall({L"uninstall", L"*"}, fromUtf8(base), fromUtf8(write), fromUtf8(temp), log, false, {}), 2);
   EXPECT_EQ(shown(), "RunAs: " + base + "/bin/fake_applier\nFAILED: No such file or directory");
+  // A missing elevation helper is named, not the applier it would start.
+  recorder(base + "/bin/fake_applier", root + "/applier.txt");
+  {
+    ScopedEnv helper{"AUTOUPDATE_ELEVATE", "/nowhere/pkexec"};
+    EXPECT_EQ(uninstall({L"uninstall", L"*"}, fromUtf8(base), fromUtf8(write), fromUtf8(temp), log, false, {}), 2);
+  }
+  EXPECT_EQ(shown(), "RunAs: /nowhere/pkexec (the elevation helper for " + base +
+                         "/bin/fake_applier)\nFAILED: No such file or directory");
+
+  // A whole removal killed once the database (and the applier) were set
+  // aside: the applier that was set aside is started to settle it.
+  for (const char* file : {"/autoupdate.db", "/autoupdate.cfg", "/bin/fake_applier"})
+    fs::rename(base + file, base + file + ".nxapply-old");
+  fs::remove(root + "/applier.txt");
+  EXPECT_EQ(uninstall({L"uninstall", L"*"}, fromUtf8(base), fromUtf8(write), fromUtf8(temp), log, false, {}), 0);
+  EXPECT_EQ(readAll(root + "/applier.txt"), lines({base, write, temp, "uninstall"}));
 }
 
 TEST_F(UninstallTest, WithRunTheProductStartsAfterwardsAndALaunchFailureKeepsTheApplierCode) {

@@ -154,6 +154,30 @@ TEST_F(UpdateFlowTest, ASecondUpdaterWaitsWhileTheApplierChangesTheInstallation)
   EXPECT_EQ(installed(), expected(2, "en", false));
 }
 
+TEST_F(UpdateFlowTest, AnUpdaterStartedDuringTheHandOverWaitsForItAndSeesTheNewVersion) {
+  publish(1);
+  publish(2);
+  image("1.0");
+  // The elevation prompt takes a while: the user's first updater has ended
+  // and the applier has not started when the user runs `repair`.
+  const std::string prompt = path("prompt");
+  write(path("slow-elevate.sh"), "#!/bin/sh\ntouch '" + prompt + "'\nsleep 2\nexec \"$@\"\n");
+  fs::permissions(path("slow-elevate.sh"), fs::perms(0755));
+  ProgramResult first;
+  std::thread update([&] { first = autoupdate({"update"}, {{"AUTOUPDATE_ELEVATE", path("slow-elevate.sh")}}); });
+  for (int i = 0; i < 3000 && !fs::exists(prompt); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(fs::exists(prompt)) << "the hand-over never started";
+  ProgramResult second = autoupdate({"repair"});
+  update.join();
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_NE(first.err.find("Update was applied successfully."), std::string::npos) << first.err;
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(second.err.find("[error]"), std::string::npos) << second.err;
+  EXPECT_NE(log().find("Waiting for the update that is being applied..."), std::string::npos) << log();
+  EXPECT_NE(log().find("Current version: 2.0"), std::string::npos) << log();
+  EXPECT_EQ(installed(), expected(2, "en", false));
+}
+
 TEST_F(UpdateFlowTest, RepairInstallAndUninstall) {
   publish(1);
   image("1.0");
@@ -215,6 +239,34 @@ TEST_F(UpdateFlowTest, RepairInstallAndUninstall) {
   EXPECT_EQ(lastLine(r.err), "Removed VELTRA.") << r.err;
   EXPECT_TRUE(installed().empty());
   EXPECT_FALSE(fs::exists(install() + "/autoupdate.db"));
+}
+
+TEST_F(UpdateFlowTest, AWholeRemovalKilledAtAnyStepIsFinishedByTheNextOne) {
+  publish(1);
+  // The installation's own updater may be among what was set aside: the
+  // user runs one from elsewhere.
+  auto uninstallAll = [&](const Environment& more) {
+    return runProgram(build("autoupdate"), {"--basedir", install(), "uninstall", "*"}, environment(more), 120);
+  };
+  for (int step = 1;; ++step) {
+    SCOPED_TRACE(step);
+    fs::remove_all(install());
+    image("1.0");
+    const ProgramResult killed = uninstallAll({{"NX_APPLIER_TEST_HOOK", "crash:" + std::to_string(step)}});
+    if (killed.status == 0) break;  // past the last step
+    ASSERT_EQ(killed.status, 86) << killed.err;
+    // Once the database or the applier is gone for good, nothing is left
+    // to start, and nothing of the product but a set-aside copy.
+    auto kept = [&](const std::string& file) {
+      return fs::exists(install() + file) || fs::exists(install() + file + ".nxapply-old");
+    };
+    const bool settle = kept("/autoupdate.db") && kept("/bin/applier");
+    const ProgramResult settled = uninstallAll({});
+    if (!settle) continue;
+    EXPECT_EQ(settled.status, 0) << settled.err;
+    EXPECT_TRUE(installed().empty()) << ::testing::PrintToString(installed());
+    EXPECT_FALSE(fs::exists(install() + "/autoupdate.db"));
+  }
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The download of a published version from a loopback mirror into the
 // staging folder's object store, and the failures of single objects.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <random>
+#include <thread>
 
 #include "db/install_state.h"
 #include "io/sha256_writer.h"
@@ -214,6 +216,54 @@ TEST_F(ObjectTest, CancelInTheMiddleOfAnObjectDeletesItAndKeepsTheFinishedOnes) 
     ++kept;
   }
   EXPECT_EQ(kept, 2u);
+}
+
+TEST_F(ObjectTest, MirrorsOfAServerAreServersAndALocalMirrorIsReadOnlyFromRegularFiles) {
+  // Each attempt must end: one that opened the FIFO would hang until the
+  // test's time-out.
+  const std::string a = randomBytes(1000, 4), id = sha256(a);
+  const std::string local = toUtf8(folder.file(L"local")), plain = toUtf8(folder.file(L"plain"));
+  fs::create_directories(local + "/" + id.substr(0, 2));
+  fs::create_directories(plain + "/" + id.substr(0, 2));
+  ASSERT_EQ(::mkfifo((local + objectUrlPath(id)).c_str(), 0600), 0);
+  writeText(fromUtf8(plain + objectUrlPath(id)), a);
+  server.redirect("/r" + objectUrlPath(id), "file://" + plain + objectUrlPath(id));
+  ASSERT_FALSE(updater->isObjectCached(store(), id));
+
+  // A reply fetched over HTTP may name a local mirror; it is not reached.
+  server.serve("/update/stable", R"({"download_url": "file://)" + local + R"("})");
+  updater->queryUpdateServer(server.url("/update/stable"));
+  EXPECT_EQ(updater->downloadUrls, std::deque<std::string>{"file://" + local});
+  EXPECT_FALSE(updater->localRepository);
+
+  for (const bool localRepository : {false, true}) {
+    SCOPED_TRACE(localRepository);
+    updater->localRepository = localRepository;
+    std::deque<std::string> urls{"file://" + local, server.url("/r")};
+    log.clear();
+    Autoupdater::Fail f = failureOf([&] { updater->fetchObject(urls, store(), id, a.size()); });
+    EXPECT_EQ(f.code, ErrorCode::ServerError);
+    EXPECT_TRUE(log.contains(localRepository ? "Couldn't read a file:// file" : "Unsupported protocol"))
+        << ::testing::PrintToString(log.lines());
+    EXPECT_FALSE(fs::exists(fs::path(objectPath(store(), id))));
+  }
+  // A local repository still reads its regular files.
+  std::deque<std::string> urls{"file://" + plain};
+  updater->fetchObject(urls, store(), id, a.size());
+  EXPECT_EQ(fileText(objectPath(store(), id)), a);
+
+  // A Cancel ends a transfer that receives nothing.
+  const std::string b = randomBytes(1000, 6), idB = sha256(b);
+  ASSERT_FALSE(updater->isObjectCached(store(), idB));
+  server.stall("/stall" + objectUrlPath(idB));
+  std::deque<std::string> stalled{server.url("/stall")};
+  std::thread cancel([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    updater->cancelFlag.store(1);
+  });
+  Autoupdater::Fail f = failureOf([&] { updater->fetchObject(stalled, store(), idB, b.size()); });
+  cancel.join();
+  EXPECT_EQ(f.code, ErrorCode::UserCancelled);
 }
 
 TEST_F(ObjectTest, AFullDiskWhileStoringAnObjectEndsTheDownloadWithCode8) {

@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "io/sha256_writer.h"
 #include "sys/errors.h"
+#include "sys/files.h"
 
 namespace nx::applier {
 
@@ -39,6 +40,14 @@ void writeReport(const std::wstring& writeFolder, const std::vector<std::string>
 }
 
 void uninstallWithReport(const Request& request, MiniLog& log, TestHook& hook, std::vector<std::string>& report) {
+  // A whole removal that an earlier, killed run began has been finished by
+  // the recovery before this: nothing is installed any more.
+  sys::FileInfo state;
+  if (request.modules.empty() && !sys::fileInfo(joinPath(request.base, L"autoupdate.db"), &state) &&
+      !sys::fileInfo(joinPath(request.base, L"autoupdate.cfg"), &state)) {
+    report.push_back("Uninstall complete: nothing is installed in \"" + toUtf8(request.base) + "\"");
+    return;
+  }
   BaseTree tree(request.base);
   Database installed;
   checkStateFiles(tree);
@@ -81,7 +90,13 @@ void uninstallWithReport(const Request& request, MiniLog& log, TestHook& hook, s
     if (kept.count(split.full()) || isStateFileName(split.full()) || Transaction::isWorkName(split.name)) continue;
     if (plan.placeForRemove(split)) removed.push_back(split);
   }
-  for (const auto& path : removed) plan.remove(path);
+  // In a whole removal the applier program goes last but for the database,
+  // so that wherever a kill stops it, the next `uninstall *` still finds
+  // the database (or its set-aside copy) and the program that settles it.
+  TreePath applier;
+  const bool applierLast = whole && !installed.apply.empty() && splitTreePath(installed.apply[0], &applier);
+  for (const auto& path : removed)
+    if (!applierLast || path.full() != applier.full()) plan.remove(path);
 
   std::string stateText;
   NewFile cfg;
@@ -90,6 +105,9 @@ void uninstallWithReport(const Request& request, MiniLog& log, TestHook& hook, s
     for (const char* state : {"Config/lang.cfg", "autoupdate.cfg", "autoupdate.db"}) {
       TreePath split;
       splitTreePath(state, &split);
+      if (split.full() == "autoupdate.db" && applierLast &&
+          std::any_of(removed.begin(), removed.end(), [&](const TreePath& p) { return p.full() == applier.full(); }))
+        plan.remove(applier);
       bool listed = std::any_of(removed.begin(), removed.end(), [&](const TreePath& p) { return p.full() == state; });
       if (!listed && plan.placeForRemove(split)) {
         plan.remove(split);

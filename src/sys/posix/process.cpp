@@ -17,7 +17,9 @@ namespace nx::sys {
 namespace {
 
 // posix_spawnp with the vector itself: no command-line quoting round trip.
-// The child gets a session of its own so it outlives its parent.
+// The child gets a session of its own so it outlives its parent, and only
+// the standard streams: whatever else is open here (the library's sockets
+// among them, which are not opened close-on-exec) is not its business.
 bool spawn(const std::vector<std::string>& args, bool wait, uint32_t* exitCode) {
   if (args.empty()) {
     setLastError(EINVAL);
@@ -28,9 +30,18 @@ bool spawn(const std::vector<std::string>& args, bool wait, uint32_t* exitCode) 
   argv.push_back(nullptr);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  short flags = POSIX_SPAWN_SETSID;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+#if defined(POSIX_SPAWN_CLOEXEC_DEFAULT)
+  flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+#else
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
+  posix_spawnattr_setflags(&attr, flags);
   pid_t pid = 0;
-  int rc = posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+  int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) {
     setLastError(static_cast<uint32_t>(rc));
