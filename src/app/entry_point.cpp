@@ -20,6 +20,7 @@
 #include "db/module_set.h"
 #include "db/settings.h"
 #include "net/autoupdater.h"
+#include "sys/errors.h"
 #include "sys/files.h"
 #include "ui/lock_wait.h"
 #include "ui/message_box.h"
@@ -69,8 +70,13 @@ class UpdateRun {
 
 int UpdateRun::run() {
   sys::Handle instanceLock = sys::invalidHandle;  // held until the process ends
-  if (acquireLockFile(joinPath(writeFolder_, L"autoupdate.lock"), instanceLock, kLockAttempts, kLockPeriodMs) != 0) {
-    reportException(log_, std::runtime_error("Another updater instance is running."));
+  const std::wstring lockPath = joinPath(writeFolder_, L"autoupdate.lock");
+  if (uint32_t error = acquireLockFile(lockPath, instanceLock, kLockAttempts, kLockPeriodMs); error != 0) {
+    // Another updater, or a lock file that cannot be opened at all (say so).
+    reportException(
+        log_, std::runtime_error(error == sys::sharingViolation || error == sys::cancelled
+                                     ? std::string("Another updater instance is running.")
+                                     : "Can't open the lock \"" + toUtf8(lockPath) + "\": " + systemErrorText(error)));
     return 1;
   }
 
