@@ -64,11 +64,12 @@ sys::Handle WriteFolder::logsFolder() {
   if (logs_ != sys::invalidHandle) return logs_;
   logs_ = sys::openSubfolder(folder_, L"Logs");
   if (logs_ == sys::invalidHandle && sys::lastError() == sys::fileNotFound &&
-      (sys::createSubfolder(folder_, L"Logs", 0755) || sys::lastError() == sys::alreadyExists)) {
+      (sys::createSubfolder(folder_, L"Logs", 0755) || sys::lastError() == sys::alreadyExists))
     logs_ = sys::openSubfolder(folder_, L"Logs");
-    sys::EntryInfo info;
-    if (logs_ != sys::invalidHandle && sys::handleEntryInfo(logs_, &info) && info.owner != owner_) adopt(logs_);
-  }
+  // Made now, or by an older elevated run: nobody but root can have put a
+  // folder of root's here (moving a folder needs write access to it).
+  sys::EntryInfo info;
+  if (logs_ != sys::invalidHandle && sys::handleEntryInfo(logs_, &info) && info.owner == 0 && owner_ != 0) adopt(logs_);
   return logs_;
 }
 
