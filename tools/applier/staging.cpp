@@ -143,6 +143,9 @@ StagedFile stageFile(const NewFile& file, MiniLog& log) {
     }
     if (problem.empty()) {
       StagedFile result;
+      // The data starts for the disk now, while other files are staged: the
+      // sync before the replacements then has little left to wait for.
+      sys::startWriteback(handle);
       bool known = sys::handleInfo(handle, &result.size, &result.writeTime);
       sys::close(handle);
       if (!known) failWithCode(kReplaceFailed, "cannot read back \"" + file.path.full() + "\"");
