@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = folder() + "/applier.journal";
   std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), size);
   try {
-    std::optional<nx::applier::Journal> journal = nx::applier::readJournal(nx::fromUtf8(path));
+    std::optional<nx::applier::Journal> journal = nx::applier::readJournal(nx::fromUtf8(path), nx::fromUtf8(path));
     if (journal) {
       for (const auto& op : journal->ops)
         if (!nx::isSafeRelativePath(op.path)) abort();  // the reader checks every path

@@ -351,8 +351,11 @@ int runAutoupdate(const std::vector<std::wstring>& arguments) {
   sys::Handle instanceLock = sys::invalidHandle;
   if (lockFailure.empty()) {
     if (updateFlow) {
-      if (acquireLockFile(lockPath, instanceLock, kLockAttempts, kLockPeriodMs) != 0)
-        lockFailure = "Another updater instance is running.";
+      if (uint32_t error = acquireLockFile(lockPath, instanceLock, kLockAttempts, kLockPeriodMs); error != 0)
+        // Another updater, or a lock file that cannot be opened at all (say so).
+        lockFailure = error == sys::sharingViolation || error == sys::cancelled
+                          ? std::string("Another updater instance is running.")
+                          : "Can't open the lock \"" + toUtf8(lockPath) + "\": " + systemErrorText(error);
     } else {
       // The other commands run without the lock; they hold it only to rotate.
       instanceLock = sys::tryLockFile(lockPath);

@@ -20,7 +20,25 @@ void MiniLog::log(const char* level, const char* format, ...) {
   line += ' ';
   line += level;
   line += ": ";
-  line += message;
+  // Values reach the log from files, arguments and servers: a control
+  // character among them is written as an escape, so one call stays one line
+  // and nobody can forge lines of their own.
+  for (const char* c = message; *c; ++c) {
+    unsigned char byte = static_cast<unsigned char>(*c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      line += *c;
+    } else if (byte == '\n') {
+      line += "\\n";
+    } else if (byte == '\r') {
+      line += "\\r";
+    } else if (byte == '\t') {
+      line += "\\t";
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      line += escaped;
+    }
+  }
   line += '\n';
   writeLine(line);
 }

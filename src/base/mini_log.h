@@ -2,8 +2,9 @@
 // The logger handed to every part of the updater. Lines look like
 // "00012.345 INFO   : message\n": seconds since the log was opened, a
 // seven-character level word and a printf-formatted message of at most 2047
-// characters. Safe to use from the main and the worker thread at once: each
-// line is built in the caller's buffers and written in one call.
+// characters; a control character in it (a line feed from a hostile value)
+// is written as an escape such as \n or \x1B, so one call is one line. Safe to use from the main and the worker thread
+// at once: each line is built in the caller's buffers and written in one call.
 #include <string>
 
 // mingw checks plain `printf` formats by msvcrt's rules, which lack %zu; its

@@ -18,6 +18,7 @@ struct FileRecord {
   std::string local_hash;  // digest of the installed file when last hashed; empty when unknown
   uint64_t local_size = 0;
   uint64_t local_time = 0;  // FILETIME of the installed file at that moment
+  bool executable = false;  // a program: the modules' "executable.json" lists it
 };
 
 struct SetupEntry {
@@ -40,6 +41,13 @@ struct Database {
   std::vector<std::string> apply;
   std::vector<std::vector<std::string>> exclusive_modules;
   std::unordered_map<std::string, FileRecord> files;  // path -> record
+  // Whether a module read by loadFileLists had an "executable.json" member
+  // (databases of older publishers have none: which files are programs is
+  // then unknown).
+  bool executablesListed = false;
+  // The path a file list was refused for because it would leave the base
+  // folder; empty otherwise.
+  std::string refusedPath;
 };
 
 // Reads metadata.json of the archive at dbPath. Any failure throws IOError
@@ -52,7 +60,9 @@ void loadMetadata(const std::string& errorText, Database& db, const std::wstring
 // later entries replacing earlier ones. Any failure throws IOError
 // "parse_db_files" with dbPath: "invalid format" for a list that breaks the
 // grammar, "invalid database structure" for a path that could leave the base
-// folder (isSafeRelativePath) or a hash that is not an object id.
+// folder (isSafeRelativePath; its path is kept in db.refusedPath) or a hash
+// that is not an object id. A module's optional "executable.json" (an array
+// of paths, ignored by readers that do not know it) marks its programs.
 void loadFileLists(Database& db, const std::wstring& dbPath);
 // One file list from source into db.files, its entries tagged with module.
 // Throws runtime_error with the texts above (or a syntax error's).

@@ -56,7 +56,11 @@ class FileListParser : public JsonEventParser {
   // reach the table. A later entry for a path replaces the earlier one whole.
   bool commit() {
     if (pathText_.empty() || hashText_.empty()) return false;
-    if (!isSafeRelativePath(pathText_) || !isObjectId(hashText_)) return reject(kInvalidStructure);
+    if (!isSafeRelativePath(pathText_)) {
+      db_.refusedPath = pathText_;  // named by the applier's refusal
+      return reject(kInvalidStructure);
+    }
+    if (!isObjectId(hashText_)) return reject(kInvalidStructure);
     auto [at, added] = db_.files.try_emplace(pathText_);
     FileRecord& record = at->second;
     if (!added) record = FileRecord();
@@ -98,6 +102,29 @@ bool plan(UnzipFile& archive, std::string member, const std::string& module, std
 // claims (a few MiB of buckets); a larger real list grows the table itself.
 constexpr uint64_t kMaxReservedFiles = 1 << 20;
 
+// The programs among a module's files, from its optional executable.json.
+void markExecutables(Database& db, UnzipFile& archive, const std::string& module) {
+  std::string text;
+  try {
+    UnzipReader reader(archive, "modules/" + module + "/executable.json");
+    char buffer[4096];
+    while (size_t got = reader.read(buffer, sizeof buffer)) {
+      text.append(buffer, got);
+      if (text.size() > (16u << 20)) throw std::runtime_error(kInvalidStructure);
+    }
+  } catch (const OpenFileError&) {
+    return;
+  }
+  db.executablesListed = true;
+  JsonTree tree = parseJsonText(text);
+  std::vector<std::string> paths;
+  getStringList(tree.get(), paths, kInvalidStructure);
+  for (const auto& path : paths) {
+    auto record = db.files.find(path);
+    if (record != db.files.end() && record->second.module == module) record->second.executable = true;
+  }
+}
+
 }  // namespace
 
 void readFileList(Database& db, const std::string& module, Reader& source) {
@@ -130,6 +157,8 @@ void loadFileLists(Database& db, const std::wstring& dbPath) {
       UnzipReader reader(archive, list.member);
       readFileList(db, *list.module, reader);
     }
+    for (const auto& [name, selected] : db.modules)
+      if (selected) markExecutables(db, archive, name);
   } catch (const std::runtime_error& e) {
     throw IOError(L"parse_db_files", dbPath, fromUtf8(e.what()));
   } catch (const std::bad_alloc&) {

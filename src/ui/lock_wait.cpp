@@ -20,7 +20,7 @@ uint32_t tryOnce(const std::wstring& path, sys::Handle& handle) {
 
 uint32_t acquireLockFile(const std::wstring& path, sys::Handle& handle, uint32_t attempts, uint32_t periodMs) {
   uint32_t verdict = tryOnce(path, handle);
-  if (verdict == 0 || attempts < 2) return verdict;
+  if (verdict != sys::sharingViolation || attempts < 2) return verdict;
   --attempts;
   ui::ProgressStep step = [&](float& progress, std::wstring& text) {
     progress = -1;
@@ -28,7 +28,9 @@ uint32_t acquireLockFile(const std::wstring& path, sys::Handle& handle, uint32_t
     if (attempts == 0) return false;
     --attempts;
     verdict = tryOnce(path, handle);
-    return verdict != 0;
+    // Only another updater is worth waiting for; any other cause (a lock file
+    // the user may not open) stays, and is reported at once.
+    return verdict == sys::sharingViolation;
   };
   if (ui::runProgressDialog(step, true, periodMs) == ui::DialogResult::Cancelled) return sys::cancelled;
   return verdict;

@@ -10,7 +10,8 @@ namespace nx {
 
 // Takes the lock file at path, storing the handle (invalid unless taken).
 // A busy lock is tried again every periodMs under a wait dialog with Cancel,
-// attempts times in all (the first two at once). Returns 0 when the lock was
+// attempts times in all (the first two at once); any other failure (a lock
+// file the user may not open) ends at once with its own error number. Returns 0 when the lock was
 // taken, sys::cancelled when the user cancelled the wait, else the error
 // number of the last attempt (sys::sharingViolation for a busy lock).
 uint32_t acquireLockFile(const std::wstring& path, sys::Handle& handle, uint32_t attempts, uint32_t periodMs);

@@ -30,7 +30,7 @@ class ApplierPromises : public ::testing::Test {
     return snapshot(target);
   }
   std::string object(const std::string& id) const { return staging + "/" + id.substr(0, 2) + "/" + id; }
-  bool journalLeft() const { return fs::exists(write + "/applier.journal"); }
+  bool journalLeft() const { return fs::exists(base + "/applier.journal"); }
 
   Releases& rel = Releases::get();
   TempFolder dir;
@@ -71,7 +71,7 @@ TEST_F(ApplierPromises, RecoveryFindsItsFolderAndChecksDigests) {
     SCOPED_TRACE(damage ? "damaged" : "intact");
     install(damage ? "base" : "base%41");
     ASSERT_EQ(apply(rel.v2Id, "crash:10").status, 86);
-    ASSERT_PRED2(contains, readAll(write + "/applier.journal"), "\ncommit\n");
+    ASSERT_PRED2(contains, readAll(base + "/applier.journal"), "\ncommit\n");
     int staged = 0;
     for (const auto& entry : fs::recursive_directory_iterator(base))
       if (damage && entry.path().string().ends_with(".nxapply-new") && !staged++)

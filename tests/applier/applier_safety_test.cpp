@@ -42,7 +42,7 @@ class ApplierSafetyTest : public ::testing::Test {
     EXPECT_PRED2(contains, run.err, text);
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << "one line: " << run.err;
     EXPECT_EQ(snapshot(base), before);
-    EXPECT_FALSE(fs::exists(write + "/applier.journal"));
+    EXPECT_FALSE(fs::exists(base + "/applier.journal"));
     EXPECT_PRED2(contains, readAll(write + "/Logs/autoupdate.log"),
                  "Applier failed (exit code " + std::to_string(code));
   }
@@ -55,17 +55,18 @@ class ApplierSafetyTest : public ::testing::Test {
 
 TEST_F(ApplierSafetyTest, HostileDatabasePathsAreRefused) {
   const std::string id = store("pwned"), entry = R"(", ")" + id + R"(", 5])";
-  // JSON texts of paths that leave the folder. The database reader refuses
-  // them already; the applier's own check stands behind it.
+  // JSON texts of paths that leave the folder: refused, naming the path.
   for (std::string hostile :
        {"../evil.txt", "/tmp/evil.txt", "data/../../evil.txt", "C:/evil.txt", R"(data\\..\\..\\evil.txt)"}) {
     SCOPED_TRACE(hostile);
-    expectUnchanged(apply(database(R"([["veltra.sh)" + entry + R"(, [")" + hostile + entry + "]")), 12,
-                    "invalid database structure");
+    expectUnchanged(apply(database(R"([["veltra.sh)" + entry + R"(, [")" + hostile + entry + "]")), 14,
+                    "\"" + std::string(hostile.find('\\') == std::string::npos ? hostile : "data\\..\\..\\evil.txt") +
+                        "\", which would leave the base folder");
   }
   EXPECT_FALSE(fs::exists(path("evil.txt")) || fs::exists("/tmp/evil.txt"));
   // Names that are inside but not the database's to write.
-  expectUnchanged(apply(database(R"([["autoupdate.cfg)" + entry + "]")), 12, "installation state");
+  for (std::string state : {"autoupdate.cfg", "Config/lang.cfg", "applier.journal"})
+    expectUnchanged(apply(database(R"([[")" + state + entry + "]")), 12, "installation state");
   expectUnchanged(apply(database(R"([["a/b)" + entry + R"(, ["a\\b)" + entry + "]")), 12, "twice");
   expectUnchanged(apply(database(R"([["a)" + entry + R"(, ["a/b)" + entry + "]")), 12,
                   "both as a file and as a folder");
@@ -158,7 +159,8 @@ TEST_F(ApplierSafetyTest, BadArgumentsAndADamagedJournal) {
     EXPECT_EQ(run.err.rfind("applier: ", 0), 0u) << run.err;
   }
 
-  writeAll(write + "/applier.journal", "VELTRA applier journal 1\nbase " + base + "\nwrite zz 5 0 ../x\nend\ncommit\n");
+  writeAll(base + "/applier.journal", "VELTRA applier journal 1\nbase " + base + "\nwrite zz 5 0 ../x\nend\ncommit\n");
+  before = snapshot(base);
   ProgramResult run = apply(rel.v2Id);
   EXPECT_EQ(run.status, 16) << run.err;
   EXPECT_PRED2(contains, run.err, "damaged");

@@ -41,7 +41,7 @@ class ApplierTest : public ::testing::Test {
     rel.image(version, target, modules);
     return snapshot(target);
   }
-  bool journalLeft() const { return fs::exists(write + "/applier.journal"); }
+  bool journalLeft() const { return fs::exists(base + "/applier.journal"); }
   std::string log(const char* name = "autoupdate.log") const { return readAll(write + "/Logs/" + name); }
 
   Releases& rel = Releases::get();
@@ -162,7 +162,7 @@ TEST_F(ApplierTest, AKilledUpdateIsSettledByTheNextRun) {
     if (killed.status == 0) break;  // past the last step
     ASSERT_EQ(killed.status, 86) << killed.err;
     last = step;
-    std::string journal = readAll(write + "/applier.journal");
+    std::string journal = readAll(base + "/applier.journal");
     bool replacing = journal.empty() || journal.find("\nend\ncommit\n") != std::string::npos;
     ProgramResult settled = apply(std::string(64, '0'));
     ASSERT_EQ(settled.status, 13) << settled.err;
@@ -218,7 +218,7 @@ TEST_F(ApplierTest, AKilledUninstallAndAKilledRecoveryAreSettledToo) {
   // Killed while replacing, with a new file damaged meanwhile: undone.
   fresh("1.0");
   ASSERT_EQ(apply(rel.v2Id, {}, "crash:11").status, 86);
-  ASSERT_PRED2(contains, readAll(write + "/applier.journal"), "\ncommit\n");
+  ASSERT_PRED2(contains, readAll(base + "/applier.journal"), "\ncommit\n");
   ASSERT_TRUE(fs::exists(base + "/veltra.sh.nxapply-new"));
   writeAll(base + "/veltra.sh.nxapply-new", "damaged");
   EXPECT_EQ(apply(std::string(64, '0')).status, 13);

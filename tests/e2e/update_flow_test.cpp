@@ -139,7 +139,7 @@ TEST_F(UpdateFlowTest, ASecondUpdaterWaitsWhileTheApplierChangesTheInstallation)
   // user can start the updater again while it runs.
   ProgramResult first;
   std::thread update([&] { first = autoupdate({"update"}, {{"NX_APPLIER_TEST_HOOK", "slow:300"}}); });
-  const std::string journal = writeFolder() + "/applier.journal";
+  const std::string journal = install() + "/applier.journal";
   for (int i = 0; i < 3000 && !fs::exists(journal); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_TRUE(fs::exists(journal)) << "the applier never started";
   ProgramResult second = autoupdate({"update"}, {{"AUTOUPDATE_ANSWER", "no"}});

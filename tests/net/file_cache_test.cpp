@@ -80,7 +80,7 @@ TEST_F(FileCacheTest, BrokenCachesWarnAndMarkTheCacheDirty) {
       {R"({"version": 2})", "[]", "invalid database structure\n"},
       {big, "[]", "invalid database structure\n"},
       {v2, "", "open(\"filecache.json\"): File not found\n"},
-      {v2, R"([["a", "h", 1, 2])", "parse error: premature EOF\n\n"},
+      {v2, R"([["a", "h", 1, 2])", "parse error: premature EOF\\n\n"},  // one log line: the line feed escaped
       {v2, R"([["a", "h", 1, 2, 3]])", "invalid format\n"},
       {v2, R"({"a": 1})", "invalid format\n"},
   };

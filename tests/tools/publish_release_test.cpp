@@ -332,7 +332,8 @@ TEST_F(PublishTest, ArchListsLargeAndEmptyFilesAndDamagedObjects) {
   auto reply = readReply(repo + "/update/beta");
   EXPECT_EQ(reply["versions.0.requirements"], "windows:6.1");
   EXPECT_EQ(runCommand("unzip -Z1 " + quoted(objectFile(repo, reply["versions.0.database_id"]))),
-            "metadata.json\nmodules/core/common.json\nmodules/core/arch_x86_64.json\nmodules/core/arch_arm64.json\n");
+            "metadata.json\nmodules/core/common.json\nmodules/core/arch_x86_64.json\nmodules/core/arch_arm64.json\n"
+            "modules/core/executable.json\n");
 
   ASSERT_EQ(publish({"image", repo, "7", path("arm"), "--arch", "arm64"}).status, 0);
   auto arm = snapshot(path("arm"));

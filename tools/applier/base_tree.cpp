@@ -158,8 +158,21 @@ bool BaseTree::removeFolderIfEmpty(const std::string& rel) {
 void BaseTree::createFolder(const std::string& rel) {
   Folder parent = requireFolder(parentOf(rel));
   size_t slash = rel.rfind('/');
-  if (!sys::createSubfolder(parent, wide(slash == std::string::npos ? rel : rel.substr(slash + 1))) &&
-      sys::lastError() != sys::alreadyExists)
+  const std::wstring name = wide(slash == std::string::npos ? rel : rel.substr(slash + 1));
+  // Like its parent, whatever the umask and whoever runs this: permissions
+  // and, in an elevated run, owner.
+  sys::EntryInfo like;
+  bool ok = sys::handleEntryInfo(parent, &like);
+  if (ok && !sys::createSubfolder(parent, name, like.mode & 0777)) {
+    if (sys::lastError() == sys::alreadyExists) return;
+    ok = false;
+  }
+  if (ok && sys::effectiveUser() == 0 && (like.owner != 0 || like.group != 0)) {
+    sys::Handle made = sys::openSubfolder(parent, name);
+    ok = made != sys::invalidHandle && sys::setOwner(made, like.owner, like.group);
+    sys::close(made);
+  }
+  if (!ok)
     failWithCode(kReplaceFailed, "cannot create the folder \"" + rel + "\": " + sys::errorMessage(sys::lastError()));
 }
 

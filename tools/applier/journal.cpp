@@ -104,6 +104,18 @@ bool writeAll(sys::Handle handle, const std::string& bytes) {
   return true;
 }
 
+// The journal belongs to the installation's owner, readable by all, whoever
+// runs this: a user's own applier must be able to settle what an elevated
+// run left in the user's installation.
+bool adopt(sys::Handle file, const std::wstring& path) {
+  sys::Handle folder = sys::openFolder(parentFolder(path));
+  sys::EntryInfo owner;
+  bool ok = folder != sys::invalidHandle && sys::handleEntryInfo(folder, &owner) && sys::setMode(file, 0644) &&
+            (sys::effectiveUser() != 0 || sys::setOwner(file, owner.owner, owner.group));
+  sys::close(folder);
+  return ok;
+}
+
 bool safePath(const std::string& path) {
   TreePath split;
   return splitTreePath(path, &split) && split.full() == path;
@@ -111,19 +123,21 @@ bool safePath(const std::string& path) {
 
 }  // namespace
 
-std::wstring journalPath(const std::wstring& writeFolder) { return joinPath(writeFolder, L"applier.journal"); }
+std::wstring journalPath(BaseTree& tree) { return sys::handlePath(tree.requireFolder(""), L"applier.journal"); }
+std::wstring journalShownPath(const BaseTree& tree) { return joinPath(tree.root(), L"applier.journal"); }
 
-JournalFile::JournalFile(const std::wstring& path, const Journal& journal) : path_(path) {
+JournalFile::JournalFile(const std::wstring& path, const std::wstring& shown, const Journal& journal)
+    : path_(path), shown_(shown) {
   std::wstring temp;
   handle_ = sys::createUnique(path, &temp);
-  bool ok = handle_ != sys::invalidHandle && writeAll(handle_, text(journal)) && sys::flush(handle_) &&
-            sys::replaceFile(temp, path);
+  bool ok = handle_ != sys::invalidHandle && adopt(handle_, path) && writeAll(handle_, text(journal)) &&
+            sys::flush(handle_) && sys::replaceFile(temp, path);
   if (!ok) {
     uint32_t error = sys::lastError();
     sys::close(handle_);
     handle_ = sys::invalidHandle;
     if (!temp.empty()) sys::deleteFile(temp);
-    failWithCode(kReplaceFailed, "cannot write the journal \"" + toUtf8(path) + "\": " + sys::errorMessage(error));
+    failWithCode(kReplaceFailed, "cannot write the journal \"" + toUtf8(shown) + "\": " + sys::errorMessage(error));
   }
 }
 
@@ -132,7 +146,7 @@ JournalFile::~JournalFile() { sys::close(handle_); }
 void JournalFile::mark(Phase phase) {
   if (!writeAll(handle_, std::string(phaseWord(phase)) + "\n") || !sys::flush(handle_))
     failWithCode(phase == Phase::rollback ? kRecoveryFailed : kReplaceFailed,
-                 "cannot write to the journal \"" + toUtf8(path_) + "\": " + sys::errorMessage(sys::lastError()));
+                 "cannot write to the journal \"" + toUtf8(shown_) + "\": " + sys::errorMessage(sys::lastError()));
 }
 
 bool JournalFile::remove() {
@@ -141,9 +155,8 @@ bool JournalFile::remove() {
   return sys::deleteFile(path_) || sys::lastError() == sys::fileNotFound;
 }
 
-std::optional<Journal> readJournal(const std::wstring& path) {
-  // Opened without following a link: the write folder belongs to the user,
-  // the applier may run with more rights.
+std::optional<Journal> readJournal(const std::wstring& path, const std::wstring& shown) {
+  // Opened without following a link, as everything in the base folder.
   sys::Handle folder = sys::openFolder(parentFolder(path));
   if (folder == sys::invalidHandle) return std::nullopt;
   sys::Handle file = sys::openFileAt(folder, fileNamePart(path));
@@ -151,7 +164,7 @@ std::optional<Journal> readJournal(const std::wstring& path) {
   sys::close(folder);
   if (file == sys::invalidHandle) {
     if (openError == sys::fileNotFound) return std::nullopt;
-    damaged(path, "cannot open it: " + sys::errorMessage(openError));
+    damaged(shown, "cannot open it: " + sys::errorMessage(openError));
   }
   std::string bytes;
   char buffer[65536];
@@ -159,13 +172,13 @@ std::optional<Journal> readJournal(const std::wstring& path) {
     size_t got = 0;
     if (!sys::read(file, buffer, sizeof buffer, &got)) {
       sys::close(file);
-      damaged(path, "cannot read it");
+      damaged(shown, "cannot read it");
     }
     if (got == 0) break;
     bytes.append(buffer, got);
     if (bytes.size() > kMaxJournalBytes) {
       sys::close(file);
-      damaged(path, "too large");
+      damaged(shown, "too large");
     }
   }
   sys::close(file);
@@ -181,7 +194,7 @@ std::optional<Journal> readJournal(const std::wstring& path) {
     ++lineNumber;
     std::string where = "line " + std::to_string(lineNumber);
     if (!header) {
-      if (line != kHeader) damaged(path, "unknown format");
+      if (line != kHeader) damaged(shown, "unknown format");
       header = true;
       continue;
     }
@@ -199,7 +212,7 @@ std::optional<Journal> readJournal(const std::wstring& path) {
       ended = true;
     } else if (word == "base") {
       std::string value;
-      if (!unescape(rest, &value) || value.empty()) damaged(path, where);
+      if (!unescape(rest, &value) || value.empty()) damaged(shown, where);
       journal.base = fromUtf8(value);
       base = true;
     } else if (word == "cache") {
@@ -210,12 +223,12 @@ std::optional<Journal> readJournal(const std::wstring& path) {
       else if (rest == "drop")
         journal.cache = CacheFate::drop;
       else
-        damaged(path, where);
+        damaged(shown, where);
     } else if (word == "created" || word == "emptied") {
-      if (!safePath(rest)) damaged(path, where);
+      if (!safePath(rest)) damaged(shown, where);
       (word == "created" ? journal.createdFolders : journal.emptiedFolders).push_back(rest);
     } else if (word == "remove") {
-      if (!safePath(rest)) damaged(path, where);
+      if (!safePath(rest)) damaged(shown, where);
       JournalOp op;
       op.kind = JournalOp::Kind::remove;
       op.path = rest;
@@ -225,21 +238,21 @@ std::optional<Journal> readJournal(const std::wstring& path) {
       JournalOp op;
       size_t a = rest.find(' '), b = a == std::string::npos ? a : rest.find(' ', a + 1),
              c = b == std::string::npos ? b : rest.find(' ', b + 1);
-      if (c == std::string::npos) damaged(path, where);
+      if (c == std::string::npos) damaged(shown, where);
       op.digest = rest.substr(0, a);
       std::string size = rest.substr(a + 1, b - a - 1), old = rest.substr(b + 1, c - b - 1);
       op.path = rest.substr(c + 1);
       if (!isObjectId(op.digest) || size.empty() || size.size() > 19 ||
           size.find_first_not_of("0123456789") != std::string::npos || (old != "0" && old != "1") || !safePath(op.path))
-        damaged(path, where);
+        damaged(shown, where);
       op.size = std::stoull(size);
       op.hadOld = old == "1";
       journal.ops.push_back(op);
     } else {
-      damaged(path, where);
+      damaged(shown, where);
     }
   }
-  if (!header || !base || !ended) damaged(path, "incomplete");
+  if (!header || !base || !ended) damaged(shown, "incomplete");
   return journal;
 }
 

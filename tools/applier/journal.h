@@ -1,6 +1,7 @@
 #pragma once
-// The journal of one change to an installation, kept in the write folder
-// while the change runs, so that a run that was killed can be finished or
+// The journal of one change to an installation, kept in the base folder
+// (where only the installation's owner can write, so no other user can
+// forge one for an elevated run to act on) while the change runs, so that a run that was killed can be finished or
 // undone by the next one. It is written whole (under a temporary name,
 // flushed, renamed into place) before anything in the base folder changes;
 // afterwards only phase marks are appended to it.
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "applier/base_tree.h"
 #include "sys/files.h"
 
 namespace nx::applier {
@@ -48,14 +50,16 @@ struct Journal {
   Phase phase = Phase::staging;
 };
 
-// The journal file of the write folder (the name the next run looks for).
-std::wstring journalPath(const std::wstring& writeFolder);
+// The journal file of the base folder (the name the next run looks for), as
+// a path through the tree's open base folder, and as shown to the user.
+std::wstring journalPath(BaseTree& tree);
+std::wstring journalShownPath(const BaseTree& tree);
 
 class JournalFile {
  public:
   // Writes the whole journal (with its phase) and puts it in place. Throws
   // ApplierError kReplaceFailed when it cannot be written.
-  JournalFile(const std::wstring& path, const Journal& journal);
+  JournalFile(const std::wstring& path, const std::wstring& shown, const Journal& journal);
   ~JournalFile();
   JournalFile(const JournalFile&) = delete;
   JournalFile& operator=(const JournalFile&) = delete;
@@ -67,12 +71,12 @@ class JournalFile {
   bool remove();
 
  private:
-  std::wstring path_;
+  std::wstring path_, shown_;
   sys::Handle handle_ = sys::invalidHandle;
 };
 
 // Reads the journal at path; nothing when there is none. A damaged journal
-// throws ApplierError kRecoveryFailed.
-std::optional<Journal> readJournal(const std::wstring& path);
+// throws ApplierError kRecoveryFailed naming `shown`.
+std::optional<Journal> readJournal(const std::wstring& path, const std::wstring& shown);
 
 }  // namespace nx::applier

@@ -1,10 +1,6 @@
 #include "applier/staging.h"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
-#include <mutex>
-#include <thread>
 
 #include "applier/applier_error.h"
 #include "applier/content_stream.h"
@@ -14,6 +10,7 @@
 #include "io/gunzip_writer.h"
 #include "io/io_error.h"
 #include "io/sha256_writer.h"
+#include "net/worker_pool.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
 
@@ -40,8 +37,17 @@ std::string feed(const ContentSource& source, Writer& out, const HandleWriter& t
   try {
     switch (source.kind) {
       case ContentSource::Kind::object: {
-        GunzipWriter gunzip(out);
-        readFileToWriter(source.file, gunzip, neverCancelled);
+        // The store is the user's: never through a link, regular files only.
+        sys::Handle in = sys::openFileAt(source.installedFolder, fromUtf8(source.installed.name));
+        if (in == sys::invalidHandle) return "cannot be opened: " + sys::errorMessage(sys::lastError());
+        try {
+          GunzipWriter gunzip(out);
+          pumpHandle(in, gunzip, source.file);
+        } catch (...) {
+          sys::close(in);
+          throw;
+        }
+        sys::close(in);
         break;
       }
       case ContentSource::Kind::file:
@@ -74,13 +80,29 @@ std::string feed(const ContentSource& source, Writer& out, const HandleWriter& t
   return {};
 }
 
+// An elevated run makes files owned by the installation's owners, not by
+// itself: the replaced file's owner, or the folder's.
+bool giveOwner(sys::Handle handle, sys::Handle folder, const NewFile& file) {
+  if (sys::effectiveUser() != 0) return true;
+  uint32_t owner = file.owner, group = file.group;
+  if (!file.ownerKnown) {
+    sys::EntryInfo info;
+    if (!sys::handleEntryInfo(folder, &info)) return false;
+    owner = info.owner;
+    group = info.group;
+  }
+  return (owner == 0 && group == 0) || sys::setOwner(handle, owner, group);
+}
+
 }  // namespace
 
-void resolveFolders(BaseTree& tree, NewFile& file) {
+void resolveFolders(BaseTree& tree, BaseTree& store, NewFile& file) {
   file.folder = tree.requireFolder(file.path.folder);
   for (ContentSource& source : file.sources)
     if (source.kind == ContentSource::Kind::installed)
       source.installedFolder = tree.requireFolder(source.installed.folder);
+    else if (source.kind == ContentSource::Kind::object)
+      source.installedFolder = store.requireFolder(source.installed.folder);
 }
 
 StagedFile stageFile(const NewFile& file, MiniLog& log) {
@@ -93,6 +115,13 @@ StagedFile stageFile(const NewFile& file, MiniLog& log) {
     if (handle == sys::invalidHandle)
       failWithCode(kReplaceFailed, "cannot create the new copy of \"" + file.path.full() +
                                        "\": " + sys::errorMessage(sys::lastError()));
+    if (!giveOwner(handle, folder, file)) {
+      uint32_t error = sys::lastError();
+      sys::close(handle);
+      sys::deleteAt(folder, staged);
+      failWithCode(kReplaceFailed,
+                   "cannot give the new copy of \"" + file.path.full() + "\" its owner: " + sys::errorMessage(error));
+    }
     HandleWriter target(handle, file.size, display);
     Sha256Writer sha(target);
     std::string digest;
@@ -114,6 +143,9 @@ StagedFile stageFile(const NewFile& file, MiniLog& log) {
     }
     if (problem.empty()) {
       StagedFile result;
+      // The data starts for the disk now, while other files are staged: the
+      // sync before the replacements then has little left to wait for.
+      sys::startWriteback(handle);
       bool known = sys::handleInfo(handle, &result.size, &result.writeTime);
       sys::close(handle);
       if (!known) failWithCode(kReplaceFailed, "cannot read back \"" + file.path.full() + "\"");
@@ -132,28 +164,14 @@ StagedFile stageFile(const NewFile& file, MiniLog& log) {
 std::vector<StagedFile> stageFiles(const std::vector<const NewFile*>& files, MiniLog& log, TestHook& hook,
                                    unsigned threads) {
   std::vector<StagedFile> staged(files.size());
-  std::atomic<size_t> next{0};
-  std::atomic<bool> stop{false};
-  std::mutex failureMutex;
-  std::exception_ptr failure;
-  auto work = [&] {
-    for (size_t i; !stop && (i = next++) < files.size();) {
-      try {
+  threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(files.size() / 8 + 1)));
+  forEachInParallel(
+      files.size(), threads,
+      [&](size_t i) {
         staged[i] = stageFile(*files[i], log);
         hook.step("stage");
-      } catch (...) {
-        std::lock_guard<std::mutex> lock(failureMutex);
-        if (!failure) failure = std::current_exception();
-        stop = true;
-      }
-    }
-  };
-  threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(files.size() / 8 + 1)));
-  std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
-  work();
-  for (auto& thread : pool) thread.join();
-  if (failure) std::rethrow_exception(failure);
+      },
+      [] { return false; });
   return staged;
 }
 

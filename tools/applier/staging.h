@@ -18,8 +18,9 @@ namespace nx::applier {
 struct ContentSource {
   enum class Kind { object, installed, file, text };
   Kind kind = Kind::object;
-  std::wstring file;                  // object: the object's path; file: a plain file outside the base folder
-  TreePath installed;                 // installed: a file of the installation that holds the content
+  std::wstring file;                  // object: the object's path (for messages); file: a scratch file
+  TreePath installed;                 // installed: a file of the installation that holds the content;
+                                      // object: the object in the staging folder's store
   BaseTree::Folder installedFolder;   // its folder, opened by resolveFolders
   const std::string* text = nullptr;  // text: the content itself
 };
@@ -30,6 +31,10 @@ struct NewFile {
   std::string digest;
   uint64_t size = 0;
   bool executable = false;
+  // The owner the file gets when the applier may choose: the replaced
+  // file's; when not known, the owner of the folder it goes into.
+  bool ownerKnown = false;
+  uint32_t owner = 0, group = 0;
   std::vector<ContentSource> sources;
 };
 
@@ -38,17 +43,19 @@ struct StagedFile {
   uint64_t writeTime = 0;  // FILETIME; a rename keeps it
 };
 
-// Opens the folders of the file and of its installed sources (they must
-// exist). Throws ApplierError (kPathRefused for a link on the way).
-void resolveFolders(BaseTree& tree, NewFile& file);
+// Opens the folders of the file, of its installed sources (they must exist)
+// and of its objects in `store`. Throws ApplierError (kPathRefused for a link
+// on the way).
+void resolveFolders(BaseTree& tree, BaseTree& store, NewFile& file);
 
 // Stages one file whose folders are resolved. Throws ApplierError
 // kBadObject when no source yields the content (the last problem is named),
 // kReplaceFailed when the file cannot be written (a full disk).
 StagedFile stageFile(const NewFile& file, MiniLog& log);
 
-// Stages every file, on up to `threads` threads, counting one hook step for
-// each. The first failure stops the others and is thrown once all have ended.
+// Stages every file, on up to `threads` threads (fewer when no more can be
+// started), counting one hook step for each. The first failure stops the
+// others and is thrown once all have ended.
 std::vector<StagedFile> stageFiles(const std::vector<const NewFile*>& files, MiniLog& log, TestHook& hook,
                                    unsigned threads);
 

@@ -21,7 +21,8 @@ void loadInstalledDatabase(const std::wstring& base, Database& db);
 // Loads the file lists of the selected modules. Throws ApplierError kBadDatabase.
 void loadInstalledFileLists(const std::wstring& base, Database& db, const char* which);
 
-// True for the state files a database must not list as product files.
+// True for the state files a database must not list as product files: the
+// installation's and a write folder's own files, and the applier's journal.
 bool isStateFileName(const std::string& path);
 
 }  // namespace nx::applier

@@ -19,7 +19,8 @@ uint32_t number(const std::string& text, uint32_t fallback) {
 
 }  // namespace
 
-TestHook::TestHook() {
+TestHook::TestHook(bool honoured) {
+  if (!honoured) return;
   std::string hook = sys::environment("NX_APPLIER_TEST_HOOK");
   size_t colon = hook.find(':');
   if (colon != std::string::npos) {

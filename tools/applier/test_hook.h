@@ -10,7 +10,9 @@
 //   slow:MS   every step takes MS milliseconds longer (another updater can
 //             then be started while this one runs).
 // NX_APPLIER_TEST_LOCK_SECONDS=N shortens the wait for the lock to N
-// seconds (1 to 60). Never set in normal use.
+// seconds (1 to 60). Never set in normal use, and ignored in a run with more
+// rights than the user it works for: an elevation helper that keeps the
+// environment must not let the user crash or slow the elevated applier.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -19,8 +21,8 @@ namespace nx::applier {
 
 class TestHook {
  public:
-  // Reads the environment variables.
-  TestHook();
+  // Reads the environment variables, when `honoured`.
+  explicit TestHook(bool honoured);
   // Counts one step; ends the process or throws as the hook asks. Safe to
   // call from several threads.
   void step(const char* what);

@@ -54,8 +54,8 @@ BaseTree::Folder folderOf(BaseTree& tree, const TreePath& p, const std::string& 
 
 }  // namespace
 
-Transaction::Transaction(BaseTree& tree, std::wstring writeFolder, MiniLog& log, TestHook& hook)
-    : tree_(tree), writeFolder_(std::move(writeFolder)), log_(log), hook_(hook) {}
+Transaction::Transaction(BaseTree& tree, WriteFolder& write, MiniLog& log, TestHook& hook)
+    : tree_(tree), write_(write), log_(log), hook_(hook) {}
 
 Transaction::~Transaction() = default;
 
@@ -64,12 +64,12 @@ std::wstring Transaction::asideName(const std::string& name) { return wide(name 
 bool Transaction::isWorkName(const std::string& name) {
   return name.ends_with(kStagedSuffix) || name.ends_with(kAsideSuffix);
 }
-std::wstring Transaction::pendingCachePath() const { return joinPath(writeFolder_, L"applier.cache"); }
+std::wstring Transaction::pendingCachePath() { return write_.scratchPath(L"applier.cache"); }
 
 void Transaction::begin(const Journal& journal) {
   journal_ = journal;
   journal_.phase = Phase::staging;
-  file_ = std::make_unique<JournalFile>(journalPath(writeFolder_), journal_);
+  file_ = std::make_unique<JournalFile>(journalPath(tree_), journalShownPath(tree_), journal_);
   hook_.step("journal");
   for (const auto& folder : journal_.createdFolders) {
     tree_.createFolder(folder);
@@ -174,11 +174,8 @@ void Transaction::undoAll(bool staged) {
   }
   for (auto folder = journal_.createdFolders.rbegin(); folder != journal_.createdFolders.rend(); ++folder)
     if (tree_.removeFolderIfEmpty(*folder)) hook_.step("remove created folder");
-  if (journal_.cache == CacheFate::pending && sys::exists(pendingCachePath())) {
-    if (!sys::deleteFile(pendingCachePath())) systemFailure("remove", toUtf8(pendingCachePath()));
-    hook_.step("drop pending cache");
-  }
-  if (!file_->remove()) systemFailure("remove the journal", toUtf8(journalPath(writeFolder_)));
+  // A pending file cache stays in the scratch folder, which goes at the end.
+  if (!file_->remove()) systemFailure("remove the journal", toUtf8(journalShownPath(tree_)));
   file_.reset();
   hook_.step("remove journal");
 }
@@ -212,7 +209,7 @@ void Transaction::rollback() {
     }
   } catch (const std::exception& e) {
     throw ApplierError(kRecoveryFailed, std::string("the previous installation could not be restored: ") + e.what() +
-                                            "; the journal \"" + toUtf8(journalPath(writeFolder_)) +
+                                            "; the journal \"" + toUtf8(journalShownPath(tree_)) +
                                             "\" stays and the next run settles it");
   }
 }
@@ -246,7 +243,7 @@ void Transaction::cleanup(const std::function<void()>& awaitCache) {
     attempt(folder.c_str(), [&] {
       if (tree_.removeFolderIfEmpty(folder)) hook_.step("remove emptied folder");
     });
-  const std::wstring cache = joinPath(writeFolder_, L"autoupdate.cache");
+  const std::string cache = toUtf8(joinPath(write_.path(), L"autoupdate.cache"));
   if (awaitCache)
     attempt("file cache", [&] {
       try {
@@ -258,42 +255,42 @@ void Transaction::cleanup(const std::function<void()>& awaitCache) {
     });
   if (journal_.cache == CacheFate::pending)
     attempt("file cache", [&] {
-      if (!sys::exists(pendingCachePath())) return;
-      if (!sys::replaceFile(pendingCachePath(), cache)) systemFailure("put in place", toUtf8(cache));
+      sys::EntryInfo pending;
+      if (!sys::entryInfo(write_.scratchFolder(), L"applier.cache", &pending) || pending.type != sys::EntryType::file)
+        return;
+      if (!write_.install(L"applier.cache", L"autoupdate.cache")) systemFailure("put in place", cache);
       hook_.step("file cache");
     });
   if (journal_.cache == CacheFate::drop)
     attempt("file cache", [&] {
-      if (!sys::deleteFile(cache) && sys::lastError() != sys::fileNotFound) systemFailure("remove", toUtf8(cache));
+      if (!write_.remove(L"autoupdate.cache")) systemFailure("remove", cache);
       hook_.step("file cache");
     });
   if (!complete) return;
   attempt("journal", [&] {
-    if (!file_->remove()) systemFailure("remove the journal", toUtf8(journalPath(writeFolder_)));
+    if (!file_->remove()) systemFailure("remove the journal", toUtf8(journalShownPath(tree_)));
     file_.reset();
     hook_.step("remove journal");
   });
 }
 
-Transaction::Outcome Transaction::recover(const std::wstring& writeFolder, MiniLog& log, TestHook& hook) {
-  const std::wstring path = journalPath(writeFolder);
-  std::optional<Journal> journal = readJournal(path);
+Transaction::Outcome Transaction::recover(const std::wstring& base, WriteFolder& write, MiniLog& log, TestHook& hook) {
+  BaseTree tree(base);
+  const std::wstring path = journalPath(tree), shown = journalShownPath(tree);
+  std::optional<Journal> journal = readJournal(path, shown);
   if (!journal) return Outcome::none;
   static const char* const phases[] = {"staging", "commit", "rollback", "done"};
   log.log(MiniLog::INFO, "Settling the interrupted change of \"%s\" (journal phase: %s, %zu files)",
           toUtf8(journal->base).c_str(), phases[static_cast<int>(journal->phase)], journal->ops.size());
-  sys::FileInfo baseInfo;
-  if (!sys::fileInfo(journal->base, &baseInfo) && sys::lastError() == sys::fileNotFound) {
-    // The installation it belongs to is gone: nothing is left to settle.
-    log.log(MiniLog::WARNING, "The folder of the interrupted change is gone; its journal is dropped");
-    sys::deleteFile(path);
-    return Outcome::undone;
-  }
+  // A journal only ever acts on the installation it was given with.
+  if (journal->base != base)
+    failWithCode(kRecoveryFailed, "the journal \"" + toUtf8(shown) + "\" of an interrupted run is damaged (it names " +
+                                      "the base folder \"" + toUtf8(journal->base) +
+                                      "\"); check the installation and remove the journal");
   try {
-    BaseTree tree(journal->base);
-    Transaction tx(tree, writeFolder, log, hook);
+    Transaction tx(tree, write, log, hook);
     tx.journal_ = *journal;
-    tx.file_ = std::make_unique<JournalFile>(path, tx.journal_);
+    tx.file_ = std::make_unique<JournalFile>(path, shown, tx.journal_);
     switch (journal->phase) {
       case Phase::staging:
         tx.undoAll(false);

@@ -22,13 +22,14 @@
 #include "applier/base_tree.h"
 #include "applier/journal.h"
 #include "applier/test_hook.h"
+#include "applier/write_folder.h"
 #include "base/mini_log.h"
 
 namespace nx::applier {
 
 class Transaction {
  public:
-  Transaction(BaseTree& tree, std::wstring writeFolder, MiniLog& log, TestHook& hook);
+  Transaction(BaseTree& tree, WriteFolder& write, MiniLog& log, TestHook& hook);
   ~Transaction();
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
@@ -39,7 +40,7 @@ class Transaction {
   // True for names this class makes (a database must not list them).
   static bool isWorkName(const std::string& name);
   // Where the caller saves the new file cache before commit (CacheFate::pending).
-  std::wstring pendingCachePath() const;
+  std::wstring pendingCachePath();
 
   // Writes the journal and creates its folders. Throws ApplierError.
   void begin(const Journal& journal);
@@ -53,9 +54,13 @@ class Transaction {
   // then stays for the next run).
   void rollback();
 
-  // Settles the journal a killed run left in the write folder, if any.
+  // Settles the journal a killed run left in the base folder, if any. A
+  // journal that names another base folder, or a path that would leave it,
+  // is damaged: ApplierError kRecoveryFailed, and nothing is done. A new
+  // file cache that a killed run had not yet put in place is lost (the next
+  // updater hashes the installed files once).
   enum class Outcome { none, finished, undone };
-  static Outcome recover(const std::wstring& writeFolder, MiniLog& log, TestHook& hook);
+  static Outcome recover(const std::wstring& base, WriteFolder& write, MiniLog& log, TestHook& hook);
 
  private:
   void forward(const JournalOp& op);
@@ -67,7 +72,7 @@ class Transaction {
   void cleanup(const std::function<void()>& awaitCache = {});
 
   BaseTree& tree_;
-  std::wstring writeFolder_;
+  WriteFolder& write_;
   MiniLog& log_;
   TestHook& hook_;
   Journal journal_;

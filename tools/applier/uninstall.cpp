@@ -20,26 +20,16 @@ namespace {
 
 // Logs/uninstall.log, replaced as a whole (never written through a link
 // planted under its name).
-void writeReport(const std::wstring& writeFolder, const std::vector<std::string>& lines, MiniLog& log) {
-  const std::wstring folder = joinPath(writeFolder, L"Logs");
-  const std::wstring path = joinPath(folder, L"uninstall.log");
+void writeReport(WriteFolder& write, const std::vector<std::string>& lines, MiniLog& log) {
   std::string text;
   for (const auto& line : lines) text += line + "\n";
-  std::wstring temp;
-  sys::createFolders(folder);
-  sys::Handle handle = sys::createUnique(path, &temp);
-  size_t written = 0;
-  bool ok =
-      handle != sys::invalidHandle && sys::write(handle, text.data(), text.size(), &written) && written == text.size();
-  sys::close(handle);
-  if (ok) ok = sys::replaceFile(temp, path);
-  if (!ok) {
-    if (!temp.empty()) sys::deleteFile(temp);
-    log.log(MiniLog::ERROR, "Can't write the uninstall report \"%s\"", toUtf8(path).c_str());
-  }
+  if (!write.replaceLogFile(L"uninstall.log", text))
+    log.log(MiniLog::ERROR, "Can't write the uninstall report \"%s\": %s",
+            toUtf8(joinPath(write.path(), L"Logs/uninstall.log")).c_str(), sys::errorMessage(sys::lastError()).c_str());
 }
 
-void uninstallWithReport(const Request& request, MiniLog& log, TestHook& hook, std::vector<std::string>& report) {
+void uninstallWithReport(const Request& request, WriteFolder& write, MiniLog& log, TestHook& hook,
+                         std::vector<std::string>& report) {
   // A whole removal that an earlier, killed run began has been finished by
   // the recovery before this: nothing is installed any more.
   sys::FileInfo state;
@@ -118,6 +108,11 @@ void uninstallWithReport(const Request& request, MiniLog& log, TestHook& hook, s
     stateText = installStateText(to);
     cfg.path = TreePath{"", "autoupdate.cfg"};
     sys::EntryInfo entry = plan.placeForWrite(cfg.path);
+    if (entry.type == sys::EntryType::file) {
+      cfg.ownerKnown = true;
+      cfg.owner = entry.owner;
+      cfg.group = entry.group;
+    }
     Sha256Writer sha;
     sha.write(stateText.data(), stateText.size());
     sha.finish(cfg.digest);
@@ -130,11 +125,11 @@ void uninstallWithReport(const Request& request, MiniLog& log, TestHook& hook, s
   }
   log.log(MiniLog::INFO, "Uninstall: %zu files to remove", removed.size());
 
-  Transaction tx(tree, request.write, log, hook);
+  Transaction tx(tree, write, log, hook);
   try {
     tx.begin(plan.journal(request.base, whole ? CacheFate::drop : CacheFate::keep));
     if (!whole) {
-      resolveFolders(tree, cfg);
+      resolveFolders(tree, tree, cfg);
       stageFile(cfg, log);
       hook.step("stage");
     }
@@ -153,16 +148,16 @@ void uninstallWithReport(const Request& request, MiniLog& log, TestHook& hook, s
 
 }  // namespace
 
-void uninstall(const Request& request, MiniLog& log, TestHook& hook) {
+void uninstall(const Request& request, WriteFolder& write, MiniLog& log, TestHook& hook) {
   std::vector<std::string> report;
   try {
-    uninstallWithReport(request, log, hook, report);
+    uninstallWithReport(request, write, log, hook, report);
   } catch (const std::exception& e) {
     report.push_back(std::string("Uninstall failed: ") + e.what());
-    writeReport(request.write, report, log);
+    writeReport(write, report, log);
     throw;
   }
-  writeReport(request.write, report, log);
+  writeReport(write, report, log);
   log.log(MiniLog::INFO, "%s", report.back().c_str());
 }
 

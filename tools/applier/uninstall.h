@@ -7,11 +7,12 @@
 // and a last line with the result.
 #include "applier/command_line.h"
 #include "applier/test_hook.h"
+#include "applier/write_folder.h"
 #include "base/mini_log.h"
 
 namespace nx::applier {
 
 // Throws ApplierError; the report is written in either case.
-void uninstall(const Request& request, MiniLog& log, TestHook& hook);
+void uninstall(const Request& request, WriteFolder& write, MiniLog& log, TestHook& hook);
 
 }  // namespace nx::applier

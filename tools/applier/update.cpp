@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -22,6 +23,7 @@
 #include "io/sha256_writer.h"
 #include "net/file_cache.h"
 #include "net/object_store.h"
+#include "net/worker_pool.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
 
@@ -35,31 +37,35 @@ constexpr uint64_t kMaxDatabaseBytes = 512ull << 20;
 // autoupdate.cfg is a few lines.
 constexpr uint64_t kMaxStateFileBytes = 1u << 20;
 
-// A file in the write folder that is removed when the object goes.
-struct ScratchFile {
-  std::wstring path;
-  ~ScratchFile() {
-    if (!path.empty()) sys::deleteFile(path);
-  }
-};
+// The object `id` of the staging folder's store, opened without following a
+// link; invalidHandle when there is no regular file by that name.
+sys::Handle openObject(BaseTree& store, const std::string& id) {
+  BaseTree::Reach reach;
+  std::string where;
+  BaseTree::Folder folder = store.folder(id.substr(0, 2), &reach, &where);
+  return folder == sys::invalidHandle ? sys::invalidHandle : sys::openFileAt(folder, fromUtf8(id));
+}
 
-// Gunzips the database object into a scratch file, checking its digest.
-void extractDatabase(const Request& request, ScratchFile& out, uint64_t* size) {
+// Gunzips the database object into the private scratch folder, checking its
+// digest; returns the path the readers take it by.
+std::wstring extractDatabase(const Request& request, BaseTree& store, WriteFolder& write, uint64_t* size) {
   const std::wstring object = objectPath(request.staging, request.databaseId);
-  sys::FileInfo info;
-  if (!sys::fileInfo(object, &info) || info.isFolder || info.isDevice)  // never wait on a pipe
+  sys::Handle in = openObject(store, request.databaseId);
+  if (in == sys::invalidHandle)
     failWithCode(kBadObject,
                  "the new database (object " + request.databaseId + ") is missing: \"" + toUtf8(object) + "\"");
-  sys::Handle handle = sys::createUnique(joinPath(request.write, L"applier-new.db"), &out.path);
-  if (handle == sys::invalidHandle)
+  sys::Handle handle = sys::createFileAt(write.scratchFolder(), L"new.db", false);
+  if (handle == sys::invalidHandle) {
+    sys::close(in);
     failWithCode(kReplaceFailed,
                  "cannot create a scratch file in the write folder: " + sys::errorMessage(sys::lastError()));
-  HandleWriter file(handle, kMaxDatabaseBytes, out.path);
+  }
+  HandleWriter file(handle, kMaxDatabaseBytes, L"new.db");
   Sha256Writer sha(file);
   std::string problem, digest;
   try {
     GunzipWriter gunzip(sha);
-    readFileToWriter(object, gunzip, neverCancelled);
+    pumpHandle(in, gunzip, object);
     sha.finish(digest);
     if (digest != request.databaseId) problem = "its content hashes to " + digest;
   } catch (const ContentTooLong&) {
@@ -67,14 +73,17 @@ void extractDatabase(const Request& request, ScratchFile& out, uint64_t* size) {
   } catch (const IOError& e) {
     if (file.failed) {
       sys::close(handle);
+      sys::close(in);
       failWithCode(kReplaceFailed, e.what());
     }
     problem = e.what();
   }
   sys::close(handle);
+  sys::close(in);
   if (!problem.empty())
     failWithCode(kBadObject, "the new database (object " + request.databaseId + ") is corrupt: " + problem);
   *size = file.written;
+  return write.scratchPath(L"new.db");
 }
 
 // Work on a thread of its own beside the caller's. finish() waits for it
@@ -147,6 +156,14 @@ std::string normalized(std::string path) {
   return path;
 }
 
+// A replaced file's owner stays; a new one takes its folder's (see stageFile).
+void keepOwner(NewFile& file, const sys::EntryInfo& replaced) {
+  if (replaced.type != sys::EntryType::file) return;
+  file.ownerKnown = true;
+  file.owner = replaced.owner;
+  file.group = replaced.group;
+}
+
 TreePath checkedPath(const std::string& path, const char* which) {
   TreePath split;
   if (!splitTreePath(path, &split))
@@ -157,8 +174,16 @@ TreePath checkedPath(const std::string& path, const char* which) {
 
 class UpdatePlanner {
  public:
-  UpdatePlanner(const Request& request, BaseTree& tree, Database& oldDb, Database& newDb, MiniLog& log)
-      : request_(request), tree_(tree), oldDb_(oldDb), newDb_(newDb), log_(log), plan_(tree, log) {}
+  UpdatePlanner(const Request& request, BaseTree& tree, BaseTree& store, WriteFolder& write, Database& oldDb,
+                Database& newDb, MiniLog& log)
+      : request_(request),
+        tree_(tree),
+        store_(store),
+        write_(write),
+        oldDb_(oldDb),
+        newDb_(newDb),
+        log_(log),
+        plan_(tree, log) {}
 
   void checkNewPaths();
   void readFileCache();
@@ -185,6 +210,8 @@ class UpdatePlanner {
 
   const Request& request_;
   BaseTree& tree_;
+  BaseTree& store_;
+  WriteFolder& write_;
   Database& oldDb_;
   Database& newDb_;
   MiniLog& log_;
@@ -236,18 +263,27 @@ void UpdatePlanner::readFileCache() {
     auto [it, added] = oldDb_.files.try_emplace(path);
     if (added) it->second.path = path;
   }
-  const std::wstring path = joinPath(request_.write, L"autoupdate.cache");
-  sys::FileInfo info;
-  if (!sys::fileInfo(path, &info) || info.isFolder || info.isDevice) {
+  // The cache is the invoking user's: it may vouch only for files that user
+  // could change anyway. For anyone else's installation every file is hashed.
+  sys::EntryInfo base;
+  if (sys::elevatedForOtherUser() &&
+      (!sys::handleEntryInfo(tree_.requireFolder(""), &base) || base.owner != sys::invokingUser())) {
+    log_.log(MiniLog::INFO, "The installation does not belong to user %u: installed files are hashed",
+             sys::invokingUser());
+    return;
+  }
+  sys::Handle file = write_.openFile(L"autoupdate.cache");
+  if (file == sys::invalidHandle) {
     log_.log(MiniLog::INFO, "No file cache: installed files are hashed");
     return;
   }
   try {
-    if (!nx::readFileCache(path, oldDb_))
+    if (!nx::readFileCache(sys::handlePath(file), oldDb_))
       log_.log(MiniLog::INFO, "The file cache belongs to another version: installed files are hashed");
   } catch (const std::runtime_error& e) {
     log_.log(MiniLog::WARNING, "Can't load cache: %s", e.what());
   }
+  sys::close(file);
 }
 
 void UpdatePlanner::planNewFiles() {
@@ -269,7 +305,10 @@ void UpdatePlanner::planNewFiles() {
       installed.local_hash.clear();
     }
     if (!installed.local_hash.empty()) installedContent_.emplace_back(&path, &installed.local_hash);
-    bool executable = executables_.count(path.full()) > 0;
+    // Programs: those the database marks, and the launch and apply entries;
+    // a database that marks none keeps what the replaced file had.
+    bool executable = executables_.count(path.full()) > 0 || record->executable ||
+                      (!newDb_.executablesListed && entry.type == sys::EntryType::file && entry.executable);
     if (installed.local_hash == record->hash && (!executable || entry.executable)) {
       record->local_hash = record->hash;
       record->local_size = entry.size;
@@ -282,6 +321,7 @@ void UpdatePlanner::planNewFiles() {
     target.file.digest = record->hash;
     target.file.size = record->size;
     target.file.executable = executable;
+    keepOwner(target.file, entry);
     targets_.push_back(std::move(target));
   }
   log_.log(MiniLog::INFO, "Checked %zu installed places: %zu vouched for by the file cache, %zu hashed",
@@ -325,12 +365,12 @@ void UpdatePlanner::indexInstalledContent() {
 
 std::vector<ContentSource> UpdatePlanner::sourcesFor(const std::string& digest) {
   std::vector<ContentSource> sources;
-  const std::wstring object = objectPath(request_.staging, digest);
-  sys::FileInfo info;
-  if (sys::fileInfo(object, &info) && !info.isFolder && !info.isDevice) {
+  TreePath object{digest.substr(0, 2), digest};
+  if (store_.info(object).type == sys::EntryType::file) {
     ContentSource source;
     source.kind = ContentSource::Kind::object;
-    source.file = object;
+    source.file = objectPath(request_.staging, digest);
+    source.installed = object;
     sources.push_back(source);
     return sources;
   }
@@ -361,6 +401,7 @@ void UpdatePlanner::planStateFiles(const std::wstring& newDbFile, uint64_t newDb
     std::string digest;
     Target target{nullptr, cfg, NewFile{}, entry.type == sys::EntryType::file};
     target.file.path = cfg;
+    keepOwner(target.file, entry);
     target.file.digest = sha.finish(digest);
     target.file.size = stateText_.size();
     ContentSource source;
@@ -375,6 +416,7 @@ void UpdatePlanner::planStateFiles(const std::wstring& newDbFile, uint64_t newDb
       hashInstalled(tree_, db) != request_.databaseId) {
     Target target{nullptr, db, NewFile{}, entry.type == sys::EntryType::file};
     target.file.path = db;
+    keepOwner(target.file, entry);
     target.file.digest = request_.databaseId;
     target.file.size = newDbSize;
     ContentSource source;
@@ -408,23 +450,24 @@ void UpdatePlanner::checkSources() {
 
 void UpdatePlanner::saveCacheOnly() {
   try {
-    saveFileCache(joinPath(request_.write, L"autoupdate.cache"), newDb_);
+    saveFileCache(write_.scratchPath(L"applier.cache"), newDb_);
+    if (!write_.install(L"applier.cache", L"autoupdate.cache"))
+      throw IOError(L"create", joinPath(write_.path(), L"autoupdate.cache"), sys::lastError());
   } catch (const std::runtime_error& e) {
     log_.log(MiniLog::WARNING, "Failed to save cache: %s", e.what());
   }
 }
 
 void UpdatePlanner::run(TestHook& hook) {
-  Transaction tx(tree_, request_.write, log_, hook);
+  Transaction tx(tree_, write_, log_, hook);
   try {
     tx.begin(plan_.journal(request_.base, CacheFate::pending));
     std::vector<const NewFile*> files;
     for (Target& target : targets_) {
-      resolveFolders(tree_, target.file);
+      resolveFolders(tree_, store_, target.file);
       files.push_back(&target.file);
     }
-    unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-    std::vector<StagedFile> staged = stageFiles(files, log_, hook, threads);
+    std::vector<StagedFile> staged = stageFiles(files, log_, hook, std::min(coreCount(), 4u));
     for (size_t i = 0; i < targets_.size(); ++i) {
       if (FileRecord* record = targets_[i].record) {
         record->local_hash = record->hash;
@@ -452,23 +495,37 @@ void UpdatePlanner::run(TestHook& hook) {
 
 }  // namespace
 
-void applyUpdate(const Request& request, MiniLog& log, TestHook& hook) {
+void applyUpdate(const Request& request, WriteFolder& write, MiniLog& log, TestHook& hook) {
   BaseTree tree(request.base);
-  ScratchFile newDbFile;
+  std::unique_ptr<BaseTree> opened;
+  try {
+    opened = std::make_unique<BaseTree>(request.staging);
+  } catch (const ApplierError&) {
+    failWithCode(kBadObject, "the staging folder \"" + toUtf8(request.staging) + "\" cannot be opened");
+  }
+  BaseTree& store = *opened;
   uint64_t newDbSize = 0;
 
   Database oldDb, newDb;
   checkStateFiles(tree);
   loadInstalledDatabase(request.base, oldDb);
+  std::wstring newDbFile;
   {
     // The installed file lists are read while the new database is unpacked
     // and read (each reads only the module table and arch of the other).
     Parallel oldLists([&] { loadInstalledFileLists(request.base, oldDb, "installed database"); });
-    extractDatabase(request, newDbFile, &newDbSize);
+    newDbFile = extractDatabase(request, store, write, &newDbSize);
     try {
-      carryInstallState(newDb, newDbFile.path, oldDb, request.base, request.modules, log);
+      carryInstallState(newDb, newDbFile, oldDb, request.base, request.modules, log);
     } catch (const std::runtime_error& e) {
-      failWithCode(kBadDatabase, std::string("the new database cannot be read: ") + e.what());
+      if (!newDb.refusedPath.empty())
+        failWithCode(kPathRefused, "the new database (object " + request.databaseId + ") lists the path \"" +
+                                       newDb.refusedPath + "\", which would leave the base folder; refused");
+      // The reader names the scratch copy; the user knows the object.
+      std::string why = e.what();
+      const std::string scratch = toUtf8(newDbFile);
+      if (size_t at = why.find(scratch); at != std::string::npos) why.replace(at, scratch.size(), "object");
+      failWithCode(kBadDatabase, "the new database cannot be read (object " + request.databaseId + "): " + why);
     }
     oldLists.finish();
   }
@@ -481,7 +538,7 @@ void applyUpdate(const Request& request, MiniLog& log, TestHook& hook) {
   log.log(MiniLog::INFO, "New installation: arch %s, lang %s, modules %s", newDb.arch.c_str(), newDb.lang.c_str(),
           modules.c_str());
 
-  UpdatePlanner planner(request, tree, oldDb, newDb, log);
+  UpdatePlanner planner(request, tree, store, write, oldDb, newDb, log);
   {
     Parallel cache([&] { planner.readFileCache(); });
     planner.checkNewPaths();
@@ -489,7 +546,7 @@ void applyUpdate(const Request& request, MiniLog& log, TestHook& hook) {
   }
   planner.planNewFiles();
   planner.planRemovals();
-  planner.planStateFiles(newDbFile.path, newDbSize);
+  planner.planStateFiles(newDbFile, newDbSize);
   planner.checkSources();
   if (planner.nothingToDo()) {
     log.log(MiniLog::INFO, "The installation already holds version %s", newDb.version.c_str());

@@ -5,11 +5,12 @@
 // of the install words).
 #include "applier/command_line.h"
 #include "applier/test_hook.h"
+#include "applier/write_folder.h"
 #include "base/mini_log.h"
 
 namespace nx::applier {
 
 // Throws ApplierError; on any failure the previous installation stays.
-void applyUpdate(const Request& request, MiniLog& log, TestHook& hook);
+void applyUpdate(const Request& request, WriteFolder& write, MiniLog& log, TestHook& hook);
 
 }  // namespace nx::applier

@@ -10,6 +10,7 @@
 #include "publish/publish_error.h"
 #include "sys/errors.h"
 #include "sys/files.h"
+#include "sys/no_follow.h"
 
 namespace nx::publish {
 
@@ -97,6 +98,14 @@ std::vector<std::pair<std::string, std::wstring>> listProductFiles(const std::ws
   listInto(folder, "", 0, listing);
   std::sort(out.begin(), out.end());
   return out;
+}
+
+bool isExecutable(const std::wstring& path) {
+  sys::Handle file = sys::openRead(path);
+  sys::EntryInfo info;
+  bool executable = file != sys::invalidHandle && sys::handleEntryInfo(file, &info) && info.executable;
+  sys::close(file);
+  return executable;
 }
 
 std::string hashFile(const std::wstring& path, uint64_t* size) {
@@ -199,6 +208,7 @@ ReleaseContent buildReleaseContent(const ReleaseDescription& description,
     file.list = claim.list;
     try {
       file.hash = hashFile(file.source, &file.size);
+      file.executable = isExecutable(file.source);
     } catch (const std::runtime_error& e) {
       throw PublishError(std::string("cannot read product file: ") + e.what());
     }

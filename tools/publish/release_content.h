@@ -19,6 +19,7 @@ struct ReleaseFile {
   std::string list;  // "common", "arch_<arch>" or "lang_<lang>"
   std::string hash;  // SHA-256 of the content, lowercase hex
   uint64_t size = 0;
+  bool executable = false;  // the source may be run by its owner
 };
 
 struct ReleaseContent {
@@ -50,6 +51,8 @@ ReleaseContent buildReleaseContent(const ReleaseDescription& description,
 // installation's state.
 bool isStateFile(const std::string& path);
 
+// Whether the owner may run the file (it is recorded for the installation).
+bool isExecutable(const std::wstring& path);
 // SHA-256 (lowercase hex) and size of a file's content.
 std::string hashFile(const std::wstring& path, uint64_t* size);
 

@@ -108,6 +108,13 @@ void writeUpdateDatabase(const std::wstring& path, const ReleaseDescription& d, 
         std::string text = generateFileList(content, m.name, list);
         if (!text.empty()) addMember(archive, "modules/" + m.name + "/" + list + ".json", text);
       }
+      // The module's programs, so an installation gets their execute
+      // permission; readers that do not know the member never open it.
+      std::vector<std::string> programs;
+      for (const ReleaseFile& f : content.files)
+        if (f.module == m.name && f.executable) programs.push_back(f.path);
+      addMember(archive, "modules/" + m.name + "/executable.json",
+                generateJson([&](yajl_gen gen) { jsonStringArray(gen, programs); }));
     }
     archive.close();  // only an explicit close reports an incomplete archive
   } catch (const IOError& e) {
