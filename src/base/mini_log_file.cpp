@@ -20,6 +20,12 @@ MiniLogFile::MiniLogFile(const std::wstring& path, bool append) {
   // while the next one (a stage, the applier) appends its first ones.
   file_ = sys::openAppend(path);
   if (!append && file_ != sys::invalidHandle) sys::truncateHere(file_);
+  open();
+}
+
+MiniLogFile::MiniLogFile(sys::Handle file) : file_(file) { open(); }
+
+void MiniLogFile::open() {
   secondsPerTick_ = sys::secondsPerTick();
   start_ = sys::clockTicks();
   sys::UtcTime now;

@@ -18,6 +18,9 @@ class MiniLogFile : public MiniLog {
   static constexpr int kKeptLogs = 4;
 
   MiniLogFile(const std::wstring& path, bool append);
+  // Logs to a file its owner opened for appending (one reached without
+  // following links, say); takes the handle over. invalidHandle is allowed.
+  explicit MiniLogFile(sys::Handle file);
   ~MiniLogFile() override;
   MiniLogFile(const MiniLogFile&) = delete;
   MiniLogFile& operator=(const MiniLogFile&) = delete;
@@ -26,6 +29,9 @@ class MiniLogFile : public MiniLog {
   void writeLine(const std::string& line) override;
 
  private:
+  // Starts the clock and writes the opening line.
+  void open();
+
   sys::Handle file_ = sys::invalidHandle;
   int64_t start_ = 0;
   double secondsPerTick_ = 0;

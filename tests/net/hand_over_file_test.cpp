@@ -6,7 +6,7 @@
 #include "db/json.h"
 #include "io/io_error.h"
 #include "net/update_reply.h"
-#include "support/special_files.h"
+#include "support/planted_files.h"
 
 namespace nx::test {
 namespace {

@@ -4,13 +4,13 @@
 #include <new>
 
 #include "applier/applier_error.h"
-#include "applier/applier_log.h"
 #include "applier/command_line.h"
 #include "applier/test_hook.h"
 #include "applier/transaction.h"
 #include "applier/uninstall.h"
 #include "applier/update.h"
 #include "applier/write_folder.h"
+#include "base/mini_log_file.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "sys/clock.h"
@@ -60,7 +60,7 @@ int runApplier(const std::vector<std::wstring>& words, std::ostream& err) {
   } catch (const ApplierError& e) {
     return report(err, nullptr, e.code, e.what());
   }
-  ApplierLog log(write->openLog());
+  MiniLogFile log(write->openLog());
   try {
     TestHook hook(!sys::elevatedForOtherUser());
     log.log(MiniLog::INFO, "Applier started for user %u: %s", sys::invokingUser(), joinWords(words).c_str());
