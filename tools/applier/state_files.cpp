@@ -36,19 +36,4 @@ void loadInstalledFileLists(const std::wstring& base, Database& db, const char* 
   }
 }
 
-bool isStateFileName(const std::string& path) {
-  // The names the publisher refuses to publish, in any letter case, and the
-  // journal this program keeps in the base folder.
-  static const char* const kNames[] = {
-      "autoupdate.db",       "autoupdate.cfg",          "config/lang.cfg",    "config/autoupdate.tag",
-      "config/retail.cfg",   "autoupdate.cache",        "autoupdate.lock",    "config/autoupdate.settings",
-      "logs/autoupdate.log", "logs/autoupdate.log.old", "logs/uninstall.log", "applier.journal"};
-  std::string lower = path;
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  for (const char* name : kNames)
-    if (lower == name) return true;
-  return false;
-}
-
 }  // namespace nx::applier

@@ -6,6 +6,7 @@
 #include "applier/base_tree.h"
 #include "db/database.h"
 #include "db/install_state.h"
+#include "db/state_file_names.h"
 
 namespace nx::applier {
 
@@ -20,9 +21,5 @@ void checkStateFiles(BaseTree& tree);
 void loadInstalledDatabase(const std::wstring& base, Database& db);
 // Loads the file lists of the selected modules. Throws ApplierError kBadDatabase.
 void loadInstalledFileLists(const std::wstring& base, Database& db, const char* which);
-
-// True for the state files a database must not list as product files: the
-// installation's and a write folder's own files, and the applier's journal.
-bool isStateFileName(const std::string& path);
 
 }  // namespace nx::applier

@@ -232,7 +232,7 @@ ImageResult makeImage(const ImageOptions& options) {
     for (const FileRecord* record : records) {
       std::string problem = pathProblem(record->path);
       if (!problem.empty()) throw PublishError("database path \"" + record->path + "\" is refused: " + problem);
-      if (isStateFile(record->path))
+      if (isStateFileName(record->path))
         throw PublishError("database path \"" + record->path + "\" would overwrite the installation state");
       std::wstring target = joinPath(options.target, fromUtf8(record->path));
       size_t slash = record->path.rfind('/');

@@ -64,21 +64,6 @@ void listInto(const std::wstring& folder, const std::string& prefix, int depth, 
 
 }  // namespace
 
-bool isStateFile(const std::string& path) {
-  static const char* const kNames[] = {
-      // the base folder's
-      "autoupdate.db", "autoupdate.cfg", "config/lang.cfg", "config/autoupdate.tag", "config/retail.cfg",
-      // the write folder's
-      "autoupdate.cache", "autoupdate.lock", "config/autoupdate.settings", "logs/autoupdate.log",
-      "logs/autoupdate.log.old", "logs/uninstall.log"};
-  std::string lower = path;
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  for (const char* name : kNames)
-    if (lower == name) return true;
-  return false;
-}
-
 namespace {
 
 struct Claim {
@@ -197,7 +182,7 @@ ReleaseContent buildReleaseContent(const ReleaseDescription& description,
     if (!claims.count(path)) content.warnings.push_back("\"" + path + "\" belongs to no module and is not published");
 
   for (const auto& [path, claim] : claims) {
-    if (isStateFile(path))
+    if (isStateFileName(path))
       throw PublishError("product file \"" + path +
                          "\" cannot be published: the updater keeps the installation's own "
                          "state under that name");

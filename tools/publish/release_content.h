@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "db/state_file_names.h"
 #include "publish/release_description.h"
 
 namespace nx::publish {
@@ -43,13 +44,6 @@ std::vector<std::pair<std::string, std::wstring>> listProductFiles(const std::ws
 // autoupdate.cfg, Config/lang.cfg, ..., in any letter case).
 ReleaseContent buildReleaseContent(const ReleaseDescription& description,
                                    const std::vector<std::pair<std::string, std::wstring>>& productFiles);
-
-// Whether a relative path names what an installation keeps its own state
-// under (autoupdate.db, autoupdate.cfg, Config/lang.cfg, ...; the base
-// folder's files and those of a write folder inside the installation), in
-// any letter case. An update that brought its own copy would overwrite the
-// installation's state.
-bool isStateFile(const std::string& path);
 
 // Whether the owner may run the file (it is recorded for the installation).
 bool isExecutable(const std::wstring& path);
