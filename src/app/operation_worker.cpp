@@ -10,7 +10,7 @@ namespace {
 
 // Enters a stage: the dialog shows it from now on, and a Cancel that came
 // before (while the last stage did work that does not poll) ends the run here.
-void enterStage(const OperationBlock& block, int32_t stage) {
+void enterStage(const OperationBlock& block, OperationStage stage) {
   block.stage.store(stage, std::memory_order_relaxed);
   if (block.updater.cancelRequested()) failWith(block.updater, ErrorCode::UserCancelled, "");
 }
@@ -20,15 +20,15 @@ void enterStage(const OperationBlock& block, int32_t stage) {
 void operationWorker(const OperationBlock& block) {
   Autoupdater& updater = block.updater;
   try {
-    enterStage(block, 0);
+    enterStage(block, OperationStage::Verifying);
     updater.loadFileLists(block.writeFolder);
     updater.refreshInstalledFiles();
     updater.progress.store(1.0f, std::memory_order_relaxed);
 
-    enterStage(block, 1);
+    enterStage(block, OperationStage::Downloading);
     updater.selectVersion(block.stagingFolder, block.versionIndex);
 
-    enterStage(block, 2);
+    enterStage(block, OperationStage::Applying);
     updater.progress.store(-1.0f, std::memory_order_relaxed);
     updater.saveFileCacheIfDirty();
     // The last moment a Cancel can stop the run: after it, another process
