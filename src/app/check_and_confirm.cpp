@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "app/worker_outcome.h"
 #include "base/error_model.h"
 #include "base/string_resource.h"
 #include "base/text.h"
@@ -65,16 +66,12 @@ void runCheck(Autoupdater& updater, const std::string& branch, CheckResult& resu
   std::thread worker;
   WorkerJoin join(updater, worker);
   startWorkerThread(worker, [&updater, &branch, &result] {
-    try {
-      updater.checkForUpdates(branch);
-      updater.progress.store(1.0f, std::memory_order_relaxed);
-      result.success.store(true, std::memory_order_relaxed);
-    } catch (const std::runtime_error& e) {
-      result.failure = e.what();
-    } catch (...) {
-      // Anything else keeps the general message; the dialog must still end.
-    }
-    result.done.store(true, std::memory_order_relaxed);
+    recordWorkerOutcome(
+        [&] {
+          updater.checkForUpdates(branch);
+          updater.progress.store(1.0f, std::memory_order_relaxed);
+        },
+        result.success, result.failure, result.done);
   });
   const std::wstring text = loadStringResource(res::kCheckingForUpdates);
   bool completed = ui::runInProgressDialog(

@@ -35,7 +35,7 @@ CommandLine parseCommandLine(const std::vector<std::wstring>& arguments) {
       line.writeFolderName = arguments[++i];
       line.forwardedOptions.insert(line.forwardedOptions.end(), {word, arguments[i]});
     } else if (word == L"--run") {
-      line.run = true;
+      line.launchProduct = true;
     } else if (word == L"--lockname" && hasValue) {
       line.lockName = arguments[++i];
     } else if (word == L"--wait" || word == L"--no-wait") {

@@ -12,8 +12,8 @@ namespace nx {
 struct CommandLine {
   std::wstring baseFolderArgument;  // empty: search for the installation
   std::wstring writeFolderName = L"VELTRA";
-  bool run = false;       // start the product afterwards
-  std::wstring lockName;  // empty: no named lock
+  bool launchProduct = false;  // --run: start the product afterwards
+  std::wstring lockName;       // empty: no named lock
   // The -b/--basedir and -w/--writedir switches with their values, spelled
   // as typed, in order: handed on to the started product and to uninstall.
   std::vector<std::wstring> forwardedOptions;

@@ -15,7 +15,7 @@ namespace nx {
 
 bool downloadAndHandOver(Autoupdater& updater, const std::wstring& writeFolder, const std::wstring& stagingFolder,
                          int32_t versionIndex) {
-  std::atomic<int32_t> stage{0};
+  std::atomic<OperationStage> stage{OperationStage::Verifying};
   std::atomic<bool> success{false};
   std::atomic<bool> done{false};
   std::string failure = "Download failed";
@@ -34,9 +34,9 @@ bool downloadAndHandOver(Autoupdater& updater, const std::wstring& writeFolder, 
   const bool completed = ui::runInProgressDialog(
       [&](float& progress, std::wstring& text) {
         progress = updater.progress.load(std::memory_order_relaxed);
-        int32_t s = stage.load(std::memory_order_relaxed);
-        text = texts[s < 0 ? 0 : s > 2 ? 2 : s];
-        if (s == 1) text += L"\n" + fromUtf8(transferLine(updater));
+        const OperationStage s = stage.load(std::memory_order_relaxed);
+        text = texts[static_cast<int32_t>(s)];
+        if (s == OperationStage::Downloading) text += L"\n" + fromUtf8(transferLine(updater));
         return !done.load(std::memory_order_relaxed);
       },
       true, 100);

@@ -53,6 +53,7 @@ struct UpdateCommand {
   std::vector<std::string> installList;  // modules to install (UTF-8)
   bool repair = false;                   // "repair", not "install"
   bool fullCheck = false;                // repair --full
+  bool launchProduct = false;            // start the product afterwards
 };
 
 // "a", "a, b".
@@ -73,11 +74,11 @@ size_t filesToRepair(const Database& database) {
 }
 
 // The update flow from the instance lock to the exit code; the log is open.
-class UpdateRun {
+class UpdateFlow {
  public:
-  UpdateRun(const CommandLine& line, const UpdateCommand& command, const std::wstring& baseFolder,
-            const std::wstring& writeFolder, const std::wstring& tempFolder, MiniLogFile& log, sys::Handle instanceLock,
-            bool wait)
+  UpdateFlow(const CommandLine& line, const UpdateCommand& command, const std::wstring& baseFolder,
+             const std::wstring& writeFolder, const std::wstring& tempFolder, MiniLogFile& log,
+             sys::Handle instanceLock, bool wait)
       : line_(line),
         command_(command),
         baseFolder_(baseFolder),
@@ -109,7 +110,7 @@ class UpdateRun {
   std::optional<Autoupdater> updater_;
 };
 
-int UpdateRun::run() {
+int UpdateFlow::run() {
   // A hand-over that another updater started comes first: its stage holds
   // the staging folder until the applier has run.
   if (PendingHandOver::awaitOthers(joinPath(writeFolder_, L"autoupdate.lock"), stagingFolder_, instanceLock_,
@@ -197,18 +198,23 @@ int UpdateRun::run() {
       if (verdict == CheckVerdict::Declined) ui::resultLine(fromUtf8("Kept " + installed + "."));
     }
   } catch (const std::system_error& e) {
+    // A system call failed (a file, a folder, a process): reported, and the
+    // flow stops with 2, launching nothing. Caught before runtime_error,
+    // which it derives from.
     reportException(log_, e);
     return finish(2);
   } catch (const std::runtime_error& e) {
+    // The check or the update failed (network, server, bad data): reported,
+    // the check counts as failed, and the flow goes on to the launch.
     reportException(log_, e);
     checkDone = false;
   } catch (const std::exception& e) {
-    // Not a failure of the run's own (out of memory): report it and stop.
+    // Not a failure of the flow's own (out of memory): report it and stop.
     reportException(log_, e);
     return finish(2);
   }
 
-  if (!line_.run) return finish(0);
+  if (!command_.launchProduct) return finish(0);
   if (checkDone) markChecked();
   if (launchCommands(updater_->database, baseFolder_, log_, line_.forwardedOptions) == 0) {
     reportException(log_, std::runtime_error("Can't start VELTRA!"));
@@ -217,7 +223,7 @@ int UpdateRun::run() {
   return finish(0);
 }
 
-std::string UpdateRun::appliedLine(int32_t index) const {
+std::string UpdateFlow::appliedLine(int32_t index) const {
   const Autoupdater& updater = *updater_;
   const std::string to = updater.versions[static_cast<size_t>(index)].version;
   if (!updater.installList.empty())
@@ -230,7 +236,7 @@ std::string UpdateRun::appliedLine(int32_t index) const {
   return "Updated VELTRA " + updater.database.version + " to " + to + ".";
 }
 
-int UpdateRun::awaitHandOver(sys::Child child, const std::string& success) {
+int UpdateFlow::awaitHandOver(sys::Child child, const std::string& success) {
   // The stages take the instance lock themselves (the continue stage, the
   // applier): it must be free for them.
   sys::close(instanceLock_);
@@ -255,13 +261,13 @@ int UpdateRun::awaitHandOver(sys::Child child, const std::string& success) {
   return static_cast<int>(code);
 }
 
-void UpdateRun::markChecked() {
+void UpdateFlow::markChecked() {
   if (settings_->changed) return;
   settings_->last_update = today();
   settings_->changed = true;
 }
 
-int UpdateRun::finish(int exitCode) {
+int UpdateFlow::finish(int exitCode) {
   updater_.reset();
   // A fresh write folder has no Config folder yet; without it the settings
   // (and with them the schedule) could never be saved.
@@ -304,7 +310,8 @@ int uninstallCommand(std::vector<std::wstring> words, const CommandLine& line, c
     ui::resultLine(L"Cancelled.");
     return 0;
   }
-  const int code = uninstall(words, baseFolder, writeFolder, tempFolder, log, line.run, line.forwardedOptions);
+  const int code =
+      uninstall(words, baseFolder, writeFolder, tempFolder, log, line.launchProduct, line.forwardedOptions);
   if (code != 0) return code;
   std::vector<std::string> names;
   for (size_t i = 1; i < words.size(); ++i) names.push_back(utf8(words[i]));
@@ -312,6 +319,41 @@ int uninstallCommand(std::vector<std::wstring> words, const CommandLine& line, c
                           : names.size() == 1 ? "Removed module " + names[0] + "."
                                               : "Removed modules " + joined(names) + "."));
   return 0;
+}
+
+// What a command word of the update flow asks of it (isUpdateFlow holds).
+UpdateCommand updateCommand(const CommandLine& line) {
+  UpdateCommand command;
+  const std::vector<std::wstring>& words = line.words;
+  const std::wstring word = words.empty() ? L"" : words[0];
+  command.launchProduct = line.launchProduct;
+  if (words.empty() || word == L"check") {
+    command.mode = UpdateMode::Check;
+    command.launchProduct = true;
+  } else if (word == L"update") {
+    command.mode = UpdateMode::Update;
+    if (words.size() > 1) command.target = utf8(words[1]);
+  } else if (word == L"repair") {
+    command.mode = UpdateMode::Repair;
+    command.fullCheck = words.size() > 1 && words[1] == L"--full";
+  } else {  // install
+    command.mode = UpdateMode::Repair;
+    for (size_t i = 1; i < words.size(); ++i) command.installList.push_back(utf8(words[i]));
+  }
+  return command;
+}
+
+// Runs a command word outside the update flow; an unknown one is refused.
+int otherCommand(const CommandLine& line, const std::wstring& baseFolder, const std::wstring& writeFolder,
+                 const std::wstring& tempFolder, MiniLog& log) {
+  const std::vector<std::wstring>& words = line.words;
+  const std::wstring& word = words[0];
+  if (word == L"modconfig" && words.size() >= 3) return modconfig(words, baseFolder, writeFolder);
+  if (word == L"uninstall") return uninstallCommand(words, line, baseFolder, writeFolder, tempFolder, log);
+  if (word == L"init") return init(words, baseFolder, writeFolder, log);
+  if (word == L"status") return statusCommand(words, baseFolder, writeFolder, log);
+  ui::messageBox(L"Invalid arguments.", L"Error", ui::Icon::Error, ui::Buttons::Ok);
+  return 1;
 }
 
 }  // namespace
@@ -381,42 +423,14 @@ int runAutoupdate(const std::vector<std::wstring>& arguments) {
     return 1;
   }
 
-  UpdateCommand command;
-  const std::vector<std::wstring>& words = line.words;
-  const std::wstring word = words.empty() ? L"" : words[0];
-  bool run = line.run;
-  if (words.empty() || word == L"check") {
-    command.mode = UpdateMode::Check;
-    run = true;
-  } else if (word == L"update") {
-    command.mode = UpdateMode::Update;
-    if (words.size() > 1) command.target = utf8(words[1]);
-  } else if (word == L"repair") {
-    command.mode = UpdateMode::Repair;
-    command.fullCheck = words.size() > 1 && words[1] == L"--full";
-  } else if (word == L"install") {
-    command.mode = UpdateMode::Repair;
-    for (size_t i = 1; i < words.size(); ++i) command.installList.push_back(utf8(words[i]));
-  } else if (word == L"modconfig" && words.size() >= 3) {
-    return modconfig(words, baseFolder, writeFolder);
-  } else if (word == L"uninstall") {
-    return uninstallCommand(words, line, baseFolder, writeFolder, tempFolder, log);
-  } else if (word == L"init") {
-    return init(words, baseFolder, writeFolder, log);
-  } else if (word == L"status") {
-    return statusCommand(words, baseFolder, writeFolder, log);
-  } else {
-    ui::messageBox(L"Invalid arguments.", L"Error", ui::Icon::Error, ui::Buttons::Ok);
-    return 1;
-  }
+  if (!updateFlow) return otherCommand(line, baseFolder, writeFolder, tempFolder, log);
+  const UpdateCommand command = updateCommand(line);
 
   // Waiting needs a system that lets the stages replace a running program,
   // and suits a person at the terminal unless asked for either way.
   const bool wait = sys::canWaitForHandOver() && (line.wait == 1 || (line.wait == -1 && ui::sharesTerminal()));
 
-  CommandLine effective = line;
-  effective.run = run;
-  return UpdateRun(effective, command, baseFolder, writeFolder, tempFolder, log, instanceLock, wait).run();
+  return UpdateFlow(line, command, baseFolder, writeFolder, tempFolder, log, instanceLock, wait).run();
 }
 
 }  // namespace nx

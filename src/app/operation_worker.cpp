@@ -1,7 +1,6 @@
 #include "app/operation_worker.h"
 
-#include <stdexcept>
-
+#include "app/worker_outcome.h"
 #include "base/error_model.h"
 
 namespace nx {
@@ -10,43 +9,40 @@ namespace {
 
 // Enters a stage: the dialog shows it from now on, and a Cancel that came
 // before (while the last stage did work that does not poll) ends the run here.
-void enterStage(const OperationBlock& block, int32_t stage) {
+void enterStage(const OperationBlock& block, OperationStage stage) {
   block.stage.store(stage, std::memory_order_relaxed);
   if (block.updater.cancelRequested()) failWith(block.updater, ErrorCode::UserCancelled, "");
+}
+
+// The stages in order; throws what ends the run.
+void operate(const OperationBlock& block) {
+  Autoupdater& updater = block.updater;
+  enterStage(block, OperationStage::Verifying);
+  updater.loadFileLists(block.writeFolder);
+  updater.refreshInstalledFiles();
+  updater.progress.store(1.0f, std::memory_order_relaxed);
+
+  enterStage(block, OperationStage::Downloading);
+  updater.selectVersion(block.stagingFolder, block.versionIndex);
+
+  enterStage(block, OperationStage::Applying);
+  updater.progress.store(-1.0f, std::memory_order_relaxed);
+  updater.saveFileCacheIfDirty();
+  // The last moment a Cancel can stop the run: after it, another process
+  // takes over.
+  if (updater.cancelRequested()) failWith(updater, ErrorCode::UserCancelled, "");
+  if (updater.selfUpdateStage == SelfUpdateStage::Continue)
+    updater.startNewUpdater();
+  else
+    updater.applyUpdate();
+
+  updater.progress.store(1.0f, std::memory_order_relaxed);
 }
 
 }  // namespace
 
 void operationWorker(const OperationBlock& block) {
-  Autoupdater& updater = block.updater;
-  try {
-    enterStage(block, 0);
-    updater.loadFileLists(block.writeFolder);
-    updater.refreshInstalledFiles();
-    updater.progress.store(1.0f, std::memory_order_relaxed);
-
-    enterStage(block, 1);
-    updater.selectVersion(block.stagingFolder, block.versionIndex);
-
-    enterStage(block, 2);
-    updater.progress.store(-1.0f, std::memory_order_relaxed);
-    updater.saveFileCacheIfDirty();
-    // The last moment a Cancel can stop the run: after it, another process
-    // takes over.
-    if (updater.cancelRequested()) failWith(updater, ErrorCode::UserCancelled, "");
-    if (updater.selfUpdateStage == SelfUpdateStage::Continue)
-      updater.startNewUpdater();
-    else
-      updater.applyUpdate();
-
-    updater.progress.store(1.0f, std::memory_order_relaxed);
-    block.success.store(true, std::memory_order_relaxed);
-  } catch (const std::runtime_error& e) {
-    block.failure = e.what();
-  } catch (...) {
-    // Anything else keeps the general message; the dialog must still end.
-  }
-  block.done.store(true, std::memory_order_relaxed);
+  recordWorkerOutcome([&block] { operate(block); }, block.success, block.failure, block.done);
 }
 
 }  // namespace nx

@@ -1,8 +1,8 @@
 #pragma once
 // The update operation that runs on the worker thread while the main thread
-// shows the progress dialog: verify the installation (stage 0), download
-// the chosen version (stage 1), save the file cache and hand over to the
-// applier or the new updater (stage 2).
+// shows the progress dialog: verify the installation, download the chosen
+// version, save the file cache and hand over to the applier or the new
+// updater.
 //
 // The cancel flag is cleared by the caller, once, before the worker starts;
 // the worker never clears it. Each stage checks it before it begins, and
@@ -15,12 +15,19 @@
 
 namespace nx {
 
+// Where the worker is (or stopped). The values index the dialog's texts.
+enum class OperationStage : int32_t {
+  Verifying = 0,    // loading the file lists and checking the installed files
+  Downloading = 1,  // fetching the chosen version's objects
+  Applying = 2,     // saving the file cache and handing over
+};
+
 // What the operation works on and what it leaves behind. The atomics are
 // read by the dialog while the worker runs; the failure only after the join.
 struct OperationBlock {
   Autoupdater& updater;
   const std::wstring& writeFolder;
-  std::atomic<int32_t>& stage;  // 0, 1 or 2: where the worker is (or stopped)
+  std::atomic<OperationStage>& stage;
   const std::wstring& stagingFolder;
   const int32_t versionIndex;  // into updater.versions
   std::atomic<bool>& success;

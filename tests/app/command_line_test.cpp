@@ -19,13 +19,13 @@ TEST(CommandLine, OptionsStandAnywhereAndOnlyBaseAndWriteAreForwarded) {
   EXPECT_EQ(line.writeFolderName, L"W2");  // the later switch wins
   EXPECT_EQ(line.baseFolderArgument, L"/b c");
   EXPECT_EQ(line.lockName, L"L");
-  EXPECT_TRUE(line.run);
+  EXPECT_TRUE(line.launchProduct);
   EXPECT_EQ(line.forwardedOptions, (Words{L"-w", L"W1", L"--basedir", L"/b c", L"-w", L"W2"}));
 }
 
 TEST(CommandLine, DefaultsAndSwitchesWithoutValueAreWords) {
   CommandLine none = parse({});
-  EXPECT_TRUE(none.words.empty() && none.forwardedOptions.empty() && !none.run && none.lockName.empty());
+  EXPECT_TRUE(none.words.empty() && none.forwardedOptions.empty() && !none.launchProduct && none.lockName.empty());
   EXPECT_EQ(none.writeFolderName, L"VELTRA");
   EXPECT_EQ(parse({L"-b"}).words, Words{L"-b"});
   EXPECT_EQ(parse({L"check", L"--lockname"}).words, (Words{L"check", L"--lockname"}));

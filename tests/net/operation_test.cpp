@@ -38,12 +38,12 @@ void waitFor(Condition condition) {
 class OperationTest : public DownloadTest {
  protected:
   Outcome operate(DownloadRun& run, int32_t index) {
-    std::atomic<int32_t> stage{-1};
+    std::atomic<OperationStage> stage{static_cast<OperationStage>(-1)};  // no stage entered yet
     std::atomic<bool> success{false}, done{false};
     std::string failure = "Download failed";
     operationWorker({*run.updater, write(), stage, staging(), index, success, failure, done});
     EXPECT_TRUE(done.load());
-    return {stage.load(), success.load(), failure};
+    return {static_cast<int32_t>(stage.load()), success.load(), failure};
   }
   Outcome operate(DownloadRun& run) { return operate(run, run.indexOf("2.0")); }
   std::wstring cachePath() const { return joinPath(write(), std::string("autoupdate.cache")); }
