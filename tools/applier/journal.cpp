@@ -9,6 +9,7 @@
 #include "db/object_id.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -108,12 +109,10 @@ bool writeAll(sys::Handle handle, const std::string& bytes) {
 // runs this: a user's own applier must be able to settle what an elevated
 // run left in the user's installation.
 bool adopt(sys::Handle file, const std::wstring& path) {
-  sys::Handle folder = sys::openFolder(parentFolder(path));
+  sys::OwnedHandle folder(sys::openFolder(parentFolder(path)));
   sys::EntryInfo owner;
-  bool ok = folder != sys::invalidHandle && sys::handleEntryInfo(folder, &owner) && sys::setMode(file, 0644) &&
-            (sys::effectiveUser() != 0 || sys::setOwner(file, owner.owner, owner.group));
-  sys::close(folder);
-  return ok;
+  return folder.valid() && sys::handleEntryInfo(folder.get(), &owner) && sys::setMode(file, 0644) &&
+         (sys::effectiveUser() != 0 || sys::setOwner(file, owner.owner, owner.group));
 }
 
 bool safePath(const std::string& path) {

@@ -13,6 +13,7 @@
 #include "net/worker_pool.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -38,31 +39,19 @@ std::string feed(const ContentSource& source, Writer& out, const HandleWriter& t
     switch (source.kind) {
       case ContentSource::Kind::object: {
         // The store is the user's: never through a link, regular files only.
-        sys::Handle in = sys::openFileAt(source.installedFolder, fromUtf8(source.installed.name));
-        if (in == sys::invalidHandle) return "cannot be opened: " + sys::errorMessage(sys::lastError());
-        try {
-          GunzipWriter gunzip(out);
-          pumpHandle(in, gunzip, source.file);
-        } catch (...) {
-          sys::close(in);
-          throw;
-        }
-        sys::close(in);
+        sys::OwnedHandle in(sys::openFileAt(source.installedFolder, fromUtf8(source.installed.name)));
+        if (!in.valid()) return "cannot be opened: " + sys::errorMessage(sys::lastError());
+        GunzipWriter gunzip(out);
+        pumpHandle(in.get(), gunzip, source.file);
         break;
       }
       case ContentSource::Kind::file:
         readFileToWriter(source.file, out, neverCancelled);
         break;
       case ContentSource::Kind::installed: {
-        sys::Handle in = sys::openFileAt(source.installedFolder, fromUtf8(source.installed.name));
-        if (in == sys::invalidHandle) return "cannot be opened: " + sys::errorMessage(sys::lastError());
-        try {
-          pumpHandle(in, out, fromUtf8(source.installed.full()));
-        } catch (...) {
-          sys::close(in);
-          throw;
-        }
-        sys::close(in);
+        sys::OwnedHandle in(sys::openFileAt(source.installedFolder, fromUtf8(source.installed.name)));
+        if (!in.valid()) return "cannot be opened: " + sys::errorMessage(sys::lastError());
+        pumpHandle(in.get(), out, fromUtf8(source.installed.full()));
         break;
       }
       case ContentSource::Kind::text:

@@ -9,6 +9,7 @@
 #include "io/io_error.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -149,17 +150,14 @@ bool Transaction::newContentIntact(const JournalOp& op) {
   BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
   if (folder == sys::invalidHandle) return false;
   std::wstring name = present(folder, stagedName(p.name), op.path) ? stagedName(p.name) : wide(p.name);
-  sys::Handle file = sys::openFileAt(folder, name);
-  if (file == sys::invalidHandle) return false;
+  sys::OwnedHandle file(sys::openFileAt(folder, name));
+  if (!file.valid()) return false;
   uint64_t size = 0, time = 0;
-  bool ok = false;
   try {
-    ok = sys::handleInfo(file, &size, &time) && size == op.size && hashHandle(file, name) == op.digest;
+    return sys::handleInfo(file.get(), &size, &time) && size == op.size && hashHandle(file.get(), name) == op.digest;
   } catch (const IOError&) {
-    ok = false;
+    return false;
   }
-  sys::close(file);
-  return ok;
 }
 
 void Transaction::setPhase(Phase phase) {

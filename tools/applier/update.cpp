@@ -27,6 +27,7 @@
 #include "net/worker_pool.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -51,36 +52,30 @@ sys::Handle openObject(BaseTree& store, const std::string& id) {
 // digest; returns the path the readers take it by.
 std::wstring extractDatabase(const Request& request, BaseTree& store, WriteFolder& write, uint64_t* size) {
   const std::wstring object = objectPath(request.staging, request.databaseId);
-  sys::Handle in = openObject(store, request.databaseId);
-  if (in == sys::invalidHandle)
+  sys::OwnedHandle in(openObject(store, request.databaseId));
+  if (!in.valid())
     failWithCode(kBadObject,
                  "the new database (object " + request.databaseId + ") is missing: \"" + toUtf8(object) + "\"");
-  sys::Handle handle = sys::createFileAt(write.scratchFolder(), L"new.db", false);
-  if (handle == sys::invalidHandle) {
-    sys::close(in);
+  sys::OwnedHandle handle(sys::createFileAt(write.scratchFolder(), L"new.db", false));
+  if (!handle.valid())
     failWithCode(kReplaceFailed,
                  "cannot create a scratch file in the write folder: " + sys::errorMessage(sys::lastError()));
-  }
-  HandleWriter file(handle, kMaxDatabaseBytes, L"new.db");
+  HandleWriter file(handle.get(), kMaxDatabaseBytes, L"new.db");
   Sha256Writer sha(file);
   std::string problem, digest;
   try {
     GunzipWriter gunzip(sha);
-    pumpHandle(in, gunzip, object);
+    pumpHandle(in.get(), gunzip, object);
     sha.finish(digest);
     if (digest != request.databaseId) problem = "its content hashes to " + digest;
   } catch (const ContentTooLong&) {
     problem = "it is larger than any database";
   } catch (const IOError& e) {
-    if (file.failed) {
-      sys::close(handle);
-      sys::close(in);
-      failWithCode(kReplaceFailed, e.what());
-    }
+    if (file.failed) failWithCode(kReplaceFailed, e.what());
     problem = e.what();
   }
-  sys::close(handle);
-  sys::close(in);
+  handle.reset();
+  in.reset();
   if (!problem.empty())
     failWithCode(kBadObject, "the new database (object " + request.databaseId + ") is corrupt: " + problem);
   *size = file.written;
@@ -121,34 +116,30 @@ bool vouched(const FileRecord& record, const sys::EntryInfo& entry) {
 // SHA-256 of an installed file, or empty when it cannot be read.
 std::string hashInstalled(BaseTree& tree, const TreePath& path) {
   BaseTree::Folder folder = tree.requireFolder(path.folder);
-  sys::Handle file = sys::openFileAt(folder, fromUtf8(path.name));
-  if (file == sys::invalidHandle) return {};
-  std::string digest;
+  sys::OwnedHandle file(sys::openFileAt(folder, fromUtf8(path.name)));
+  if (!file.valid()) return {};
   try {
-    digest = hashHandle(file, fromUtf8(path.full()));
+    return hashHandle(file.get(), fromUtf8(path.full()));
   } catch (const IOError&) {
-    digest.clear();
+    return {};
   }
-  sys::close(file);
-  return digest;
 }
 
 // Up to limit bytes of an installed file; false when it cannot be read.
 bool readInstalled(BaseTree& tree, const TreePath& path, std::string* bytes) {
   BaseTree::Folder folder = tree.requireFolder(path.folder);
-  sys::Handle file = sys::openFileAt(folder, fromUtf8(path.name));
-  if (file == sys::invalidHandle) return false;
+  sys::OwnedHandle file(sys::openFileAt(folder, fromUtf8(path.name)));
+  if (!file.valid()) return false;
   bytes->clear();
   char buffer[65536];
   bool ok = true;
   for (;;) {
     size_t got = 0;
-    if (!sys::read(file, buffer, sizeof buffer, &got)) ok = false;
+    if (!sys::read(file.get(), buffer, sizeof buffer, &got)) ok = false;
     if (!ok || got == 0) break;
     bytes->append(buffer, got);
     if (bytes->size() > kMaxStateFileBytes) ok = false;
   }
-  sys::close(file);
   return ok;
 }
 
@@ -283,18 +274,17 @@ void UpdatePlanner::readFileCache() {
              sys::invokingUser());
     return;
   }
-  sys::Handle file = write_.openFile(L"autoupdate.cache");
-  if (file == sys::invalidHandle) {
+  sys::OwnedHandle file(write_.openFile(L"autoupdate.cache"));
+  if (!file.valid()) {
     log_.log(MiniLog::INFO, "No file cache: installed files are hashed");
     return;
   }
   try {
-    if (!nx::readFileCache(sys::handlePath(file), oldDb_))
+    if (!nx::readFileCache(sys::handlePath(file.get()), oldDb_))
       log_.log(MiniLog::INFO, "The file cache belongs to another version: installed files are hashed");
   } catch (const std::runtime_error& e) {
     log_.log(MiniLog::WARNING, "Can't load cache: %s", e.what());
   }
-  sys::close(file);
 }
 
 void UpdatePlanner::planNewFiles() {
