@@ -4,6 +4,7 @@
 
 #include "applier/applier_error.h"
 #include "applier/base_tree.h"
+#include "applier/content_stream.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "db/object_id.h"
@@ -156,31 +157,20 @@ bool JournalFile::remove() {
 
 std::optional<Journal> readJournal(const std::wstring& path, const std::wstring& shown) {
   // Opened without following a link, as everything in the base folder.
-  sys::Handle folder = sys::openFolder(parentFolder(path));
-  if (folder == sys::invalidHandle) return std::nullopt;
-  sys::Handle file = sys::openFileAt(folder, fileNamePart(path));
+  sys::OwnedHandle folder(sys::openFolder(parentFolder(path)));
+  if (!folder.valid()) return std::nullopt;
+  sys::OwnedHandle file(sys::openFileAt(folder.get(), fileNamePart(path)));
   uint32_t openError = sys::lastError();
-  sys::close(folder);
-  if (file == sys::invalidHandle) {
+  folder.reset();
+  if (!file.valid()) {
     if (openError == sys::fileNotFound) return std::nullopt;
     damaged(shown, "cannot open it: " + sys::errorMessage(openError));
   }
   std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    size_t got = 0;
-    if (!sys::read(file, buffer, sizeof buffer, &got)) {
-      sys::close(file);
-      damaged(shown, "cannot read it");
-    }
-    if (got == 0) break;
-    bytes.append(buffer, got);
-    if (bytes.size() > kMaxJournalBytes) {
-      sys::close(file);
-      damaged(shown, "too large");
-    }
-  }
-  sys::close(file);
+  BoundedRead read = readBounded(file.get(), kMaxJournalBytes, &bytes);
+  file.reset();
+  if (read == BoundedRead::failed) damaged(shown, "cannot read it");
+  if (read == BoundedRead::tooLarge) damaged(shown, "too large");
 
   Journal journal;
   bool header = false, base = false, ended = false;

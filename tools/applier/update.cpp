@@ -130,17 +130,7 @@ bool readInstalled(BaseTree& tree, const TreePath& path, std::string* bytes) {
   BaseTree::Folder folder = tree.requireFolder(path.folder);
   sys::OwnedHandle file(sys::openFileAt(folder, fromUtf8(path.name)));
   if (!file.valid()) return false;
-  bytes->clear();
-  char buffer[65536];
-  bool ok = true;
-  for (;;) {
-    size_t got = 0;
-    if (!sys::read(file.get(), buffer, sizeof buffer, &got)) ok = false;
-    if (!ok || got == 0) break;
-    bytes->append(buffer, got);
-    if (bytes->size() > kMaxStateFileBytes) ok = false;
-  }
-  return ok;
+  return readBounded(file.get(), kMaxStateFileBytes, bytes) == BoundedRead::ok;
 }
 
 std::string normalized(std::string path) {
