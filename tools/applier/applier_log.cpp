@@ -14,17 +14,14 @@ ApplierLog::ApplierLog(sys::Handle file) : file_(file) {
       now.second);
 }
 
-ApplierLog::~ApplierLog() {
-  log(INFO, "=== MiniLog closed.");
-  sys::close(file_);
-}
+ApplierLog::~ApplierLog() { log(INFO, "=== MiniLog closed."); }
 
 double ApplierLog::elapsedSeconds() { return static_cast<double>(sys::clockTicks() - start_) * secondsPerTick_; }
 
 void ApplierLog::writeLine(const std::string& line) {
-  if (file_ != sys::invalidHandle) {
+  if (file_.valid()) {
     size_t written = 0;
-    sys::write(file_, line.data(), line.size(), &written);
+    sys::write(file_.get(), line.data(), line.size(), &written);
   }
   sys::debugOutput(line);
 }

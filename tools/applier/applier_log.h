@@ -9,6 +9,7 @@
 
 #include "base/mini_log.h"
 #include "sys/files.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -24,7 +25,7 @@ class ApplierLog : public MiniLog {
   void writeLine(const std::string& line) override;
 
  private:
-  sys::Handle file_;
+  sys::OwnedHandle file_;
   int64_t start_ = 0;
   double secondsPerTick_ = 0;
 };

@@ -129,29 +129,27 @@ std::wstring journalShownPath(const BaseTree& tree) { return joinPath(tree.root(
 JournalFile::JournalFile(const std::wstring& path, const std::wstring& shown, const Journal& journal)
     : path_(path), shown_(shown) {
   std::wstring temp;
-  handle_ = sys::createUnique(path, &temp);
-  bool ok = handle_ != sys::invalidHandle && adopt(handle_, path) && writeAll(handle_, text(journal)) &&
-            sys::flush(handle_) && sys::replaceFile(temp, path);
+  handle_.reset(sys::createUnique(path, &temp));
+  bool ok = handle_.valid() && adopt(handle_.get(), path) && writeAll(handle_.get(), text(journal)) &&
+            sys::flush(handle_.get()) && sys::replaceFile(temp, path);
   if (!ok) {
     uint32_t error = sys::lastError();
-    sys::close(handle_);
-    handle_ = sys::invalidHandle;
+    handle_.reset();
     if (!temp.empty()) sys::deleteFile(temp);
     failWithCode(kReplaceFailed, "cannot write the journal \"" + toUtf8(shown) + "\": " + sys::errorMessage(error));
   }
 }
 
-JournalFile::~JournalFile() { sys::close(handle_); }
+JournalFile::~JournalFile() = default;
 
 void JournalFile::mark(Phase phase) {
-  if (!writeAll(handle_, std::string(phaseWord(phase)) + "\n") || !sys::flush(handle_))
+  if (!writeAll(handle_.get(), std::string(phaseWord(phase)) + "\n") || !sys::flush(handle_.get()))
     failWithCode(phase == Phase::rollback ? kRecoveryFailed : kReplaceFailed,
                  "cannot write to the journal \"" + toUtf8(shown_) + "\": " + sys::errorMessage(sys::lastError()));
 }
 
 bool JournalFile::remove() {
-  sys::close(handle_);
-  handle_ = sys::invalidHandle;
+  handle_.reset();
   return sys::deleteFile(path_) || sys::lastError() == sys::fileNotFound;
 }
 

@@ -8,6 +8,7 @@
 #include "sys/clock.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -87,12 +88,12 @@ bool WriteFolder::replaceLogFile(const std::wstring& name, const std::string& te
   if (logs == sys::invalidHandle) return false;
   const std::wstring temp = name + L".applier.tmp";
   sys::deleteAt(logs, temp);
-  sys::Handle file = sys::createFileAt(logs, temp, false);
-  if (file == sys::invalidHandle) return false;
-  adopt(file);
+  sys::OwnedHandle file(sys::createFileAt(logs, temp, false));
+  if (!file.valid()) return false;
+  adopt(file.get());
   size_t written = 0;
-  bool ok = sys::write(file, text.data(), text.size(), &written) && written == text.size();
-  sys::close(file);
+  bool ok = sys::write(file.get(), text.data(), text.size(), &written) && written == text.size();
+  file.reset();
   if (ok) ok = sys::renameAt(logs, temp, name);
   if (!ok) sys::deleteAt(logs, temp);
   return ok;
@@ -129,10 +130,10 @@ void WriteFolder::dropLeftovers() {
   for (const auto& wide : names) {
     std::string name = toUtf8(wide);
     if (wide.starts_with(kScratchPrefix)) {
-      sys::Handle old = sys::openSubfolder(folder_, wide);
-      if (old != sys::invalidHandle) {
-        deleteFolderContent(old);
-        sys::close(old);
+      sys::OwnedHandle old(sys::openSubfolder(folder_, wide));
+      if (old.valid()) {
+        deleteFolderContent(old.get());
+        old.reset();
         sys::removeSubfolder(folder_, wide);
       } else {
         sys::deleteAt(folder_, wide);  // a link or file under our name
@@ -173,11 +174,11 @@ std::wstring WriteFolder::scratchPath(const std::wstring& name) { return sys::ha
 
 bool WriteFolder::install(const std::wstring& scratchName, const std::wstring& target) {
   sys::Handle scratch = scratchFolder();
-  sys::Handle file = sys::openFileAt(scratch, scratchName);
-  if (file == sys::invalidHandle) return false;
-  adopt(file);
-  bool ok = sys::setMode(file, 0644);
-  sys::close(file);
+  sys::OwnedHandle file(sys::openFileAt(scratch, scratchName));
+  if (!file.valid()) return false;
+  adopt(file.get());
+  bool ok = sys::setMode(file.get(), 0644);
+  file.reset();
   return ok && sys::renameBetween(scratch, scratchName, folder_, target);
 }
 
