@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "db/object_id.h"
 #include "sys/errors.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -168,9 +169,8 @@ void BaseTree::createFolder(const std::string& rel) {
     ok = false;
   }
   if (ok && sys::effectiveUser() == 0 && (like.owner != 0 || like.group != 0)) {
-    sys::Handle made = sys::openSubfolder(parent, name);
-    ok = made != sys::invalidHandle && sys::setOwner(made, like.owner, like.group);
-    sys::close(made);
+    sys::OwnedHandle made(sys::openSubfolder(parent, name));
+    ok = made.valid() && sys::setOwner(made.get(), like.owner, like.group);
   }
   if (!ok)
     failWithCode(kReplaceFailed, "cannot create the folder \"" + rel + "\": " + sys::errorMessage(sys::lastError()));

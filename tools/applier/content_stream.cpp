@@ -34,6 +34,18 @@ void pumpHandle(sys::Handle in, Writer& out, const std::wstring& name) {
   }
 }
 
+BoundedRead readBounded(sys::Handle in, uint64_t limit, std::string* bytes) {
+  std::unique_ptr<char[]> buffer(new char[kChunkSize]);
+  bytes->clear();
+  for (;;) {
+    size_t got = 0;
+    if (!sys::read(in, buffer.get(), kChunkSize, &got)) return BoundedRead::failed;
+    if (got == 0) return BoundedRead::ok;
+    bytes->append(buffer.get(), got);
+    if (bytes->size() > limit) return BoundedRead::tooLarge;
+  }
+}
+
 std::string hashHandle(sys::Handle in, const std::wstring& name) {
   Sha256Writer sha;
   pumpHandle(in, sha, name);

@@ -4,11 +4,13 @@
 
 #include "applier/applier_error.h"
 #include "applier/base_tree.h"
+#include "applier/content_stream.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "db/object_id.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -108,12 +110,10 @@ bool writeAll(sys::Handle handle, const std::string& bytes) {
 // runs this: a user's own applier must be able to settle what an elevated
 // run left in the user's installation.
 bool adopt(sys::Handle file, const std::wstring& path) {
-  sys::Handle folder = sys::openFolder(parentFolder(path));
+  sys::OwnedHandle folder(sys::openFolder(parentFolder(path)));
   sys::EntryInfo owner;
-  bool ok = folder != sys::invalidHandle && sys::handleEntryInfo(folder, &owner) && sys::setMode(file, 0644) &&
-            (sys::effectiveUser() != 0 || sys::setOwner(file, owner.owner, owner.group));
-  sys::close(folder);
-  return ok;
+  return folder.valid() && sys::handleEntryInfo(folder.get(), &owner) && sys::setMode(file, 0644) &&
+         (sys::effectiveUser() != 0 || sys::setOwner(file, owner.owner, owner.group));
 }
 
 bool safePath(const std::string& path) {
@@ -129,59 +129,46 @@ std::wstring journalShownPath(const BaseTree& tree) { return joinPath(tree.root(
 JournalFile::JournalFile(const std::wstring& path, const std::wstring& shown, const Journal& journal)
     : path_(path), shown_(shown) {
   std::wstring temp;
-  handle_ = sys::createUnique(path, &temp);
-  bool ok = handle_ != sys::invalidHandle && adopt(handle_, path) && writeAll(handle_, text(journal)) &&
-            sys::flush(handle_) && sys::replaceFile(temp, path);
+  handle_.reset(sys::createUnique(path, &temp));
+  bool ok = handle_.valid() && adopt(handle_.get(), path) && writeAll(handle_.get(), text(journal)) &&
+            sys::flush(handle_.get()) && sys::replaceFile(temp, path);
   if (!ok) {
     uint32_t error = sys::lastError();
-    sys::close(handle_);
-    handle_ = sys::invalidHandle;
+    handle_.reset();
     if (!temp.empty()) sys::deleteFile(temp);
     failWithCode(kReplaceFailed, "cannot write the journal \"" + toUtf8(shown) + "\": " + sys::errorMessage(error));
   }
 }
 
-JournalFile::~JournalFile() { sys::close(handle_); }
+JournalFile::~JournalFile() = default;
 
 void JournalFile::mark(Phase phase) {
-  if (!writeAll(handle_, std::string(phaseWord(phase)) + "\n") || !sys::flush(handle_))
+  if (!writeAll(handle_.get(), std::string(phaseWord(phase)) + "\n") || !sys::flush(handle_.get()))
     failWithCode(phase == Phase::rollback ? kRecoveryFailed : kReplaceFailed,
                  "cannot write to the journal \"" + toUtf8(shown_) + "\": " + sys::errorMessage(sys::lastError()));
 }
 
 bool JournalFile::remove() {
-  sys::close(handle_);
-  handle_ = sys::invalidHandle;
+  handle_.reset();
   return sys::deleteFile(path_) || sys::lastError() == sys::fileNotFound;
 }
 
 std::optional<Journal> readJournal(const std::wstring& path, const std::wstring& shown) {
   // Opened without following a link, as everything in the base folder.
-  sys::Handle folder = sys::openFolder(parentFolder(path));
-  if (folder == sys::invalidHandle) return std::nullopt;
-  sys::Handle file = sys::openFileAt(folder, fileNamePart(path));
+  sys::OwnedHandle folder(sys::openFolder(parentFolder(path)));
+  if (!folder.valid()) return std::nullopt;
+  sys::OwnedHandle file(sys::openFileAt(folder.get(), fileNamePart(path)));
   uint32_t openError = sys::lastError();
-  sys::close(folder);
-  if (file == sys::invalidHandle) {
+  folder.reset();
+  if (!file.valid()) {
     if (openError == sys::fileNotFound) return std::nullopt;
     damaged(shown, "cannot open it: " + sys::errorMessage(openError));
   }
   std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    size_t got = 0;
-    if (!sys::read(file, buffer, sizeof buffer, &got)) {
-      sys::close(file);
-      damaged(shown, "cannot read it");
-    }
-    if (got == 0) break;
-    bytes.append(buffer, got);
-    if (bytes.size() > kMaxJournalBytes) {
-      sys::close(file);
-      damaged(shown, "too large");
-    }
-  }
-  sys::close(file);
+  BoundedRead read = readBounded(file.get(), kMaxJournalBytes, &bytes);
+  file.reset();
+  if (read == BoundedRead::failed) damaged(shown, "cannot read it");
+  if (read == BoundedRead::tooLarge) damaged(shown, "too large");
 
   Journal journal;
   bool header = false, base = false, ended = false;

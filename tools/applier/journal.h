@@ -25,6 +25,7 @@
 
 #include "applier/base_tree.h"
 #include "sys/files.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -72,7 +73,7 @@ class JournalFile {
 
  private:
   std::wstring path_, shown_;
-  sys::Handle handle_ = sys::invalidHandle;
+  sys::OwnedHandle handle_;
 };
 
 // Reads the journal at path; nothing when there is none. A damaged journal

@@ -13,6 +13,7 @@
 #include "net/worker_pool.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -38,31 +39,19 @@ std::string feed(const ContentSource& source, Writer& out, const HandleWriter& t
     switch (source.kind) {
       case ContentSource::Kind::object: {
         // The store is the user's: never through a link, regular files only.
-        sys::Handle in = sys::openFileAt(source.installedFolder, fromUtf8(source.installed.name));
-        if (in == sys::invalidHandle) return "cannot be opened: " + sys::errorMessage(sys::lastError());
-        try {
-          GunzipWriter gunzip(out);
-          pumpHandle(in, gunzip, source.file);
-        } catch (...) {
-          sys::close(in);
-          throw;
-        }
-        sys::close(in);
+        sys::OwnedHandle in(sys::openFileAt(source.installedFolder, fromUtf8(source.installed.name)));
+        if (!in.valid()) return "cannot be opened: " + sys::errorMessage(sys::lastError());
+        GunzipWriter gunzip(out);
+        pumpHandle(in.get(), gunzip, source.file);
         break;
       }
       case ContentSource::Kind::file:
         readFileToWriter(source.file, out, neverCancelled);
         break;
       case ContentSource::Kind::installed: {
-        sys::Handle in = sys::openFileAt(source.installedFolder, fromUtf8(source.installed.name));
-        if (in == sys::invalidHandle) return "cannot be opened: " + sys::errorMessage(sys::lastError());
-        try {
-          pumpHandle(in, out, fromUtf8(source.installed.full()));
-        } catch (...) {
-          sys::close(in);
-          throw;
-        }
-        sys::close(in);
+        sys::OwnedHandle in(sys::openFileAt(source.installedFolder, fromUtf8(source.installed.name)));
+        if (!in.valid()) return "cannot be opened: " + sys::errorMessage(sys::lastError());
+        pumpHandle(in.get(), out, fromUtf8(source.installed.full()));
         break;
       }
       case ContentSource::Kind::text:
@@ -111,18 +100,18 @@ StagedFile stageFile(const NewFile& file, MiniLog& log) {
   const std::wstring display = fromUtf8(file.path.full());
   std::string problem = "no source holds its content";
   for (const ContentSource& source : file.sources) {
-    sys::Handle handle = sys::createFileAt(folder, staged, file.executable);
-    if (handle == sys::invalidHandle)
+    sys::OwnedHandle handle(sys::createFileAt(folder, staged, file.executable));
+    if (!handle.valid())
       failWithCode(kReplaceFailed, "cannot create the new copy of \"" + file.path.full() +
                                        "\": " + sys::errorMessage(sys::lastError()));
-    if (!giveOwner(handle, folder, file)) {
+    if (!giveOwner(handle.get(), folder, file)) {
       uint32_t error = sys::lastError();
-      sys::close(handle);
+      handle.reset();
       sys::deleteAt(folder, staged);
       failWithCode(kReplaceFailed,
                    "cannot give the new copy of \"" + file.path.full() + "\" its owner: " + sys::errorMessage(error));
     }
-    HandleWriter target(handle, file.size, display);
+    HandleWriter target(handle.get(), file.size, display);
     Sha256Writer sha(target);
     std::string digest;
     try {
@@ -136,7 +125,7 @@ StagedFile stageFile(const NewFile& file, MiniLog& log) {
               "holds " + std::to_string(target.written) + " bytes, the database lists " + std::to_string(file.size);
       }
     } catch (const IOError& e) {
-      sys::close(handle);
+      handle.reset();
       sys::deleteAt(folder, staged);
       failWithCode(kReplaceFailed,
                    std::string("cannot write the new copy of \"") + file.path.full() + "\": " + e.what());
@@ -145,13 +134,13 @@ StagedFile stageFile(const NewFile& file, MiniLog& log) {
       StagedFile result;
       // The data starts for the disk now, while other files are staged: the
       // sync before the replacements then has little left to wait for.
-      sys::startWriteback(handle);
-      bool known = sys::handleInfo(handle, &result.size, &result.writeTime);
-      sys::close(handle);
+      sys::startWriteback(handle.get());
+      bool known = sys::handleInfo(handle.get(), &result.size, &result.writeTime);
+      handle.reset();
       if (!known) failWithCode(kReplaceFailed, "cannot read back \"" + file.path.full() + "\"");
       return result;
     }
-    sys::close(handle);
+    handle.reset();
     sys::deleteAt(folder, staged);
     problem = describe(source) + " " + problem;
     log.log(MiniLog::WARNING, "Content of \"%s\" (%s): %s", file.path.full().c_str(), file.digest.c_str(),

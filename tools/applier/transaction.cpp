@@ -9,6 +9,7 @@
 #include "io/io_error.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -77,7 +78,7 @@ void Transaction::begin(const Journal& journal) {
   }
 }
 
-void Transaction::forward(const JournalOp& op) {
+void Transaction::replaceFile(const JournalOp& op) {
   TreePath p = split(op.path);
   if (op.kind == JournalOp::Kind::remove) {
     BaseTree::Folder folder = folderOf(tree_, p, op.path);
@@ -103,7 +104,7 @@ void Transaction::forward(const JournalOp& op) {
   hook_.step("replace");
 }
 
-void Transaction::backward(const JournalOp& op) {
+void Transaction::restoreFile(const JournalOp& op) {
   TreePath p = split(op.path);
   BaseTree::Folder folder = folderOf(tree_, p, op.path);
   if (folder == sys::invalidHandle) return;
@@ -130,7 +131,7 @@ void Transaction::backward(const JournalOp& op) {
   }
 }
 
-void Transaction::discard(const JournalOp& op) {
+void Transaction::deleteStagedCopy(const JournalOp& op) {
   if (op.kind != JournalOp::Kind::write) return;
   TreePath p = split(op.path);
   BaseTree::Folder folder = folderOf(tree_, p, op.path, true);
@@ -141,7 +142,7 @@ void Transaction::discard(const JournalOp& op) {
   }
 }
 
-bool Transaction::intact(const JournalOp& op) {
+bool Transaction::newContentIntact(const JournalOp& op) {
   if (op.kind != JournalOp::Kind::write) return true;
   TreePath p = split(op.path);
   BaseTree::Reach reach;
@@ -149,29 +150,36 @@ bool Transaction::intact(const JournalOp& op) {
   BaseTree::Folder folder = tree_.folder(p.folder, &reach, &where);
   if (folder == sys::invalidHandle) return false;
   std::wstring name = present(folder, stagedName(p.name), op.path) ? stagedName(p.name) : wide(p.name);
-  sys::Handle file = sys::openFileAt(folder, name);
-  if (file == sys::invalidHandle) return false;
+  sys::OwnedHandle file(sys::openFileAt(folder, name));
+  if (!file.valid()) return false;
   uint64_t size = 0, time = 0;
-  bool ok = false;
   try {
-    ok = sys::handleInfo(file, &size, &time) && size == op.size && hashHandle(file, name) == op.digest;
+    return sys::handleInfo(file.get(), &size, &time) && size == op.size && hashHandle(file.get(), name) == op.digest;
   } catch (const IOError&) {
-    ok = false;
+    return false;
   }
-  sys::close(file);
-  return ok;
 }
 
-void Transaction::replaceAll() {
-  for (const auto& op : journal_.ops) forward(op);
+void Transaction::setPhase(Phase phase) {
+  file_->mark(phase);
+  journal_.phase = phase;
 }
 
-void Transaction::undoAll(bool staged) {
-  if (staged) {
-    for (auto op = journal_.ops.rbegin(); op != journal_.ops.rend(); ++op) backward(*op);
-  } else {
-    for (const auto& op : journal_.ops) discard(op);
-  }
+void Transaction::replaceFiles() {
+  for (const auto& op : journal_.ops) replaceFile(op);
+}
+
+void Transaction::deleteStagedFiles() {
+  for (const auto& op : journal_.ops) deleteStagedCopy(op);
+  removeCreatedFoldersAndJournal();
+}
+
+void Transaction::restoreFiles() {
+  for (auto op = journal_.ops.rbegin(); op != journal_.ops.rend(); ++op) restoreFile(*op);
+  removeCreatedFoldersAndJournal();
+}
+
+void Transaction::removeCreatedFoldersAndJournal() {
   for (auto folder = journal_.createdFolders.rbegin(); folder != journal_.createdFolders.rend(); ++folder)
     if (tree_.removeFolderIfEmpty(*folder)) hook_.step("remove created folder");
   // A pending file cache stays in the scratch folder, which goes at the end.
@@ -184,29 +192,34 @@ void Transaction::commit(const std::function<void()>& awaitCache) {
   // New files reach the disk before the point of no return; one call for
   // all of them, instead of one per file.
   sys::syncFileSystem(tree_.requireFolder(""));
-  file_->mark(Phase::commit);
-  journal_.phase = Phase::commit;
+  setPhase(Phase::commit);
   hook_.step("commit mark");
-  replaceAll();
+  replaceFiles();
   log_.log(MiniLog::INFO, "Replaced %zu files", journal_.ops.size());
-  file_->mark(Phase::done);
-  journal_.phase = Phase::done;
+  finishCommitted(awaitCache);
+}
+
+void Transaction::finishCommitted(const std::function<void()>& awaitCache) {
+  setPhase(Phase::done);
   cleanup(awaitCache);
+}
+
+void Transaction::undo() {
+  if (journal_.phase == Phase::staging) {
+    deleteStagedFiles();
+    return;
+  }
+  if (journal_.phase == Phase::commit) {
+    setPhase(Phase::rollback);
+    hook_.step("rollback mark");
+  }
+  restoreFiles();
 }
 
 void Transaction::rollback() {
   if (!file_) return;
   try {
-    if (journal_.phase == Phase::staging) {
-      undoAll(false);
-    } else {
-      if (journal_.phase == Phase::commit) {
-        file_->mark(Phase::rollback);
-        journal_.phase = Phase::rollback;
-        hook_.step("rollback mark");
-      }
-      undoAll(true);
-    }
+    undo();
   } catch (const std::exception& e) {
     throw ApplierError(kRecoveryFailed, std::string("the previous installation could not be restored: ") + e.what() +
                                             "; the journal \"" + toUtf8(journalShownPath(tree_)) +
@@ -293,38 +306,32 @@ Transaction::Outcome Transaction::recover(const std::wstring& base, WriteFolder&
     tx.file_ = std::make_unique<JournalFile>(path, shown, tx.journal_);
     switch (journal->phase) {
       case Phase::staging:
-        tx.undoAll(false);
+        tx.undo();
         log.log(MiniLog::INFO, "The interrupted change had not begun replacing files; its staged files are removed");
         return Outcome::undone;
       case Phase::commit: {
         bool complete = true;
         for (const auto& op : tx.journal_.ops)
-          if (!tx.intact(op)) {
+          if (!tx.newContentIntact(op)) {
             log.log(MiniLog::WARNING, "New content of \"%s\" is gone or damaged", op.path.c_str());
             complete = false;
             break;
           }
         if (complete) {
-          tx.replaceAll();
-          tx.file_->mark(Phase::done);
-          tx.journal_.phase = Phase::done;
-          tx.cleanup();
+          tx.replaceFiles();
+          tx.finishCommitted();
           log.log(MiniLog::INFO, "The interrupted change is finished");
           return Outcome::finished;
         }
-        tx.file_->mark(Phase::rollback);
-        tx.journal_.phase = Phase::rollback;
-        hook.step("rollback mark");
-        tx.undoAll(true);
+        tx.undo();
         log.log(MiniLog::INFO, "The interrupted change is undone");
         return Outcome::undone;
       }
       case Phase::rollback:
-        tx.undoAll(true);
+        tx.undo();
         log.log(MiniLog::INFO, "The interrupted change is undone");
         return Outcome::undone;
       case Phase::done:
-        tx.journal_.phase = Phase::done;
         tx.cleanup();
         log.log(MiniLog::INFO, "The interrupted change was complete; its clean-up is finished");
         return Outcome::finished;

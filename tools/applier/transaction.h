@@ -63,13 +63,29 @@ class Transaction {
   static Outcome recover(const std::wstring& base, WriteFolder& write, MiniLog& log, TestHook& hook);
 
  private:
-  void forward(const JournalOp& op);
-  void backward(const JournalOp& op);
-  void discard(const JournalOp& op);
-  bool intact(const JournalOp& op);
-  void replaceAll();
-  void undoAll(bool staged);
+  // One journal entry, on disk: the installed file set aside and the staged
+  // one renamed into place (a removed file only set aside).
+  void replaceFile(const JournalOp& op);
+  // Undoes replaceFile: the aside file renamed back, a staged or added file deleted.
+  void restoreFile(const JournalOp& op);
+  // Deletes the staged copy of a written file, if there is one.
+  void deleteStagedCopy(const JournalOp& op);
+  // True when the new content of a written file (staged or in place) has its
+  // listed size and digest.
+  bool newContentIntact(const JournalOp& op);
+  void replaceFiles();
+  // Before "commit": the staged copies go. After it: every file is restored.
+  // Both then remove the folders begin made, and the journal.
+  void deleteStagedFiles();
+  void restoreFiles();
+  void removeCreatedFoldersAndJournal();
+  // Undoes the change from whatever phase it reached.
+  void undo();
+  // From the "done" mark on: the clean-up.
+  void finishCommitted(const std::function<void()>& awaitCache = {});
   void cleanup(const std::function<void()>& awaitCache = {});
+  // Marks the journal, then the in-memory phase.
+  void setPhase(Phase phase);
 
   BaseTree& tree_;
   WriteFolder& write_;

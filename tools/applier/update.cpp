@@ -4,6 +4,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -26,6 +27,7 @@
 #include "net/worker_pool.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -50,36 +52,30 @@ sys::Handle openObject(BaseTree& store, const std::string& id) {
 // digest; returns the path the readers take it by.
 std::wstring extractDatabase(const Request& request, BaseTree& store, WriteFolder& write, uint64_t* size) {
   const std::wstring object = objectPath(request.staging, request.databaseId);
-  sys::Handle in = openObject(store, request.databaseId);
-  if (in == sys::invalidHandle)
+  sys::OwnedHandle in(openObject(store, request.databaseId));
+  if (!in.valid())
     failWithCode(kBadObject,
                  "the new database (object " + request.databaseId + ") is missing: \"" + toUtf8(object) + "\"");
-  sys::Handle handle = sys::createFileAt(write.scratchFolder(), L"new.db", false);
-  if (handle == sys::invalidHandle) {
-    sys::close(in);
+  sys::OwnedHandle handle(sys::createFileAt(write.scratchFolder(), L"new.db", false));
+  if (!handle.valid())
     failWithCode(kReplaceFailed,
                  "cannot create a scratch file in the write folder: " + sys::errorMessage(sys::lastError()));
-  }
-  HandleWriter file(handle, kMaxDatabaseBytes, L"new.db");
+  HandleWriter file(handle.get(), kMaxDatabaseBytes, L"new.db");
   Sha256Writer sha(file);
   std::string problem, digest;
   try {
     GunzipWriter gunzip(sha);
-    pumpHandle(in, gunzip, object);
+    pumpHandle(in.get(), gunzip, object);
     sha.finish(digest);
     if (digest != request.databaseId) problem = "its content hashes to " + digest;
   } catch (const ContentTooLong&) {
     problem = "it is larger than any database";
   } catch (const IOError& e) {
-    if (file.failed) {
-      sys::close(handle);
-      sys::close(in);
-      failWithCode(kReplaceFailed, e.what());
-    }
+    if (file.failed) failWithCode(kReplaceFailed, e.what());
     problem = e.what();
   }
-  sys::close(handle);
-  sys::close(in);
+  handle.reset();
+  in.reset();
   if (!problem.empty())
     failWithCode(kBadObject, "the new database (object " + request.databaseId + ") is corrupt: " + problem);
   *size = file.written;
@@ -120,35 +116,21 @@ bool vouched(const FileRecord& record, const sys::EntryInfo& entry) {
 // SHA-256 of an installed file, or empty when it cannot be read.
 std::string hashInstalled(BaseTree& tree, const TreePath& path) {
   BaseTree::Folder folder = tree.requireFolder(path.folder);
-  sys::Handle file = sys::openFileAt(folder, fromUtf8(path.name));
-  if (file == sys::invalidHandle) return {};
-  std::string digest;
+  sys::OwnedHandle file(sys::openFileAt(folder, fromUtf8(path.name)));
+  if (!file.valid()) return {};
   try {
-    digest = hashHandle(file, fromUtf8(path.full()));
+    return hashHandle(file.get(), fromUtf8(path.full()));
   } catch (const IOError&) {
-    digest.clear();
+    return {};
   }
-  sys::close(file);
-  return digest;
 }
 
 // Up to limit bytes of an installed file; false when it cannot be read.
 bool readInstalled(BaseTree& tree, const TreePath& path, std::string* bytes) {
   BaseTree::Folder folder = tree.requireFolder(path.folder);
-  sys::Handle file = sys::openFileAt(folder, fromUtf8(path.name));
-  if (file == sys::invalidHandle) return false;
-  bytes->clear();
-  char buffer[65536];
-  bool ok = true;
-  for (;;) {
-    size_t got = 0;
-    if (!sys::read(file, buffer, sizeof buffer, &got)) ok = false;
-    if (!ok || got == 0) break;
-    bytes->append(buffer, got);
-    if (bytes->size() > kMaxStateFileBytes) ok = false;
-  }
-  sys::close(file);
-  return ok;
+  sys::OwnedHandle file(sys::openFileAt(folder, fromUtf8(path.name)));
+  if (!file.valid()) return false;
+  return readBounded(file.get(), kMaxStateFileBytes, bytes) == BoundedRead::ok;
 }
 
 std::string normalized(std::string path) {
@@ -172,6 +154,13 @@ TreePath checkedPath(const std::string& path, const char* which) {
   return split;
 }
 
+// Works out what an update changes, then makes the change as one
+// transaction. It promises that nothing in the installation is touched
+// before every new path has been checked and every content has a source.
+// plan() takes the steps in their fixed order: read the file cache (beside
+// the path checks), check the new paths, plan the new files, the removals and
+// the state files, find a source for every content. Only then may apply()
+// (or saveCacheOnly(), when nothing is to do) run.
 class UpdatePlanner {
  public:
   UpdatePlanner(const Request& request, BaseTree& tree, BaseTree& store, WriteFolder& write, Database& oldDb,
@@ -185,26 +174,27 @@ class UpdatePlanner {
         log_(log),
         plan_(tree, log) {}
 
+  void plan(const std::wstring& newDbFile, uint64_t newDbSize);
+  bool nothingToDo() const { return plan_.empty(); }
+  void saveCacheOnly();
+  void apply(TestHook& hook);
+
+ private:
+  struct Target {
+    FileRecord* record;  // null for autoupdate.cfg and autoupdate.db
+    TreePath path;
+    NewFile file;
+    bool hadOld = false;
+    bool isStateFile() const { return record == nullptr; }
+  };
+
   void checkNewPaths();
   void readFileCache();
   void planNewFiles();
   void planRemovals();
   void planStateFiles(const std::wstring& newDbFile, uint64_t newDbSize);
   void checkSources();
-  void run(TestHook& hook);
-  bool nothingToDo() const { return plan_.empty(); }
-  void saveCacheOnly();
-
-  size_t intactCount = 0;
-
- private:
-  struct Target {
-    FileRecord* record;
-    TreePath path;
-    NewFile file;
-    bool hadOld = false;
-  };
-
+  void requirePlanned() const;
   void indexInstalledContent();
   std::vector<ContentSource> sourcesFor(const std::string& digest);
 
@@ -228,6 +218,8 @@ class UpdatePlanner {
   // only the installed database says hold it (checked while copying).
   std::unordered_map<std::string, std::vector<TreePath>> known_, listed_;
   bool indexed_ = false;
+  bool planned_ = false;
+  size_t intactCount_ = 0;
   std::string stateText_;
   std::vector<std::string> missing_;
   size_t vouchedCount_ = 0, hashedCount_ = 0;
@@ -272,18 +264,17 @@ void UpdatePlanner::readFileCache() {
              sys::invokingUser());
     return;
   }
-  sys::Handle file = write_.openFile(L"autoupdate.cache");
-  if (file == sys::invalidHandle) {
+  sys::OwnedHandle file(write_.openFile(L"autoupdate.cache"));
+  if (!file.valid()) {
     log_.log(MiniLog::INFO, "No file cache: installed files are hashed");
     return;
   }
   try {
-    if (!nx::readFileCache(sys::handlePath(file), oldDb_))
+    if (!nx::readFileCache(sys::handlePath(file.get()), oldDb_))
       log_.log(MiniLog::INFO, "The file cache belongs to another version: installed files are hashed");
   } catch (const std::runtime_error& e) {
     log_.log(MiniLog::WARNING, "Can't load cache: %s", e.what());
   }
-  sys::close(file);
 }
 
 void UpdatePlanner::planNewFiles() {
@@ -313,7 +304,7 @@ void UpdatePlanner::planNewFiles() {
       record->local_hash = record->hash;
       record->local_size = entry.size;
       record->local_time = entry.writeTime;
-      ++intactCount;
+      ++intactCount_;
       continue;
     }
     Target target{record, path, NewFile{}, entry.type == sys::EntryType::file};
@@ -430,7 +421,7 @@ void UpdatePlanner::planStateFiles(const std::wstring& newDbFile, uint64_t newDb
 void UpdatePlanner::checkSources() {
   uint64_t bytes = 0;
   for (Target& target : targets_) {
-    if (target.record) target.file.sources = sourcesFor(target.record->hash);
+    if (!target.isStateFile()) target.file.sources = sourcesFor(target.record->hash);
     if (target.file.sources.empty()) missing_.push_back(target.file.digest + " (\"" + target.path.full() + "\")");
     bytes += target.file.size;
   }
@@ -440,15 +431,34 @@ void UpdatePlanner::checkSources() {
   // Product files first, then the removals, then the state files, the
   // database last of all.
   for (const Target& target : targets_)
-    if (target.record) plan_.write(target.path, target.file.digest, target.file.size, target.hadOld);
+    if (!target.isStateFile()) plan_.write(target.path, target.file.digest, target.file.size, target.hadOld);
   for (const auto& [path, record] : removals_) plan_.remove(path);
   for (const Target& target : targets_)
-    if (!target.record) plan_.write(target.path, target.file.digest, target.file.size, target.hadOld);
-  log_.log(MiniLog::INFO, "Files: %zu intact, %zu to write (%llu bytes), %zu to remove", intactCount, targets_.size(),
+    if (target.isStateFile()) plan_.write(target.path, target.file.digest, target.file.size, target.hadOld);
+  log_.log(MiniLog::INFO, "Files: %zu intact, %zu to write (%llu bytes), %zu to remove", intactCount_, targets_.size(),
            static_cast<unsigned long long>(bytes), removals_.size());
 }
 
+void UpdatePlanner::plan(const std::wstring& newDbFile, uint64_t newDbSize) {
+  if (planned_) throw std::logic_error("an update is planned once");
+  {
+    Parallel cache([&] { readFileCache(); });
+    checkNewPaths();
+    cache.finish();
+  }
+  planNewFiles();
+  planRemovals();
+  planStateFiles(newDbFile, newDbSize);
+  checkSources();
+  planned_ = true;
+}
+
+void UpdatePlanner::requirePlanned() const {
+  if (!planned_) throw std::logic_error("an update is applied only after it is planned");
+}
+
 void UpdatePlanner::saveCacheOnly() {
+  requirePlanned();
   try {
     saveFileCache(write_.scratchPath(L"applier.cache"), newDb_);
     if (!write_.install(L"applier.cache", L"autoupdate.cache"))
@@ -458,7 +468,8 @@ void UpdatePlanner::saveCacheOnly() {
   }
 }
 
-void UpdatePlanner::run(TestHook& hook) {
+void UpdatePlanner::apply(TestHook& hook) {
+  requirePlanned();
   Transaction tx(tree_, write_, log_, hook);
   try {
     tx.begin(plan_.journal(request_.base, CacheFate::pending));
@@ -539,21 +550,13 @@ void applyUpdate(const Request& request, WriteFolder& write, MiniLog& log, TestH
           modules.c_str());
 
   UpdatePlanner planner(request, tree, store, write, oldDb, newDb, log);
-  {
-    Parallel cache([&] { planner.readFileCache(); });
-    planner.checkNewPaths();
-    cache.finish();
-  }
-  planner.planNewFiles();
-  planner.planRemovals();
-  planner.planStateFiles(newDbFile, newDbSize);
-  planner.checkSources();
+  planner.plan(newDbFile, newDbSize);
   if (planner.nothingToDo()) {
     log.log(MiniLog::INFO, "The installation already holds version %s", newDb.version.c_str());
     planner.saveCacheOnly();
     return;
   }
-  planner.run(hook);
+  planner.apply(hook);
   log.log(MiniLog::INFO, "Version %s is installed", newDb.version.c_str());
 }
 

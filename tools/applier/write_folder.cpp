@@ -8,6 +8,7 @@
 #include "sys/clock.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -24,8 +25,8 @@ void deleteFolderContent(sys::Handle folder) {
 }  // namespace
 
 WriteFolder::WriteFolder(const std::wstring& path, uint32_t user) : path_(path) {
-  folder_ = sys::openFolderNoLink(path);
-  if (folder_ == sys::invalidHandle) {
+  folder_.reset(sys::openFolderNoLink(path));
+  if (!folder_.valid()) {
     uint32_t error = sys::lastError();
     failWithCode(kBadArguments, "the write folder \"" + toUtf8(path) + "\" " +
                                     (error == sys::linkRefused  ? std::string("is a symbolic link; refused")
@@ -33,9 +34,8 @@ WriteFolder::WriteFolder(const std::wstring& path, uint32_t user) : path_(path) 
                                                                 : "cannot be opened: " + sys::errorMessage(error)));
   }
   sys::EntryInfo info;
-  if (!sys::handleEntryInfo(folder_, &info) || info.owner != user) {
-    sys::close(folder_);
-    folder_ = sys::invalidHandle;
+  if (!sys::handleEntryInfo(folder_.get(), &info) || info.owner != user) {
+    folder_.reset();
     failWithCode(kBadArguments, "the write folder \"" + toUtf8(path) + "\" does not belong to the user (" +
                                     std::to_string(user) + ") who started the applier; refused");
   }
@@ -44,14 +44,13 @@ WriteFolder::WriteFolder(const std::wstring& path, uint32_t user) : path_(path) 
 }
 
 WriteFolder::~WriteFolder() {
-  if (scratch_ != sys::invalidHandle) {
-    deleteFolderContent(scratch_);
-    sys::close(scratch_);
-    sys::removeSubfolder(folder_, scratchName_);
+  if (scratch_.valid()) {
+    deleteFolderContent(scratch_.get());
+    scratch_.reset();
+    sys::removeSubfolder(folder_.get(), scratchName_);
   }
-  sys::close(logs_);
-  // The lock stays held until the process ends, as the updater's does.
-  sys::close(folder_);
+  // The logs and the write folder close after this (the lock is not
+  // released: it stays held until the process ends, as the updater's does).
 }
 
 void WriteFolder::adopt(sys::Handle handle) {
@@ -61,16 +60,16 @@ void WriteFolder::adopt(sys::Handle handle) {
 }
 
 sys::Handle WriteFolder::logsFolder() {
-  if (logs_ != sys::invalidHandle) return logs_;
-  logs_ = sys::openSubfolder(folder_, L"Logs");
-  if (logs_ == sys::invalidHandle && sys::lastError() == sys::fileNotFound &&
-      (sys::createSubfolder(folder_, L"Logs", 0755) || sys::lastError() == sys::alreadyExists))
-    logs_ = sys::openSubfolder(folder_, L"Logs");
+  if (logs_.valid()) return logs_.get();
+  logs_.reset(sys::openSubfolder(folder_.get(), L"Logs"));
+  if (!logs_.valid() && sys::lastError() == sys::fileNotFound &&
+      (sys::createSubfolder(folder_.get(), L"Logs", 0755) || sys::lastError() == sys::alreadyExists))
+    logs_.reset(sys::openSubfolder(folder_.get(), L"Logs"));
   // Made now, or by an older elevated run: nobody but root can have put a
   // folder of root's here (moving a folder needs write access to it).
   sys::EntryInfo info;
-  if (logs_ != sys::invalidHandle && sys::handleEntryInfo(logs_, &info) && info.owner == 0 && owner_ != 0) adopt(logs_);
-  return logs_;
+  if (logs_.valid() && sys::handleEntryInfo(logs_.get(), &info) && info.owner == 0 && owner_ != 0) adopt(logs_.get());
+  return logs_.get();
 }
 
 sys::Handle WriteFolder::openLog() {
@@ -87,12 +86,12 @@ bool WriteFolder::replaceLogFile(const std::wstring& name, const std::string& te
   if (logs == sys::invalidHandle) return false;
   const std::wstring temp = name + L".applier.tmp";
   sys::deleteAt(logs, temp);
-  sys::Handle file = sys::createFileAt(logs, temp, false);
-  if (file == sys::invalidHandle) return false;
-  adopt(file);
+  sys::OwnedHandle file(sys::createFileAt(logs, temp, false));
+  if (!file.valid()) return false;
+  adopt(file.get());
   size_t written = 0;
-  bool ok = sys::write(file, text.data(), text.size(), &written) && written == text.size();
-  sys::close(file);
+  bool ok = sys::write(file.get(), text.data(), text.size(), &written) && written == text.size();
+  file.reset();
   if (ok) ok = sys::renameAt(logs, temp, name);
   if (!ok) sys::deleteAt(logs, temp);
   return ok;
@@ -103,7 +102,7 @@ void WriteFolder::lock(uint32_t seconds, MiniLog& log) {
   constexpr uint32_t kPollMs = 100;
   for (uint32_t waited = 0;; waited += kPollMs) {
     bool created = false;
-    lock_ = sys::lockFileAt(folder_, L"autoupdate.lock", &created);
+    lock_ = sys::lockFileAt(folder_.get(), L"autoupdate.lock", &created);
     if (lock_ != sys::invalidHandle) {
       // A lock an older elevated run left to root would keep the user's own
       // updater out: an empty lock file with no other name is handed back.
@@ -125,64 +124,64 @@ void WriteFolder::lock(uint32_t seconds, MiniLog& log) {
 
 void WriteFolder::dropLeftovers() {
   std::vector<std::wstring> names;
-  if (!sys::listEntries(folder_, &names)) return;
+  if (!sys::listEntries(folder_.get(), &names)) return;
   for (const auto& wide : names) {
     std::string name = toUtf8(wide);
     if (wide.starts_with(kScratchPrefix)) {
-      sys::Handle old = sys::openSubfolder(folder_, wide);
-      if (old != sys::invalidHandle) {
-        deleteFolderContent(old);
-        sys::close(old);
-        sys::removeSubfolder(folder_, wide);
+      sys::OwnedHandle old(sys::openSubfolder(folder_.get(), wide));
+      if (old.valid()) {
+        deleteFolderContent(old.get());
+        old.reset();
+        sys::removeSubfolder(folder_.get(), wide);
       } else {
-        sys::deleteAt(folder_, wide);  // a link or file under our name
+        sys::deleteAt(folder_.get(), wide);  // a link or file under our name
       }
     } else if (name.ends_with(".tmp") && (name.starts_with("applier-new.db.") || name.starts_with("applier.cache.") ||
                                           name.starts_with("applier.journal."))) {
       // Scratch files of earlier versions of this program.
-      sys::deleteAt(folder_, wide);
+      sys::deleteAt(folder_.get(), wide);
     }
   }
 }
 
-sys::Handle WriteFolder::openFile(const std::wstring& name) { return sys::openFileAt(folder_, name); }
+sys::Handle WriteFolder::openFile(const std::wstring& name) { return sys::openFileAt(folder_.get(), name); }
 
 sys::Handle WriteFolder::scratchFolder() {
-  if (scratch_ != sys::invalidHandle) return scratch_;
-  for (int attempt = 0; attempt < 20 && scratch_ == sys::invalidHandle; ++attempt) {
+  if (scratch_.valid()) return scratch_.get();
+  for (int attempt = 0; attempt < 20 && !scratch_.valid(); ++attempt) {
     char suffix[24];
     std::snprintf(suffix, sizeof suffix, "%016llx",
                   static_cast<unsigned long long>(sys::clockTicks()) + static_cast<unsigned long long>(attempt));
     std::wstring name = kScratchPrefix + fromUtf8(suffix);
     // Private to this process's user: in an elevated run nobody else may
     // write here, so a checked file stays what was checked.
-    if (!sys::createSubfolder(folder_, name, 0700)) {
+    if (!sys::createSubfolder(folder_.get(), name, 0700)) {
       if (sys::lastError() == sys::alreadyExists) continue;
       break;
     }
-    scratch_ = sys::openSubfolder(folder_, name);
+    scratch_.reset(sys::openSubfolder(folder_.get(), name));
     scratchName_ = name;
   }
-  if (scratch_ == sys::invalidHandle)
+  if (!scratch_.valid())
     failWithCode(kReplaceFailed, "cannot create a scratch folder in the write folder \"" + toUtf8(path_) +
                                      "\": " + sys::errorMessage(sys::lastError()));
-  return scratch_;
+  return scratch_.get();
 }
 
 std::wstring WriteFolder::scratchPath(const std::wstring& name) { return sys::handlePath(scratchFolder(), name); }
 
 bool WriteFolder::install(const std::wstring& scratchName, const std::wstring& target) {
   sys::Handle scratch = scratchFolder();
-  sys::Handle file = sys::openFileAt(scratch, scratchName);
-  if (file == sys::invalidHandle) return false;
-  adopt(file);
-  bool ok = sys::setMode(file, 0644);
-  sys::close(file);
-  return ok && sys::renameBetween(scratch, scratchName, folder_, target);
+  sys::OwnedHandle file(sys::openFileAt(scratch, scratchName));
+  if (!file.valid()) return false;
+  adopt(file.get());
+  bool ok = sys::setMode(file.get(), 0644);
+  file.reset();
+  return ok && sys::renameBetween(scratch, scratchName, folder_.get(), target);
 }
 
 bool WriteFolder::remove(const std::wstring& name) {
-  return sys::deleteAt(folder_, name) || sys::lastError() == sys::fileNotFound;
+  return sys::deleteAt(folder_.get(), name) || sys::lastError() == sys::fileNotFound;
 }
 
 }  // namespace nx::applier

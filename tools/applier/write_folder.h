@@ -16,6 +16,7 @@
 
 #include "base/mini_log.h"
 #include "sys/files.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -60,9 +61,9 @@ class WriteFolder {
   sys::Handle logsFolder();
 
   std::wstring path_;
-  sys::Handle folder_ = sys::invalidHandle;
-  sys::Handle logs_ = sys::invalidHandle;
-  sys::Handle scratch_ = sys::invalidHandle;
+  sys::OwnedHandle folder_;
+  sys::OwnedHandle logs_;
+  sys::OwnedHandle scratch_;
   sys::Handle lock_ = sys::invalidHandle;
   std::wstring scratchName_;
   uint32_t owner_ = 0, group_ = 0;
