@@ -52,8 +52,14 @@ void makeExecutable(const std::wstring& path) {
   if (error) throw IOError(L"chmod", path, fromUtf8(error.message()));
 }
 
+// An earlier hand-over's program may still be running from the staging
+// folder, and a running program cannot be rewritten in place (ETXTBSY); its
+// name can be taken away, so every extracted file starts as a new file.
+void removeEarlierCopy(const std::wstring& path) { sys::deleteFile(path); }
+
 // Copies source to target byte for byte; a partial target is removed.
 void copyPlain(const std::wstring& source, const std::wstring& target) {
+  removeEarlierCopy(target);
   FileWriter file(target);
   readFileToWriter(source, file, neverCancelled);
   file.close();
@@ -73,6 +79,7 @@ void Autoupdater::extractApplyFiles(const std::wstring& folder) {
     if (id.empty()) {
       copyPlain(entry.source, target);
     } else {
+      removeEarlierCopy(target);
       FileWriter file(target);
       Sha256Writer sha(file);
       GunzipWriter gunzip(sha);
