@@ -32,6 +32,7 @@
 #include "sys/errors.h"
 #include "sys/files.h"
 #include "sys/lock.h"
+#include "sys/owned_handle.h"
 #include "ui/backend.h"
 #include "ui/lock_wait.h"
 #include "ui/message_box.h"
@@ -78,7 +79,7 @@ class UpdateFlow {
  public:
   UpdateFlow(const CommandLine& line, const UpdateCommand& command, const std::wstring& baseFolder,
              const std::wstring& writeFolder, const std::wstring& tempFolder, MiniLogFile& log,
-             sys::Handle instanceLock, bool wait)
+             sys::OwnedHandle& instanceLock, bool wait)
       : line_(line),
         command_(command),
         baseFolder_(baseFolder),
@@ -104,7 +105,7 @@ class UpdateFlow {
   const UpdateCommand& command_;
   const std::wstring baseFolder_, writeFolder_, stagingFolder_;
   MiniLogFile& log_;
-  sys::Handle instanceLock_;
+  sys::OwnedHandle& instanceLock_;
   const bool wait_;
   std::optional<UpdaterSettings> settings_;
   std::optional<Autoupdater> updater_;
@@ -239,8 +240,7 @@ std::string UpdateFlow::appliedLine(int32_t index) const {
 int UpdateFlow::awaitHandOver(sys::Child child, const std::string& success) {
   // The stages take the instance lock themselves (the continue stage, the
   // applier): it must be free for them.
-  sys::close(instanceLock_);
-  instanceLock_ = sys::invalidHandle;
+  instanceLock_.reset();
   log_.log(MiniLog::INFO, "Waiting for the update to be applied...");
   uint32_t code = 0;
   if (!sys::waitForChild(child, &code)) {
@@ -379,7 +379,7 @@ int runAutoupdate(const std::vector<std::wstring>& arguments) {
   // rotates it, so a second updater never rotates a running update's log
   // away. A process that cannot take a lock appends its report.
   std::string lockFailure;
-  sys::Handle namedLock = sys::invalidHandle;  // held until the process ends
+  sys::OwnedHandle namedLock;  // held until the process ends
   if (!line.lockName.empty()) {
     // The named lock lives in the temp folder: never in one others can change.
     lockFailure = unsafeFolderMessage(tempFolder);
@@ -390,7 +390,7 @@ int runAutoupdate(const std::vector<std::wstring>& arguments) {
   }
   const bool updateFlow = isUpdateFlow(line.words);
   const std::wstring lockPath = joinPath(writeFolder, L"autoupdate.lock");
-  sys::Handle instanceLock = sys::invalidHandle;
+  sys::OwnedHandle instanceLock;
   if (lockFailure.empty()) {
     if (updateFlow) {
       if (uint32_t error = acquireLockFile(lockPath, instanceLock, kLockAttempts, kLockPeriodMs); error != 0)
@@ -400,19 +400,16 @@ int runAutoupdate(const std::vector<std::wstring>& arguments) {
                           : "Can't open the lock \"" + toUtf8(lockPath) + "\": " + systemErrorText(error);
     } else {
       // The other commands run without the lock; they hold it only to rotate.
-      instanceLock = sys::tryLockFile(lockPath);
+      instanceLock.reset(sys::tryLockFile(lockPath));
     }
   }
-  MiniLogFile log(joinPath(writeFolder, L"Logs/autoupdate.log"), instanceLock == sys::invalidHandle);
+  MiniLogFile log(joinPath(writeFolder, L"Logs/autoupdate.log"), !instanceLock.valid());
   ui::BackendLog backendLog(log);
   if (!lockFailure.empty()) {
     reportException(log, std::runtime_error(lockFailure));
     return 1;
   }
-  if (!updateFlow && instanceLock != sys::invalidHandle) {
-    sys::close(instanceLock);
-    instanceLock = sys::invalidHandle;
-  }
+  if (!updateFlow) instanceLock.reset();
 
   // A base folder named on the command line is that installation or none.
   std::wstring named;

@@ -27,6 +27,7 @@
 #include "res/string_table.h"
 #include "sys/child_process.h"
 #include "sys/files.h"
+#include "sys/owned_handle.h"
 #include "sys/process.h"
 #include "ui/backend.h"
 #include "ui/lock_wait.h"
@@ -58,14 +59,6 @@ void refuseUnsafeFolder(const std::wstring& folder) {
   if (std::string unsafe = unsafeFolderMessage(withoutTrailingSeparator(folder)); !unsafe.empty())
     throw std::runtime_error(unsafe);
 }
-
-// Holds a lock file until the stage ends (and with it the process).
-struct HeldLock {
-  sys::Handle handle = sys::invalidHandle;
-  ~HeldLock() {
-    if (handle != sys::invalidHandle) sys::close(handle);
-  }
-};
 
 int bootstrap(const std::vector<std::wstring>& arguments, size_t at) {
   const StageArguments stage = readStageArguments(arguments, at);
@@ -134,11 +127,10 @@ int bootstrapStage(const std::vector<std::wstring>& arguments, size_t at) {
 
 int continueStage(const std::vector<std::wstring>& arguments, size_t at) {
   StageArguments stage;
-  HeldLock lock;
+  sys::OwnedHandle lock;  // until the stage ends, or the applier needs it
   try {
     stage = readStageArguments(arguments, at);
-    if (acquireLockFile(joinPath(stage.writeFolder, L"autoupdate.lock"), lock.handle, kLockAttempts, kLockPeriodMs) !=
-        0)
+    if (acquireLockFile(joinPath(stage.writeFolder, L"autoupdate.lock"), lock, kLockAttempts, kLockPeriodMs) != 0)
       throw std::runtime_error("Failed to acquire db lock.");
   } catch (const std::exception& e) {
     ui::alertBox(fromUtf8(e.what()), L"VELTRA Update Continue", ui::Icon::Error);
@@ -159,8 +151,7 @@ int continueStage(const std::vector<std::wstring>& arguments, size_t at) {
   }
   // Waited for: the bootstrap stage's outcome is this one's. The applier
   // takes the lock itself.
-  sys::close(lock.handle);
-  lock.handle = sys::invalidHandle;
+  lock.reset();
   uint32_t code = kContinueFailedLogged;
   sys::waitForChild(bootstrap, &code);
   return static_cast<int>(code);

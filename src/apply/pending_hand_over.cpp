@@ -25,9 +25,7 @@ const char kMarkText[] = "hand-over pending\n";
 State stateOf(const std::wstring& path) {
   sys::FileInfo info;
   if (!sys::fileInfo(path, &info)) return State::none;
-  sys::Handle probe = sys::tryLockFile(path);
-  if (probe == sys::invalidHandle) return State::alive;
-  sys::close(probe);
+  if (!sys::OwnedHandle(sys::tryLockFile(path)).valid()) return State::alive;
   // Empty: made by this probe or by a stage's lock after its marker had
   // gone, so nothing is pending.
   sys::FileInfo now;
@@ -48,52 +46,47 @@ std::wstring PendingHandOver::markerPath(const std::wstring& stagingFolder) {
 }
 
 bool PendingHandOver::mark(const std::wstring& stagingFolder) {
-  sys::Handle h = sys::createWrite(markerPath(stagingFolder));
-  if (h == sys::invalidHandle) return false;
+  const sys::OwnedHandle h(sys::createWrite(markerPath(stagingFolder)));
+  if (!h.valid()) return false;
   size_t written = 0;
-  const bool ok = sys::write(h, kMarkText, sizeof kMarkText - 1, &written) && written == sizeof kMarkText - 1;
-  sys::close(h);
-  return ok;
+  return sys::write(h.get(), kMarkText, sizeof kMarkText - 1, &written) && written == sizeof kMarkText - 1;
 }
 
 PendingHandOver::PendingHandOver(const std::wstring& stagingFolder) : path_(markerPath(stagingFolder)) {
   // The stage that started this one lets go of the marker only once it has
   // started us.
-  for (uint32_t waited = 0; (lock_ = sys::tryLockFile(path_)) == sys::invalidHandle && waited < kTakeOverMs;
-       waited += kStartPollMs)
+  lock_.reset(sys::tryLockFile(path_));
+  for (uint32_t waited = 0; !lock_.valid() && waited < kTakeOverMs; waited += kStartPollMs) {
     sys::sleepMs(kStartPollMs);
+    lock_.reset(sys::tryLockFile(path_));
+  }
 }
 
 PendingHandOver::~PendingHandOver() { finish(); }
 
 void PendingHandOver::finish() {
-  if (lock_ == sys::invalidHandle) return;
+  if (!lock_.valid()) return;
   sys::deleteFile(path_);
-  sys::close(lock_);
-  lock_ = sys::invalidHandle;
+  lock_.reset();
 }
 
-void PendingHandOver::release() {
-  if (lock_ != sys::invalidHandle) sys::close(lock_);
-  lock_ = sys::invalidHandle;
-}
+void PendingHandOver::release() { lock_.reset(); }
 
 uint32_t PendingHandOver::awaitOthers(const std::wstring& lockPath, const std::wstring& stagingFolder,
-                                      sys::Handle& instanceLock, uint32_t attempts, uint32_t periodMs, MiniLog& log) {
+                                      sys::OwnedHandle& instanceLock, uint32_t attempts, uint32_t periodMs,
+                                      MiniLog& log) {
   const std::wstring path = markerPath(stagingFolder);
   bool logged = false;
   for (State state = stateOf(path); state != State::none; state = stateOf(path)) {
     if (!std::exchange(logged, true)) log.log(MiniLog::INFO, "Waiting for the update that is being applied...");
-    sys::close(instanceLock);
-    instanceLock = sys::invalidHandle;
+    instanceLock.reset();
     if (state == State::starting) {
       // Its stage is about to start and take the marker over.
       sys::sleepMs(kStartPollMs);
     } else {
-      sys::Handle marker = sys::invalidHandle;
-      const uint32_t verdict = acquireLockFile(path, marker, attempts, periodMs);
-      if (verdict != 0) return verdict;
-      sys::close(marker);
+      // Taken only to see the stage end; let go at once.
+      sys::OwnedHandle marker;
+      if (const uint32_t verdict = acquireLockFile(path, marker, attempts, periodMs); verdict != 0) return verdict;
     }
     if (const uint32_t verdict = acquireLockFile(lockPath, instanceLock, attempts, periodMs); verdict != 0)
       return verdict;

@@ -15,6 +15,7 @@
 
 #include "base/mini_log.h"
 #include "sys/files.h"
+#include "sys/owned_handle.h"
 
 namespace nx {
 
@@ -45,11 +46,11 @@ class PendingHandOver {
   // failure of acquireLockFile (sys::cancelled when the user stopped the
   // wait) with the lock released.
   static uint32_t awaitOthers(const std::wstring& lockPath, const std::wstring& stagingFolder,
-                              sys::Handle& instanceLock, uint32_t attempts, uint32_t periodMs, MiniLog& log);
+                              sys::OwnedHandle& instanceLock, uint32_t attempts, uint32_t periodMs, MiniLog& log);
 
  private:
   std::wstring path_;
-  sys::Handle lock_ = sys::invalidHandle;
+  sys::OwnedHandle lock_;
 };
 
 }  // namespace nx

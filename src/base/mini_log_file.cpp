@@ -18,8 +18,8 @@ MiniLogFile::MiniLogFile(const std::wstring& path, bool append) {
   // Every write goes to the end of the file, not to a position taken at
   // open: the process that hands over may still be writing its last lines
   // while the next one (a stage, the applier) appends its first ones.
-  file_ = sys::openAppend(path);
-  if (!append && file_ != sys::invalidHandle) sys::truncateHere(file_);
+  file_.reset(sys::openAppend(path));
+  if (!append && file_.valid()) sys::truncateHere(file_.get());
   open();
 }
 
@@ -34,17 +34,14 @@ void MiniLogFile::open() {
       now.second);
 }
 
-MiniLogFile::~MiniLogFile() {
-  log(INFO, "=== MiniLog closed.");
-  sys::close(file_);
-}
+MiniLogFile::~MiniLogFile() { log(INFO, "=== MiniLog closed."); }
 
 double MiniLogFile::elapsedSeconds() { return static_cast<double>(sys::clockTicks() - start_) * secondsPerTick_; }
 
 void MiniLogFile::writeLine(const std::string& line) {
-  if (file_ != sys::invalidHandle) {
+  if (file_.valid()) {
     size_t written = 0;
-    sys::write(file_, line.data(), line.size(), &written);
+    sys::write(file_.get(), line.data(), line.size(), &written);
   }
   sys::debugOutput(line);
 }

@@ -10,6 +10,7 @@
 
 #include "base/mini_log.h"
 #include "sys/files.h"
+#include "sys/owned_handle.h"
 
 namespace nx {
 
@@ -32,7 +33,7 @@ class MiniLogFile : public MiniLog {
   // Starts the clock and writes the opening line.
   void open();
 
-  sys::Handle file_ = sys::invalidHandle;
+  sys::OwnedHandle file_;
   int64_t start_ = 0;
   double secondsPerTick_ = 0;
 };

@@ -7,14 +7,12 @@
 namespace nx {
 
 FileReader::FileReader(const std::wstring& path) : handle(sys::openRead(path)), path(path) {
-  if (handle == sys::invalidHandle) throw OpenFileError(path, sys::lastError());
+  if (!handle.valid()) throw OpenFileError(path, sys::lastError());
 }
-
-FileReader::~FileReader() { sys::close(handle); }
 
 size_t FileReader::read(void* buffer, size_t size) {
   size_t got = 0;
-  if (!sys::read(handle, buffer, size, &got)) throw IOError(L"read", path, sys::lastError());
+  if (!sys::read(handle.get(), buffer, size, &got)) throw IOError(L"read", path, sys::lastError());
   return got;
 }
 

@@ -7,6 +7,7 @@
 
 #include "io/writer.h"
 #include "sys/files.h"
+#include "sys/owned_handle.h"
 
 namespace nx {
 
@@ -14,14 +15,11 @@ class FileReader : public Reader {
  public:
   // Throws OpenFileError when the file cannot be opened.
   explicit FileReader(const std::wstring& path);
-  ~FileReader() override;
-  FileReader(const FileReader&) = delete;
-  FileReader& operator=(const FileReader&) = delete;
 
   // Throws IOError "read".
   size_t read(void* buffer, size_t size) override;
 
-  sys::Handle handle;
+  sys::OwnedHandle handle;
   std::wstring path;
 };
 

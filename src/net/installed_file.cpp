@@ -31,7 +31,7 @@ bool hashInto(FileRecord& record, const std::wstring& path, const std::atomic<ui
   // The time is taken before reading: a file written meanwhile then shows a
   // newer time next run and is hashed again, never kept with a stale digest.
   uint64_t time = 0;
-  if (!sys::fileTime(reader.handle, &time)) time = 0;
+  if (!sys::fileTime(reader.handle.get(), &time)) time = 0;
   Sha256Writer sha;
   uint64_t size = 0;
   char buffer[kChunkSize];

@@ -36,4 +36,11 @@ uint32_t acquireLockFile(const std::wstring& path, sys::Handle& handle, uint32_t
   return verdict;
 }
 
+uint32_t acquireLockFile(const std::wstring& path, sys::OwnedHandle& lock, uint32_t attempts, uint32_t periodMs) {
+  sys::Handle handle = sys::invalidHandle;
+  const uint32_t verdict = acquireLockFile(path, handle, attempts, periodMs);
+  lock.reset(handle);
+  return verdict;
+}
+
 }  // namespace nx

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sys/files.h"
+#include "sys/owned_handle.h"
 
 namespace nx {
 
@@ -15,5 +16,7 @@ namespace nx {
 // taken, sys::cancelled when the user cancelled the wait, else the error
 // number of the last attempt (sys::sharingViolation for a busy lock).
 uint32_t acquireLockFile(const std::wstring& path, sys::Handle& handle, uint32_t attempts, uint32_t periodMs);
+// The same, into an owner that closes the lock (and so frees it) when it goes.
+uint32_t acquireLockFile(const std::wstring& path, sys::OwnedHandle& lock, uint32_t attempts, uint32_t periodMs);
 
 }  // namespace nx

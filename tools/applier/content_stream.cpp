@@ -8,21 +8,6 @@
 
 namespace nx::applier {
 
-void HandleWriter::write(const void* data, size_t size) {
-  if (size > limit - written) throw ContentTooLong("more bytes than listed");
-  size_t done = 0;
-  bool ok = sys::write(handle, data, size, &done);
-  written += done;
-  if (!ok) {
-    failed = true;
-    throw IOError(L"write", name, 0u);
-  }
-  if (done < size) {
-    failed = true;
-    throw IOError(L"write", name, sys::diskFull);
-  }
-}
-
 void pumpHandle(sys::Handle in, Writer& out, const std::wstring& name) {
   // One buffer per call on the heap: the applier's stack stays small.
   std::unique_ptr<char[]> buffer(new char[kChunkSize]);

@@ -11,6 +11,7 @@
 #include "sys/errors.h"
 #include "sys/files.h"
 #include "sys/no_follow.h"
+#include "sys/owned_handle.h"
 
 namespace nx::publish {
 
@@ -86,11 +87,9 @@ std::vector<std::pair<std::string, std::wstring>> listProductFiles(const std::ws
 }
 
 bool isExecutable(const std::wstring& path) {
-  sys::Handle file = sys::openRead(path);
+  const sys::OwnedHandle file(sys::openRead(path));
   sys::EntryInfo info;
-  bool executable = file != sys::invalidHandle && sys::handleEntryInfo(file, &info) && info.executable;
-  sys::close(file);
-  return executable;
+  return file.valid() && sys::handleEntryInfo(file.get(), &info) && info.executable;
 }
 
 std::string hashFile(const std::wstring& path, uint64_t* size) {

@@ -39,9 +39,7 @@ void putInPlace(ScratchFile& scratch, const std::wstring& target) {
 
 Repository::Repository(std::wstring root) : root(std::move(root)) {}
 
-Repository::~Repository() {
-  if (lock_ != sys::invalidHandle) sys::close(lock_);
-}
+Repository::~Repository() = default;
 
 void Repository::ensureFolder(const std::wstring& path) {
   sys::FileInfo info;
@@ -64,8 +62,8 @@ void Repository::open() {
   } else if (!info.isFolder) {
     throw PublishError("repository \"" + toUtf8(root) + "\" is not a folder");
   }
-  lock_ = sys::tryLockFile(root + L"/publish.lock");
-  if (lock_ == sys::invalidHandle) {
+  lock_.reset(sys::tryLockFile(root + L"/publish.lock"));
+  if (!lock_.valid()) {
     if (sys::lastError() == sys::sharingViolation)
       throw PublishError("another publish is running in \"" + toUtf8(root) + "\"");
     throw PublishError("cannot lock the repository \"" + toUtf8(root) + "\": " + sys::errorMessage(sys::lastError()));
@@ -129,11 +127,10 @@ std::string Repository::putPlainObject(const std::wstring& file, uint64_t* size)
 void Repository::rollback() {
   for (auto it = createdFiles_.rbegin(); it != createdFiles_.rend(); ++it) sys::deleteFile(*it);
   for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it) sys::removeFolder(*it);
-  if (createdRoot_ && lock_ != sys::invalidHandle) {
+  if (createdRoot_ && lock_.valid()) {
     // A repository that this run created goes away again.
     sys::deleteFile(root + L"/publish.lock");
-    sys::close(lock_);
-    lock_ = sys::invalidHandle;
+    lock_.reset();
     sys::removeFolder(root);
   }
   commit();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sys/files.h"
+#include "sys/owned_handle.h"
 
 namespace nx::publish {
 
@@ -52,7 +53,7 @@ class Repository {
  private:
   void ensureFolder(const std::wstring& path);
 
-  sys::Handle lock_ = sys::invalidHandle;
+  sys::OwnedHandle lock_;
   bool createdRoot_ = false;
   std::vector<std::wstring> createdFiles_;
   std::vector<std::wstring> createdFolders_;
