@@ -1,5 +1,6 @@
 #include "applier/transaction.h"
 
+#include <algorithm>
 #include <functional>
 
 #include "applier/applier_error.h"
@@ -239,9 +240,8 @@ void Transaction::cleanup(const std::function<void()>& awaitCache) {
       log_.log(MiniLog::WARNING, "Clean-up after the update: %s: %s", what, e.what());
     }
   };
-  attempt("done mark", [&] { hook_.step("done mark"); });
-  for (const auto& op : journal_.ops) {
-    if (op.kind == JournalOp::Kind::write && !op.hadOld) continue;
+  auto deleteAside = [&](const JournalOp& op) {
+    if (op.kind == JournalOp::Kind::write && !op.hadOld) return;
     attempt(op.path.c_str(), [&] {
       TreePath p = split(op.path);
       BaseTree::Reach reach;
@@ -251,11 +251,25 @@ void Transaction::cleanup(const std::function<void()>& awaitCache) {
       if (!sys::deleteAt(folder, asideName(p.name))) systemFailure("remove the old copy of", op.path);
       hook_.step("remove old copy");
     });
-  }
-  for (const auto& folder : journal_.emptiedFolders)
-    attempt(folder.c_str(), [&] {
-      if (tree_.removeFolderIfEmpty(folder)) hook_.step("remove emptied folder");
-    });
+  };
+  auto removeEmptiedFolders = [&] {
+    for (const auto& folder : journal_.emptiedFolders)
+      attempt(folder.c_str(), [&] {
+        if (tree_.removeFolderIfEmpty(folder)) hook_.step("remove emptied folder");
+      });
+  };
+  // A whole removal ends with the applier and the database: their set-aside
+  // copies go last, after the journal, the database's last of all. Until
+  // then the next `uninstall *` finds the database and the program that
+  // finishes the removal (see dropRemovalMarkers).
+  const auto& ops = journal_.ops;
+  const size_t markers = journal_.cache == CacheFate::drop && !ops.empty() &&
+                                 ops.back().kind == JournalOp::Kind::remove && ops.back().path == "autoupdate.db"
+                             ? std::min<size_t>(2, ops.size())
+                             : 0;
+  attempt("done mark", [&] { hook_.step("done mark"); });
+  for (size_t i = 0; i + markers < ops.size(); ++i) deleteAside(ops[i]);
+  removeEmptiedFolders();
   const std::string cache = toUtf8(joinPath(write_.path(), L"autoupdate.cache"));
   if (awaitCache)
     attempt("file cache", [&] {
@@ -285,6 +299,10 @@ void Transaction::cleanup(const std::function<void()>& awaitCache) {
     file_.reset();
     hook_.step("remove journal");
   });
+  if (file_ || markers == 0) return;
+  deleteAside(ops[ops.size() - markers]);
+  removeEmptiedFolders();
+  if (markers == 2) deleteAside(ops.back());
 }
 
 Transaction::Outcome Transaction::recover(const std::wstring& base, WriteFolder& write, MiniLog& log, TestHook& hook) {
