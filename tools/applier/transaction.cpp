@@ -7,7 +7,9 @@
 #include "applier/content_stream.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "db/state_file_names.h"
 #include "io/io_error.h"
+#include "net/worker_pool.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
 #include "sys/owned_handle.h"
@@ -79,10 +81,9 @@ void Transaction::begin(const Journal& journal) {
   }
 }
 
-void Transaction::replaceFile(const JournalOp& op) {
+void Transaction::replaceFile(const JournalOp& op, sys::Handle folder) {
   TreePath p = split(op.path);
   if (op.kind == JournalOp::Kind::remove) {
-    BaseTree::Folder folder = folderOf(tree_, p, op.path);
     if (folder == sys::invalidHandle) return;
     if (present(folder, asideName(p.name), op.path)) return;
     if (entryType(folder, wide(p.name), op.path) != sys::EntryType::file) return;
@@ -90,7 +91,6 @@ void Transaction::replaceFile(const JournalOp& op) {
     hook_.step("set aside");
     return;
   }
-  BaseTree::Folder folder = tree_.requireFolder(p.folder);
   if (!present(folder, stagedName(p.name), op.path)) return;  // already in place
   if (op.hadOld && !present(folder, asideName(p.name), op.path)) {
     sys::EntryType current = entryType(folder, wide(p.name), op.path);
@@ -167,7 +167,21 @@ void Transaction::setPhase(Phase phase) {
 }
 
 void Transaction::replaceFiles() {
-  for (const auto& op : journal_.ops) replaceFile(op);
+  // The folders first (the tree is not shared between threads); then the
+  // product's files on a few threads, as renames in different folders do
+  // not wait for each other; the state files after them, in their order.
+  const auto& ops = journal_.ops;
+  std::vector<BaseTree::Folder> folders(ops.size());
+  std::vector<size_t> product, state;
+  for (size_t i = 0; i < ops.size(); ++i) {
+    TreePath p = split(ops[i].path);
+    folders[i] =
+        ops[i].kind == JournalOp::Kind::remove ? folderOf(tree_, p, ops[i].path) : tree_.requireFolder(p.folder);
+    (isStateFileName(ops[i].path) ? state : product).push_back(i);
+  }
+  forEachInParallel(
+      product.size(), 4, [&](size_t k) { replaceFile(ops[product[k]], folders[product[k]]); }, [] { return false; });
+  for (size_t i : state) replaceFile(ops[i], folders[i]);
 }
 
 void Transaction::deleteStagedFiles() {

@@ -66,8 +66,9 @@ class Transaction {
 
  private:
   // One journal entry, on disk: the installed file set aside and the staged
-  // one renamed into place (a removed file only set aside).
-  void replaceFile(const JournalOp& op);
+  // one renamed into place (a removed file only set aside), in its folder
+  // (invalidHandle: a removed file's folder is gone).
+  void replaceFile(const JournalOp& op, sys::Handle folder);
   // Undoes replaceFile: the aside file renamed back, a staged or added file deleted.
   void restoreFile(const JournalOp& op);
   // Deletes the staged copy of a written file, if there is one.
