@@ -205,8 +205,11 @@ void Transaction::removeCreatedFoldersAndJournal() {
 
 void Transaction::commit(const std::function<void()>& awaitCache) {
   // New files reach the disk before the point of no return; one call for
-  // all of them, instead of one per file.
-  sys::syncFileSystem(tree_.requireFolder(""));
+  // all of them, instead of one per file. A write the disk refused (an I/O
+  // error of the write-back) is reported here, while the change can still
+  // be undone.
+  if (!sys::syncFileSystem(tree_.requireFolder("")))
+    systemFailure("write the new files to the disk in", toUtf8(tree_.root()));
   setPhase(Phase::commit);
   hook_.step("commit mark");
   replaceFiles();
