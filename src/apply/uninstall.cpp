@@ -12,6 +12,7 @@
 #include "db/install_state.h"
 #include "db/object_id.h"
 #include "io/file_writer.h"
+#include "sys/errors.h"
 #include "sys/files.h"
 #include "ui/report_exception.h"
 
@@ -64,6 +65,23 @@ std::wstring installationFolder(const std::wstring& baseFolder, const std::vecto
   return aside.empty() ? baseFolder : aside;
 }
 
+// A whole removal killed just before its very end leaves only the set-aside
+// database: the applier had removed everything else, itself included. What
+// it would still do is done here: the applier's emptied folders and the
+// database go. Only a warning when the user may not delete them (the
+// product is gone all the same).
+void finishRemoval(const std::wstring& baseFolder, const Database& database, const std::wstring& db, MiniLog& log) {
+  log.log(MiniLog::INFO, "Uninstall: only the set-aside database is left of \"%s\"", toUtf8(baseFolder).c_str());
+  std::string folder = database.apply[0];
+  for (size_t slash; (slash = folder.find_last_of("/\\")) != std::string::npos;) {
+    folder.resize(slash);
+    if (!sys::removeFolder(joinPath(baseFolder, fromUtf8(folder)))) break;
+  }
+  if (!sys::deleteFile(db))
+    log.log(MiniLog::WARNING, "Can't remove \"%s\": %s", toUtf8(db).c_str(),
+            sys::errorMessage(sys::lastError()).c_str());
+}
+
 }  // namespace
 
 int uninstall(const std::vector<std::wstring>& words, const std::wstring& resolvedBase, const std::wstring& writeFolder,
@@ -82,12 +100,17 @@ int uninstall(const std::vector<std::wstring>& words, const std::wstring& resolv
     result = 2;
     std::vector<std::wstring> command = applierCommand(words, database, baseFolder, writeFolder, tempFolder);
     command[0] = present(command[0]);
-    {
-      // The applier writes its report into a fresh, empty file.
-      FileWriter report(joinPath(writeFolder, L"Logs/uninstall.log"));
-      report.close();
+    if (interrupted && command.size() == 5 && !sys::exists(command[0])) {
+      finishRemoval(baseFolder, database, db, log);
+      result = 0;
+    } else {
+      {
+        // The applier writes its report into a fresh, empty file.
+        FileWriter report(joinPath(writeFolder, L"Logs/uninstall.log"));
+        report.close();
+      }
+      result = runElevated(command);
     }
-    result = runElevated(command);
   } catch (const std::exception& e) {
     reportException(log, e);
     return result;

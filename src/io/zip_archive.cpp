@@ -48,12 +48,12 @@ void ZipFile::close() {
   if (status != ZIP_OK) throw IOError("zipClose failed", static_cast<uint32_t>(status));
 }
 
-ZipWriter::ZipWriter(ZipFile& archive, const char* name) : archive(&archive) {
+ZipWriter::ZipWriter(ZipFile& archive, const char* name, int level) : archive(&archive) {
   if (archive.inUse) throw IOError("only one ZipWriter can use ZipFile at a time", IOError::kNoCode);
   zip_fileinfo info{};  // no date: the same content gives the same archive
   errno = 0;
   int status =
-      zipOpenNewFileInZip64(zipHandle(&archive), name, &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 9, 1);
+      zipOpenNewFileInZip64(zipHandle(&archive), name, &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, level, 1);
   if (status != ZIP_OK) {
     if (errno != 0) throw OpenFileError(fromUtf8(name), static_cast<uint32_t>(errno));
     throw OpenFileError(fromUtf8(name), L"zipOpenNewFileInZip64 failed (" + std::to_wstring(status) + L")");

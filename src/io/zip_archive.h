@@ -28,12 +28,12 @@ class ZipFile {
   bool inUse = false;
 };
 
-// Writes one member (deflate level 9). Throws IOError
+// Writes one member (deflate level 9 unless told). Throws IOError
 // "only one ZipWriter can use ZipFile at a time", OpenFileError for a member
 // that cannot be started, IOError "zipWriteInFileInZip failed".
 class ZipWriter : public Writer {
  public:
-  ZipWriter(ZipFile& archive, const char* name);
+  ZipWriter(ZipFile& archive, const char* name, int level = 9);
   ~ZipWriter() override;  // completes the member like close(), unreported
   ZipWriter(const ZipWriter&) = delete;
   ZipWriter& operator=(const ZipWriter&) = delete;

@@ -48,9 +48,9 @@ void writeInfo(ZipFile& archive, const Database& db) {
   member.close();
 }
 
-void writeRows(ZipFile& archive, const Database& db) {
+void writeRows(ZipFile& archive, const Database& db, int level) {
   Generator gen = makeGenerator();
-  ZipWriter member(archive, "filecache.json");
+  ZipWriter member(archive, "filecache.json", level);
   jsonArrayOpen(gen.get());
   size_t pending = 0;
   for (const auto& [path, record] : db.files) {
@@ -155,14 +155,14 @@ void syncToDisk(const std::wstring& temp, const std::wstring& path) {
 
 }  // namespace
 
-void saveFileCache(const std::wstring& path, const Database& db) {
+void saveFileCache(const std::wstring& path, const Database& db, int level) {
   std::wstring temp;
   if (!sys::OwnedHandle(sys::createUnique(path, &temp)).valid()) throw IOError(L"create", path, 0u);
   try {
     try {
       ZipFile archive(temp);
       writeInfo(archive, db);
-      writeRows(archive, db);
+      writeRows(archive, db, level);
       archive.close();
     } catch (const std::runtime_error& e) {
       // The zip layer names no file, or the temporary one: say which cache failed.

@@ -132,9 +132,8 @@ StagedFile stageFile(const NewFile& file, MiniLog& log) {
     }
     if (problem.empty()) {
       StagedFile result;
-      // The data starts for the disk now, while other files are staged: the
-      // sync before the replacements then has little left to wait for.
-      sys::startWriteback(handle.get());
+      // No write-back is started per file: one sync for all of them before
+      // the replacements writes the same data in far fewer requests.
       bool known = sys::handleInfo(handle.get(), &result.size, &result.writeTime);
       handle.reset();
       if (!known) failWithCode(kReplaceFailed, "cannot read back \"" + file.path.full() + "\"");

@@ -1,12 +1,15 @@
 #include "applier/transaction.h"
 
+#include <algorithm>
 #include <functional>
 
 #include "applier/applier_error.h"
 #include "applier/content_stream.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "db/state_file_names.h"
 #include "io/io_error.h"
+#include "net/worker_pool.h"
 #include "sys/errors.h"
 #include "sys/no_follow.h"
 #include "sys/owned_handle.h"
@@ -78,10 +81,9 @@ void Transaction::begin(const Journal& journal) {
   }
 }
 
-void Transaction::replaceFile(const JournalOp& op) {
+void Transaction::replaceFile(const JournalOp& op, sys::Handle folder) {
   TreePath p = split(op.path);
   if (op.kind == JournalOp::Kind::remove) {
-    BaseTree::Folder folder = folderOf(tree_, p, op.path);
     if (folder == sys::invalidHandle) return;
     if (present(folder, asideName(p.name), op.path)) return;
     if (entryType(folder, wide(p.name), op.path) != sys::EntryType::file) return;
@@ -89,7 +91,6 @@ void Transaction::replaceFile(const JournalOp& op) {
     hook_.step("set aside");
     return;
   }
-  BaseTree::Folder folder = tree_.requireFolder(p.folder);
   if (!present(folder, stagedName(p.name), op.path)) return;  // already in place
   if (op.hadOld && !present(folder, asideName(p.name), op.path)) {
     sys::EntryType current = entryType(folder, wide(p.name), op.path);
@@ -166,7 +167,21 @@ void Transaction::setPhase(Phase phase) {
 }
 
 void Transaction::replaceFiles() {
-  for (const auto& op : journal_.ops) replaceFile(op);
+  // The folders first (the tree is not shared between threads); then the
+  // product's files on a few threads, as renames in different folders do
+  // not wait for each other; the state files after them, in their order.
+  const auto& ops = journal_.ops;
+  std::vector<BaseTree::Folder> folders(ops.size());
+  std::vector<size_t> product, state;
+  for (size_t i = 0; i < ops.size(); ++i) {
+    TreePath p = split(ops[i].path);
+    folders[i] =
+        ops[i].kind == JournalOp::Kind::remove ? folderOf(tree_, p, ops[i].path) : tree_.requireFolder(p.folder);
+    (isStateFileName(ops[i].path) ? state : product).push_back(i);
+  }
+  forEachInParallel(
+      product.size(), 4, [&](size_t k) { replaceFile(ops[product[k]], folders[product[k]]); }, [] { return false; });
+  for (size_t i : state) replaceFile(ops[i], folders[i]);
 }
 
 void Transaction::deleteStagedFiles() {
@@ -190,8 +205,11 @@ void Transaction::removeCreatedFoldersAndJournal() {
 
 void Transaction::commit(const std::function<void()>& awaitCache) {
   // New files reach the disk before the point of no return; one call for
-  // all of them, instead of one per file.
-  sys::syncFileSystem(tree_.requireFolder(""));
+  // all of them, instead of one per file. A write the disk refused (an I/O
+  // error of the write-back) is reported here, while the change can still
+  // be undone.
+  if (!sys::syncFileSystem(tree_.requireFolder("")))
+    systemFailure("write the new files to the disk in", toUtf8(tree_.root()));
   setPhase(Phase::commit);
   hook_.step("commit mark");
   replaceFiles();
@@ -239,9 +257,8 @@ void Transaction::cleanup(const std::function<void()>& awaitCache) {
       log_.log(MiniLog::WARNING, "Clean-up after the update: %s: %s", what, e.what());
     }
   };
-  attempt("done mark", [&] { hook_.step("done mark"); });
-  for (const auto& op : journal_.ops) {
-    if (op.kind == JournalOp::Kind::write && !op.hadOld) continue;
+  auto deleteAside = [&](const JournalOp& op) {
+    if (op.kind == JournalOp::Kind::write && !op.hadOld) return;
     attempt(op.path.c_str(), [&] {
       TreePath p = split(op.path);
       BaseTree::Reach reach;
@@ -251,11 +268,25 @@ void Transaction::cleanup(const std::function<void()>& awaitCache) {
       if (!sys::deleteAt(folder, asideName(p.name))) systemFailure("remove the old copy of", op.path);
       hook_.step("remove old copy");
     });
-  }
-  for (const auto& folder : journal_.emptiedFolders)
-    attempt(folder.c_str(), [&] {
-      if (tree_.removeFolderIfEmpty(folder)) hook_.step("remove emptied folder");
-    });
+  };
+  auto removeEmptiedFolders = [&] {
+    for (const auto& folder : journal_.emptiedFolders)
+      attempt(folder.c_str(), [&] {
+        if (tree_.removeFolderIfEmpty(folder)) hook_.step("remove emptied folder");
+      });
+  };
+  // A whole removal ends with the applier and the database: their set-aside
+  // copies go last, after the journal, the database's last of all. Until
+  // then the next `uninstall *` finds the database and the program that
+  // finishes the removal (see dropRemovalMarkers).
+  const auto& ops = journal_.ops;
+  const size_t markers = journal_.cache == CacheFate::drop && !ops.empty() &&
+                                 ops.back().kind == JournalOp::Kind::remove && ops.back().path == "autoupdate.db"
+                             ? std::min<size_t>(2, ops.size())
+                             : 0;
+  attempt("done mark", [&] { hook_.step("done mark"); });
+  for (size_t i = 0; i + markers < ops.size(); ++i) deleteAside(ops[i]);
+  removeEmptiedFolders();
   const std::string cache = toUtf8(joinPath(write_.path(), L"autoupdate.cache"));
   if (awaitCache)
     attempt("file cache", [&] {
@@ -285,6 +316,10 @@ void Transaction::cleanup(const std::function<void()>& awaitCache) {
     file_.reset();
     hook_.step("remove journal");
   });
+  if (file_ || markers == 0) return;
+  deleteAside(ops[ops.size() - markers]);
+  removeEmptiedFolders();
+  if (markers == 2) deleteAside(ops.back());
 }
 
 Transaction::Outcome Transaction::recover(const std::wstring& base, WriteFolder& write, MiniLog& log, TestHook& hook) {

@@ -7,7 +7,9 @@
 //   commit    mark "commit"; per op: the installed file is renamed aside
 //             (<name>.nxapply-old), the staged one renamed into place; mark
 //             "done"; then the aside files and emptied folders go, the
-//             pending file cache replaces the old one, the journal goes
+//             pending file cache replaces the old one, the journal goes (a
+//             whole removal's last two aside files, the applier's and the
+//             database's, go after the journal)
 //   rollback  every step undone in reverse; the journal goes
 //
 // A run killed anywhere is settled by recover() at the start of the next
@@ -64,8 +66,9 @@ class Transaction {
 
  private:
   // One journal entry, on disk: the installed file set aside and the staged
-  // one renamed into place (a removed file only set aside).
-  void replaceFile(const JournalOp& op);
+  // one renamed into place (a removed file only set aside), in its folder
+  // (invalidHandle: a removed file's folder is gone).
+  void replaceFile(const JournalOp& op, sys::Handle folder);
   // Undoes replaceFile: the aside file renamed back, a staged or added file deleted.
   void restoreFile(const JournalOp& op);
   // Deletes the staged copy of a written file, if there is one.

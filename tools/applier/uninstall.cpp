@@ -10,9 +10,12 @@
 #include "applier/transaction.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "db/install_state.h"
 #include "io/sha256_writer.h"
 #include "sys/errors.h"
 #include "sys/files.h"
+#include "sys/no_follow.h"
+#include "sys/owned_handle.h"
 
 namespace nx::applier {
 
@@ -28,6 +31,50 @@ void writeReport(WriteFolder& write, const std::vector<std::string>& lines, Mini
             toUtf8(joinPath(write.path(), L"Logs/uninstall.log")).c_str(), sys::errorMessage(sys::lastError()).c_str());
 }
 
+// A whole removal killed after its journal went leaves the set-aside copies
+// of the applier (perhaps of autoupdate.cfg) and of the database. They go in
+// that order, the database's last, so that until nothing else is left the
+// updater still finds the installation and this program. Returns how many.
+size_t dropRemovalMarkers(BaseTree& tree, TestHook& hook) {
+  BaseTree::Folder root = tree.requireFolder("");
+  const std::wstring database = Transaction::asideName("autoupdate.db");
+  sys::EntryInfo entry;
+  if (!sys::entryInfo(root, database, &entry) || entry.type != sys::EntryType::file) return 0;
+  std::vector<TreePath> asides{{"", "autoupdate.cfg"}};
+  sys::OwnedHandle file(sys::openFileAt(root, database));
+  Database set;
+  try {
+    if (file.valid()) loadMetadata(kInvalidStructure, set, sys::handlePath(file.get()));
+  } catch (const std::runtime_error& e) {
+    failWithCode(kBadDatabase, std::string("the set-aside database cannot be read: ") + e.what());
+  }
+  file.reset();
+  TreePath applier;
+  if (!set.apply.empty() && splitTreePath(set.apply[0], &applier)) asides.insert(asides.begin(), applier);
+  size_t count = 0;
+  auto drop = [&](BaseTree::Folder folder, const TreePath& path) {
+    if (!sys::entryInfo(folder, Transaction::asideName(path.name), &entry) || entry.type != sys::EntryType::file)
+      return;
+    if (!sys::deleteAt(folder, Transaction::asideName(path.name)))
+      failWithCode(kReplaceFailed,
+                   "cannot remove the old copy of \"" + path.full() + "\": " + sys::errorMessage(sys::lastError()));
+    ++count;
+    hook.step("remove old copy");
+  };
+  for (const TreePath& path : asides) {
+    BaseTree::Reach reach;
+    std::string where;
+    BaseTree::Folder folder = tree.folder(path.folder, &reach, &where);
+    if (folder == sys::invalidHandle) continue;
+    drop(folder, path);
+    folder = BaseTree::Folder();
+    for (std::string up = path.folder; !up.empty() && tree.removeFolderIfEmpty(up); up = parentOf(up))
+      hook.step("remove emptied folder");
+  }
+  drop(root, TreePath{"", "autoupdate.db"});
+  return count;
+}
+
 void uninstallWithReport(const Request& request, WriteFolder& write, MiniLog& log, TestHook& hook,
                          std::vector<std::string>& report) {
   // A whole removal that an earlier, killed run began has been finished by
@@ -35,6 +82,9 @@ void uninstallWithReport(const Request& request, WriteFolder& write, MiniLog& lo
   sys::FileInfo state;
   if (request.modules.empty() && !sys::fileInfo(joinPath(request.base, L"autoupdate.db"), &state) &&
       !sys::fileInfo(joinPath(request.base, L"autoupdate.cfg"), &state)) {
+    BaseTree tree(request.base);
+    if (size_t dropped = dropRemovalMarkers(tree, hook))
+      report.push_back("removed " + std::to_string(dropped) + " set-aside copies");
     report.push_back("Uninstall complete: nothing is installed in \"" + toUtf8(request.base) + "\"");
     return;
   }

@@ -195,8 +195,9 @@ class UpdatePlanner {
   void planStateFiles(const std::wstring& newDbFile, uint64_t newDbSize);
   void checkSources();
   void requirePlanned() const;
-  void indexInstalledContent();
-  std::vector<ContentSource> sourcesFor(const std::string& digest);
+  bool inStore(const std::string& digest);
+  void indexInstalledContent(const std::unordered_set<std::string>& wanted);
+  std::vector<ContentSource> sourcesFor(const std::string& digest, bool stored);
 
   const Request& request_;
   BaseTree& tree_;
@@ -217,7 +218,6 @@ class UpdatePlanner {
   // Installed files known to hold a content (digest -> paths), and those
   // only the installed database says hold it (checked while copying).
   std::unordered_map<std::string, std::vector<TreePath>> known_, listed_;
-  bool indexed_ = false;
   bool planned_ = false;
   size_t intactCount_ = 0;
   std::string stateText_;
@@ -240,8 +240,10 @@ void UpdatePlanner::checkNewPaths() {
     if (!added) failWithCode(kBadDatabase, "the new database lists \"" + split.full() + "\" twice");
     newSplits_.push_back(&it->second);
   }
+  // Each folder once: a folder already seen had its parents checked too.
+  std::unordered_set<std::string> folders;
   for (const auto& [path, split] : newPaths_)
-    for (std::string f = split.folder; !f.empty(); f = parentOf(f))
+    for (std::string f = split.folder; !f.empty() && folders.insert(f).second; f = parentOf(f))
       if (newPaths_.count(f))
         failWithCode(kBadDatabase, "the new database lists \"" + f + "\" both as a file and as a folder");
   for (const auto* list : {&newDb_.launch, &newDb_.apply})
@@ -334,38 +336,43 @@ void UpdatePlanner::planRemovals() {
   }
 }
 
-void UpdatePlanner::indexInstalledContent() {
-  // Only needed when the store lacks an object: the updater downloads no
-  // content that an intact installed file holds.
-  if (indexed_) return;
-  indexed_ = true;
-  for (const auto& [path, digest] : installedContent_) known_[*digest].push_back(*path);
+bool UpdatePlanner::inStore(const std::string& digest) {
+  return store_.info(TreePath{digest.substr(0, 2), digest}).type == sys::EntryType::file;
+}
+
+void UpdatePlanner::indexInstalledContent(const std::unordered_set<std::string>& wanted) {
+  // Only the contents the store lacks (the updater downloads none that an
+  // intact installed file holds): a few, so only their places are kept.
+  for (const auto& [path, digest] : installedContent_)
+    if (wanted.count(*digest)) known_[*digest].push_back(*path);
   for (const auto& [path, record] : removals_) {
-    if (vouched(*record, tree_.info(path)))
-      known_[record->local_hash].push_back(path);
-    else
+    const bool local = wanted.count(record->local_hash) > 0, listed = wanted.count(record->hash) > 0;
+    if (!local && !listed) continue;
+    if (vouched(*record, tree_.info(path))) {
+      if (local) known_[record->local_hash].push_back(path);
+    } else if (listed) {
       listed_[record->hash].push_back(path);
+    }
   }
   // Files the installed database says hold a content; checked while copied.
   for (const auto& [key, record] : oldDb_.files) {
     TreePath path;
-    if (!record.module.empty() && splitTreePath(record.path, &path) && newPaths_.count(path.full()))
+    if (!record.module.empty() && wanted.count(record.hash) && splitTreePath(record.path, &path) &&
+        newPaths_.count(path.full()))
       listed_[record.hash].push_back(path);
   }
 }
 
-std::vector<ContentSource> UpdatePlanner::sourcesFor(const std::string& digest) {
+std::vector<ContentSource> UpdatePlanner::sourcesFor(const std::string& digest, bool stored) {
   std::vector<ContentSource> sources;
-  TreePath object{digest.substr(0, 2), digest};
-  if (store_.info(object).type == sys::EntryType::file) {
+  if (stored) {
     ContentSource source;
     source.kind = ContentSource::Kind::object;
     source.file = objectPath(request_.staging, digest);
-    source.installed = object;
+    source.installed = TreePath{digest.substr(0, 2), digest};
     sources.push_back(source);
     return sources;
   }
-  indexInstalledContent();
   for (const auto* table : {&known_, &listed_}) {
     auto found = table->find(digest);
     if (found == table->end()) continue;
@@ -420,8 +427,15 @@ void UpdatePlanner::planStateFiles(const std::wstring& newDbFile, uint64_t newDb
 
 void UpdatePlanner::checkSources() {
   uint64_t bytes = 0;
-  for (Target& target : targets_) {
-    if (!target.isStateFile()) target.file.sources = sourcesFor(target.record->hash);
+  std::vector<bool> stored(targets_.size());
+  std::unordered_set<std::string> wanted;
+  for (size_t i = 0; i < targets_.size(); ++i)
+    if (!targets_[i].isStateFile() && !(stored[i] = inStore(targets_[i].record->hash)))
+      wanted.insert(targets_[i].record->hash);
+  if (!wanted.empty()) indexInstalledContent(wanted);
+  for (size_t i = 0; i < targets_.size(); ++i) {
+    Target& target = targets_[i];
+    if (!target.isStateFile()) target.file.sources = sourcesFor(target.record->hash, stored[i]);
     if (target.file.sources.empty()) missing_.push_back(target.file.digest + " (\"" + target.path.full() + "\")");
     bytes += target.file.size;
   }
@@ -460,7 +474,7 @@ void UpdatePlanner::requirePlanned() const {
 void UpdatePlanner::saveCacheOnly() {
   requirePlanned();
   try {
-    saveFileCache(write_.scratchPath(L"applier.cache"), newDb_);
+    saveFileCache(write_.scratchPath(L"applier.cache"), newDb_, 1);
     if (!write_.install(L"applier.cache", L"autoupdate.cache"))
       throw IOError(L"create", joinPath(write_.path(), L"autoupdate.cache"), sys::lastError());
   } catch (const std::runtime_error& e) {
@@ -478,7 +492,9 @@ void UpdatePlanner::apply(TestHook& hook) {
       resolveFolders(tree_, store_, target.file);
       files.push_back(&target.file);
     }
-    std::vector<StagedFile> staged = stageFiles(files, log_, hook, std::min(coreCount(), 4u));
+    // Four threads even on fewer cores: creating and writing files waits on
+    // the file system about as long as gunzip and hashing compute.
+    std::vector<StagedFile> staged = stageFiles(files, log_, hook, 4);
     for (size_t i = 0; i < targets_.size(); ++i) {
       if (FileRecord* record = targets_[i].record) {
         record->local_hash = record->hash;
@@ -488,9 +504,10 @@ void UpdatePlanner::apply(TestHook& hook) {
     }
     log_.log(MiniLog::INFO, "Staged and verified %zu new files", targets_.size());
     // The new cache is written while the staged files go to the disk and
-    // replace the old ones.
+    // replace the old ones; deflate level 1 takes a seventh of the time of
+    // level 9 for a file a few per cent larger.
     Parallel cache([&] {
-      saveFileCache(tx.pendingCachePath(), newDb_);
+      saveFileCache(tx.pendingCachePath(), newDb_, 1);
       hook.step("pending cache");
     });
     tx.commit([&] { cache.finish(); });
