@@ -69,11 +69,10 @@ TEST_F(GunzipTest, CorruptDataRaisesGzipError) {
     std::string e = test::caught<GzipError>([&] { gunzip({*data}); });
     EXPECT_TRUE(e.starts_with("inflate: (4294967293) ") && e.ends_with(" #4294967295")) << e;
   }
-  EXPECT_STREQ(GzipError("inflate", Z_DATA_ERROR, "invalid block type").what(),
-               "inflate: (4294967293) invalid block type");
-  EXPECT_STREQ(GzipError("inflateInit2", Z_MEM_ERROR, nullptr).what(),
-               "inflateInit2: (4294967292) insufficient memory");
-  EXPECT_STREQ(GzipError("inflate", -42, nullptr).what(), "inflate: (4294967254) unknown error");
+  for (auto [error, text] :
+       {std::pair{GzipError("inflate", -42, nullptr), "inflate: (4294967254) unknown error"},
+        {GzipError("inflateInit2", Z_MEM_ERROR, nullptr), "inflateInit2: (4294967292) insufficient memory"}})
+    EXPECT_STREQ(error.what(), text);
 }
 
 }  // namespace

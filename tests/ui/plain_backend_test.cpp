@@ -13,6 +13,7 @@ using namespace nx::ui;
 TEST(PlainBackend, PrintsStatusChangesThrottlesDetailChangesAndShowsBoxesLineByLine) {
   std::ostringstream out;
   PlainBackend plain(out, 3);
+  // Status changes show at once, detail changes at most every third step.
   std::vector<std::wstring> texts = {
       L"Checking",      L"",          L"Checking", L"Loading\n1 MB", L"Loading\n2 MB", L"Loading\n3 MB",
       L"Loading\n4 MB", L"Done\u00E9"};

@@ -46,23 +46,6 @@ TEST(StatusLine, NeverWiderThanTheTerminalAndHarmlessToIt) {
   EXPECT_NE(line.find("a?[2J?b c"), std::string::npos) << line;
 }
 
-TEST(StatusLine, MarqueeMovesToAndFroWithinItsBar) {
-  std::string first = renderStatusLine(-1, L"Checking for updates...", L"", 80, 0);
-  EXPECT_EQ(first, "[<=>                 ] Checking for updates...");
-  size_t last = first.find("<=>");
-  bool returned = false;
-  for (uint64_t frame = 1; frame < 60; ++frame) {
-    std::string line = renderStatusLine(-1, L"Checking for updates...", L"", 80, frame);
-    ASSERT_EQ(line.size(), first.size()) << line;
-    size_t at = line.find("<=>");
-    ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(at > last ? at - last : last - at, 1u) << frame;
-    returned |= at < last;
-    last = at;
-  }
-  EXPECT_TRUE(returned);
-}
-
 TEST(StatusLine, TimeLeftFollowsTheRecentPace) {
   TimeLeft left;
   left.observe(0, 0.1f);
