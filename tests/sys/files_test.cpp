@@ -39,7 +39,7 @@ std::vector<std::wstring> listed(const std::wstring& folder) {
   return names;
 }
 
-// Wide paths may use either separator, as the design's own origin does.
+// Wide paths may use either separator.
 TEST(SysFiles, FoldersFilesAndMovesWithEitherSeparator) {
   test::TempFolder t;
   const uint64_t before = fileTimeNow();
