@@ -165,8 +165,8 @@ TEST_F(DbTest, FileListGrammar) {
             expected("parse_db_files", "parse error: integer overflow\n"));
 
   ASSERT_EQ(list(R"([["p", "#0", 12.9], ["q", "#8", 9223372036854775807]])"), "");
-  EXPECT_TRUE(db.files.at("p").size == 12 && db.files.at("p").module == "m");
-  EXPECT_EQ(db.files.at("q").size, 9223372036854775807u);
+  EXPECT_TRUE(db.files.at("p").size == 12 && db.files.at("p").module == "m" &&
+              db.files.at("q").size == 9223372036854775807u);
 
   // Far larger than one read chunk, so tokens straddle chunk boundaries.
   std::string big = R"([["dir/f0", "#0", 0])";

@@ -43,8 +43,7 @@ std::vector<std::wstring> listed(const std::wstring& folder) {
 TEST(SysFiles, FoldersFilesAndMovesWithEitherSeparator) {
   test::TempFolder t;
   const uint64_t before = fileTimeNow();
-  EXPECT_TRUE(createFolders(t.file(L"a\\b/c/")));
-  EXPECT_TRUE(createFolders(t.file(L"a/b/c")));  // already there
+  EXPECT_TRUE(createFolders(t.file(L"a\\b/c/")) && createFolders(t.file(L"a/b/c")));  // then already there
   EXPECT_TRUE(!createFolder(t.file(L"a")) && lastError() == alreadyExists);
   Handle h = createWrite(t.file(L"a\\b\\f"));
   ASSERT_NE(h, invalidHandle);
@@ -58,8 +57,8 @@ TEST(SysFiles, FoldersFilesAndMovesWithEitherSeparator) {
 
   EXPECT_TRUE(!moveFile(t.file(L"a\\b\\f"), t.file(L"a\\g")) && lastError() == alreadyExists);  // never overwrites
   EXPECT_EQ(t.read(L"a/b/f") + t.read(L"a/g"), "AB");
-  EXPECT_TRUE(moveFile(t.file(L"a\\b\\f"), t.file(L"a\\b\\c\\h")));
-  EXPECT_TRUE(replaceFile(t.file(L"a\\b\\c\\h"), t.file(L"a\\g")));
+  EXPECT_TRUE(moveFile(t.file(L"a\\b\\f"), t.file(L"a\\b\\c\\h")) &&
+              replaceFile(t.file(L"a\\b\\c\\h"), t.file(L"a\\g")));
   EXPECT_EQ(readAll(t.file(L"a\\g")), "A");
   FileInfo info;
   EXPECT_TRUE(!fileInfo(t.file(L"a/b/c/h"), &info) && !info.exists && lastError() == fileNotFound);
