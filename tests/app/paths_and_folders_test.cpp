@@ -34,41 +34,39 @@ TEST(Text, ConvertsEveryPlaneBothWaysAndInvalidInputToTheErrorText) {
   EXPECT_EQ(toUtf8(wide), utf8);
   EXPECT_EQ(fromUtf8("\xF4\x8F\xBF\xBF"), std::wstring(1, wchar_t(0x10FFFF)));
   // Any fault turns the whole result into the error text.
-  for (const char* bad : {"abc\xFF", "\x80", "ok\xC3", "\xE2\x82", "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF",
-                          "\xF0\x80\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\xC3("})
+  for (const char* bad :
+       {"abc\xFF", "\x80", "ok\xC3", "\xE2\x82", "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xF0\x80\x80\xAF",
+        "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\xC3(", "\xC3\xC3"})
     EXPECT_EQ(fromUtf8(bad), L"#utf8_error") << bad;
   EXPECT_EQ(toUtf8(std::wstring(L"x") + wchar_t(0xD800)), "#utf8_error");
   EXPECT_EQ(toUtf8(std::wstring(1, wchar_t(0x110000))), "#utf8_error");
 }
 
-TEST(Paths, JoinInsertsOneNativeSeparatorOnlyWhereNeeded) {
-  for (auto [a, b, joined] : {std::tuple{L"/x", L"y", L"/x/y"},
-                              {L"/x/", L"y", L"/x/y"},
-                              {L"/x", L"/y", L"/x/y"},
-                              {L"C:\\x\\", L"y", L"C:\\x\\y"},
-                              {L"C:\\x", L"\\y", L"C:\\x\\y"},
-                              {L"/x/", L"/y", L"/x//y"} /* no folding */,
-                              {L"", L"y", L"y"},
-                              {L"/x", L"", L"/x/"}})
-    EXPECT_EQ(joinPath(a, b), joined) << toUtf8(a) << " + " << toUtf8(b);
+// Each case is "input|expected", a join's input "a+b".
+TEST(Paths, JoinParentAndNameSplitAtEitherSeparator) {
+  auto split = [](const wchar_t* c, wchar_t at) {
+    std::wstring s = c;
+    return std::pair{s.substr(0, s.find(at)), s.substr(s.find(at) + 1)};
+  };
+  // One separator only where needed; no folding.
+  for (const wchar_t* c : {L"/x+y|/x/y", L"/x/+y|/x/y", L"/x+/y|/x/y", L"C:\\x\\+y|C:\\x\\y", L"C:\\x+\\y|C:\\x\\y",
+                           L"/x/+/y|/x//y", L"+y|y", L"/x+|/x/"}) {
+    auto [in, joined] = split(c, L'|');
+    auto [a, b] = split(in.c_str(), L'+');
+    EXPECT_EQ(joinPath(a, b), joined) << toUtf8(c);
+  }
   EXPECT_EQ(joinPath(L"/x", std::string("\xC3\xA9")), L"/x/\u00E9");
   EXPECT_EQ(joinPath(L"/x", std::string("\xFF")), L"/x/#utf8_error");
-}
-
-TEST(Paths, ParentFolderAndFileNamePartSplitAtEitherSeparator) {
   // The parent keeps its separator and skips a trailing one.
-  for (auto [path, parent] : {std::pair{L"/a/b.exe", L"/a/"},
-                              {L"/a/", L"/"},
-                              {L"/", L""},
-                              {L"a/", L""},
-                              {L"name", L""},
-                              {L"C:\\a\\b.exe", L"C:\\a\\"},
-                              {L"C:\\a\\", L"C:\\"},
-                              {L"C:\\", L""},
-                              {L"", L""}})
-    EXPECT_EQ(parentFolder(path), parent) << toUtf8(path);
-  for (auto [path, name] : {std::pair{L"/a/b.txt", L"b.txt"}, {L"a/b\\c", L"c"}, {L"plain", L"plain"}, {L"/a/", L""}})
-    EXPECT_EQ(fileNamePart(path), name) << toUtf8(path);
+  for (const wchar_t* c :
+       {L"/a/b.exe|/a/", L"/a/|/", L"/|", L"a/|", L"name|", L"C:\\a\\b.exe|C:\\a\\", L"C:\\a\\|C:\\", L"C:\\|", L"|"}) {
+    auto [path, parent] = split(c, L'|');
+    EXPECT_EQ(parentFolder(path), parent) << toUtf8(c);
+  }
+  for (const wchar_t* c : {L"/a/b.txt|b.txt", L"a/b\\c|c", L"plain|plain", L"/a/|"}) {
+    auto [path, name] = split(c, L'|');
+    EXPECT_EQ(fileNamePart(path), name) << toUtf8(c);
+  }
   EXPECT_EQ(fileNamePart(std::string("x\\y/z.db")), "z.db");
   EXPECT_EQ(fileNamePart(executablePath()), L"app_tests");
 }

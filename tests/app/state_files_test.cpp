@@ -1,10 +1,7 @@
 // The installation's small state files against what may be found in their
 // place: a FIFO, a device, a planted link, a disk that fills up.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -15,6 +12,7 @@
 #include "db/source_tag.h"
 #include "io/file_writer.h"
 #include "io/io_error.h"
+#include "support/file_size_limit.h"
 #include "support/temp_folder.h"
 #include "sys/errors.h"
 #include "sys/files.h"
@@ -23,27 +21,6 @@
 namespace {
 using namespace nx;
 namespace fs = std::filesystem;
-
-// Runs the check in a child process and returns its exit code (0: as
-// expected). A child still busy after a few seconds is killed by its alarm
-// and counts as hung, so a blocking open fails the test fast.
-int inChild(const std::function<int()>& check) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::alarm(3);
-    int code = 99;
-    try {
-      code = check();
-    } catch (...) {
-      code = 98;
-    }
-    ::_exit(code);
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
-  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) return -2;  // hung
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
-}
 
 mode_t modeOf(const std::wstring& path) {
   struct stat st;
@@ -57,38 +34,38 @@ std::vector<std::string> names(const std::wstring& folder) {
   return out;
 }
 
+// The checks run in a child (the file size limit does not matter here) whose
+// alarm ends it after a few seconds, so that one blocking open fails the test
+// fast. The letters of the checks that failed come back.
 TEST(StateFiles, FifosAndDevicesReadAsMissingWithoutBlocking) {
   test::TempFolder t;
   fs::create_directories(t.file(L"Config"));
   for (const wchar_t* name : {L"Config/retail.cfg", L"Config/lang.cfg", L"autoupdate.cfg", L"fifo"})
     ASSERT_EQ(::mkfifo(sys::nativePath(t.file(name)).c_str(), 0600), 0);
-
-  // In a child, so that one blocking open fails the test fast (-2); bit n
-  // of the code stands for a failed check n. First the documented fallbacks
-  // (no source tag, no language, no state), then the platform layer: a FIFO
-  // never opens for reading, nor for writing while no one reads it.
+  // First the documented fallbacks (no source tag, no language, no state),
+  // then the platform layer: a FIFO never opens for reading, nor for writing
+  // while no one reads it.
   const std::wstring fifo = t.file(L"fifo");
-  EXPECT_EQ(inChild([&] {
-              int failures = 0, bit = 1;
-              auto check = [&](bool ok) { failures |= ok ? 0 : bit, bit <<= 1; };
-              check(readSourceTag(t.path()).empty());
-              Database db;
-              db.lang = "xx";
-              readLanguageFile(db, t.file(L"Config/lang.cfg"));
-              check(db.lang.empty());
-              try {
-                loadInstallState(kInvalidStructure, db, t.file(L"autoupdate.cfg"));
-                check(false);
-              } catch (const OpenFileError&) {
-                check(true);
-              }
-              check(sys::openRead(fifo) == sys::invalidHandle && sys::lastError() == EINVAL);
-              check(sys::createWrite(fifo) == sys::invalidHandle);
-              check(sys::openAppend(fifo) == sys::invalidHandle);
-              check(sys::tryLockFile(fifo) == sys::invalidHandle);
-              return failures;
-            }),
-            0);
+  auto checks = [&] {
+    ::alarm(3);
+    Database db;
+    db.lang = "xx";
+    readLanguageFile(db, t.file(L"Config/lang.cfg"));
+    bool missing = false;
+    try {
+      loadInstallState(kInvalidStructure, db, t.file(L"autoupdate.cfg"));
+    } catch (const OpenFileError&) {
+      missing = true;
+    }
+    std::string failed = "checks failed:", letter = "a";
+    for (bool ok : {readSourceTag(t.path()).empty(), db.lang.empty(), missing,
+                    sys::openRead(fifo) == sys::invalidHandle && sys::lastError() == EINVAL,
+                    sys::createWrite(fifo) == sys::invalidHandle, sys::openAppend(fifo) == sys::invalidHandle,
+                    sys::tryLockFile(fifo) == sys::invalidHandle})
+      failed += ok ? "" : letter, ++letter[0];
+    return failed;
+  };
+  EXPECT_EQ(test::withFileSizeLimit(UINT64_MAX, checks), "checks failed:");
   // A device opens for writing only.
   EXPECT_EQ(sys::openRead(L"/dev/null"), sys::invalidHandle);
   EXPECT_EQ(sys::lastError(), static_cast<uint32_t>(EINVAL));
@@ -104,14 +81,14 @@ TEST(StateFiles, SafeSaveWritesNoPlantedLinkAndKeepsThePreviousMode) {
   const std::wstring cfg = t.file(L"autoupdate.cfg");
   t.write(L"autoupdate.cfg", "old");
   t.write(L"victim", "victim");
-  ASSERT_EQ(::chmod(sys::nativePath(cfg).c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(sys::nativePath(cfg).c_str(), 0640), 0);
   // A link at the name the temporary file once had.
   fs::create_symlink(fs::path(t.file(L"victim")), fs::path(cfg + L".tmp"));
 
   writeFileAtomically(cfg, "new");
   EXPECT_EQ(t.read(L"autoupdate.cfg"), "new");
   EXPECT_EQ(t.read(L"victim"), "victim");
-  EXPECT_EQ(modeOf(cfg), 0600u);
+  EXPECT_EQ(modeOf(cfg), 0640u);
   EXPECT_EQ(names(t.path()), (std::vector<std::string>{"autoupdate.cfg", "autoupdate.cfg.tmp", "victim"}));
 
   // A new file gets the usual mode of a new file.
@@ -121,38 +98,32 @@ TEST(StateFiles, SafeSaveWritesNoPlantedLinkAndKeepsThePreviousMode) {
   EXPECT_EQ(modeOf(t.file(L"fresh")), 0644u);
 }
 
-// A file-size limit cuts writes short exactly as a full disk does; the
-// limit is set in a child so the test program itself keeps writing freely.
+// A file-size limit cuts writes short exactly as a full disk does.
 TEST(StateFiles, AShortWriteIsReportedAsAFullDisk) {
   test::TempFolder t;
   const std::wstring cfg = t.file(L"autoupdate.cfg");
   t.write(L"autoupdate.cfg", "old");
   const std::string block(10000, 'x');
-  int result = inChild([&] {
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = {4096, 4096};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 1;
-    int failures = 0;
+  auto saves = [&] {
     sys::Handle h = sys::createWrite(t.file(L"plain"));
     size_t written = 0;
-    if (!sys::write(h, block.data(), block.size(), &written) || written != 4096) failures |= 2;
+    sys::write(h, block.data(), block.size(), &written);
     sys::close(h);
-    try {
-      writeFileAtomically(cfg, block);
-      failures |= 4;
-    } catch (const IOError& e) {
-      if (e.code != sys::diskFull || std::string(e.what()).rfind("write(\"", 0) != 0) failures |= 8;
+    std::string out = std::to_string(written);
+    for (auto save : std::initializer_list<std::function<void()>>{
+             [&] { writeFileAtomically(cfg, block); },
+             [&] { FileWriter(t.file(L"writer")).write(block.data(), block.size()); }}) {
+      try {
+        save();
+        out += " saved";
+      } catch (const IOError& e) {
+        out += " " + std::to_string(e.code) + " " + std::string(e.what()).substr(0, 7);
+      }
     }
-    try {
-      FileWriter file(t.file(L"writer"));
-      file.write(block.data(), block.size());
-      failures |= 16;
-    } catch (const IOError& e) {
-      if (e.code != sys::diskFull) failures |= 32;
-    }
-    return failures;
-  });
-  EXPECT_EQ(result, 0);
+    return out;
+  };
+  const std::string full = " " + std::to_string(sys::diskFull) + " write(\"";
+  EXPECT_EQ(test::withFileSizeLimit(4096, saves), "4096" + full + full);
   // The previous state is untouched and no temporary file is left.
   EXPECT_EQ(t.read(L"autoupdate.cfg"), "old");
   EXPECT_EQ(names(t.path()), (std::vector<std::string>{"autoupdate.cfg", "plain"}));

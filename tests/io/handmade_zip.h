@@ -81,15 +81,9 @@ inline std::string handmadeZip(const std::vector<HandmadeMember>& members) {
       put(to, {{central ? 0x02014b50u : 0x04034b50u, 4}});
       if (central) put(to, {{45, 2}});  // made by
       // needed: zip64, no flags, deflate, no time and date
-      put(to, {{45, 2},
-               {0, 2},
-               {8, 2},
-               {0, 4},
-               {m.crc, 4},
-               {m.zip64 ? 0xFFFFFFFF : packed, 4},
-               {m.zip64 ? 0xFFFFFFFF : size, 4},
-               {m.name.size(), 2},
-               {m.zip64 ? 20u : 0u, 2}});
+      put(to, {{45, 2}, {0, 2}, {8, 2}, {0, 4}, {m.crc, 4}});
+      put(to, {{m.zip64 ? 0xFFFFFFFF : packed, 4}, {m.zip64 ? 0xFFFFFFFF : size, 4}});
+      put(to, {{m.name.size(), 2}, {m.zip64 ? 20u : 0u, 2}});
       // no comment, disk 0, no attributes, where the local header starts
       if (central) put(to, {{0, 2}, {0, 2}, {0, 2}, {0, 4}, {out.size(), 4}});
       to += m.name;
@@ -100,8 +94,8 @@ inline std::string handmadeZip(const std::vector<HandmadeMember>& members) {
   const uint64_t offset = out.size(), count = members.size(), length = directory.size();
   out += directory;
   const uint64_t zip64End = out.size();
-  put(out,
-      {{0x06064b50, 4}, {44, 8}, {45, 2}, {45, 2}, {0, 4}, {0, 4}, {count, 8}, {count, 8}, {length, 8}, {offset, 8}});
+  put(out, {{0x06064b50, 4}, {44, 8}, {45, 2}, {45, 2}, {0, 4}, {0, 4}});
+  put(out, {{count, 8}, {count, 8}, {length, 8}, {offset, 8}});
   put(out, {{0x07064b50, 4}, {0, 4}, {zip64End, 8}, {1, 4}});  // its locator
   put(out, {{0x06054b50, 4}, {0, 4}, {count, 2}, {count, 2}, {length, 4}, {offset, 4}, {0, 2}});
   return out;

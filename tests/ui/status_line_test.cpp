@@ -1,10 +1,14 @@
+// What the text backends show: the terminal's status line and the plain lines.
 #include "ui/status_line.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
+#include <vector>
 
 #include "base/text.h"
+#include "support/scoped_env.h"
 #include "ui/plain_backend.h"
 #include "ui/terminal_backend.h"
 
@@ -46,23 +50,6 @@ TEST(StatusLine, NeverWiderThanTheTerminalAndHarmlessToIt) {
   EXPECT_NE(line.find("a?[2J?b c"), std::string::npos) << line;
 }
 
-TEST(StatusLine, MarqueeMovesToAndFroWithinItsBar) {
-  std::string first = renderStatusLine(-1, L"Checking for updates...", L"", 80, 0);
-  EXPECT_EQ(first, "[<=>                 ] Checking for updates...");
-  size_t last = first.find("<=>");
-  bool returned = false;
-  for (uint64_t frame = 1; frame < 60; ++frame) {
-    std::string line = renderStatusLine(-1, L"Checking for updates...", L"", 80, frame);
-    ASSERT_EQ(line.size(), first.size()) << line;
-    size_t at = line.find("<=>");
-    ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(at > last ? at - last : last - at, 1u) << frame;
-    returned |= at < last;
-    last = at;
-  }
-  EXPECT_TRUE(returned);
-}
-
 TEST(StatusLine, TimeLeftFollowsTheRecentPace) {
   TimeLeft left;
   left.observe(0, 0.1f);
@@ -94,6 +81,49 @@ TEST(UiBackend, SettingChoosesTheBackend) {
   EXPECT_TRUE(dynamic_cast<PlainBackend*>(makeBackend("plain").get()));
   EXPECT_TRUE(dynamic_cast<TerminalBackend*>(makeBackend("Terminal").get()));
   EXPECT_TRUE(dynamic_cast<PlainBackend*>(makeBackend("windows").get()));
+}
+
+TEST(PlainBackend, PrintsStatusChangesThrottlesDetailChangesAndShowsBoxesLineByLine) {
+  std::ostringstream out;
+  PlainBackend plain(out, 3);
+  // Status changes show at once, detail changes at most every third step.
+  std::vector<std::wstring> texts = {
+      L"Checking",      L"",          L"Checking", L"Loading\n1 MB", L"Loading\n2 MB", L"Loading\n3 MB",
+      L"Loading\n4 MB", L"Done\u00E9"};
+  size_t calls = 0;
+  auto step = [&](float& progress, std::wstring& text) {
+    progress = -1;
+    if (calls == texts.size()) return false;
+    text = texts[calls++];
+    return true;
+  };
+  EXPECT_EQ(plain.runProgressDialog(step, true, 1), DialogResult::Finished);
+  EXPECT_EQ(out.str(), "Checking\nLoading 1 MB\nLoading 4 MB\nDone\xC3\xA9\n");
+  out.str("");
+  // Questions take the answer from the environment.
+  nx::test::ScopedEnv unset("AUTOUPDATE_ANSWER", nullptr);
+  EXPECT_EQ(plain.messageBox(L"Disk full\n", L"Error", Icon::Error, Buttons::Ok), Button::Ok);
+  EXPECT_EQ(plain.messageBox(L"a\nb", L"VELTRA UPDATE", Icon::Warning, Buttons::Ok), Button::Ok);
+  EXPECT_EQ(plain.messageBox(L"No version 1.", L"VELTRA UPDATE", Icon::Information, Buttons::Ok), Button::Ok);
+  EXPECT_EQ(plain.messageBox(L"Update?", L"VELTRA UPDATE", Icon::Question, Buttons::YesNo), Button::Yes);
+  // A text from a server cannot steer the terminal.
+  EXPECT_EQ(plain.messageBox(L"New version 1\x1b]0;x\x07\x9b"
+                             L"2J\tis available.",
+                             L"c", Icon::Question, Buttons::Ok),
+            Button::Ok);
+  EXPECT_EQ(out.str(),
+            "[error] Error: Disk full\n"
+            "[warning] VELTRA UPDATE: a\n  b\n"
+            "[information] VELTRA UPDATE: No version 1.\n"
+            "[question] VELTRA UPDATE: Update?\n"
+            "[question] c: New version 1?]0;x??2J is available.\n");
+  {
+    nx::test::ScopedEnv no("AUTOUPDATE_ANSWER", "NO");
+    EXPECT_EQ(plain.messageBox(L"Update?", L"c", Icon::Question, Buttons::YesNo), Button::No);
+    EXPECT_EQ(plain.messageBox(L"OK?", L"c", Icon::Information, Buttons::Ok), Button::Ok);
+  }
+  nx::test::ScopedEnv other("AUTOUPDATE_ANSWER", "maybe");
+  EXPECT_EQ(plain.messageBox(L"Update?", L"c", Icon::Question, Buttons::YesNo), Button::Yes);
 }
 
 }  // namespace
