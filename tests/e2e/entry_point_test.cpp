@@ -86,41 +86,34 @@ TEST_F(CommandResultsTest, EachCommandSaysWhatHappened) {
   publish(2);
   image("2.0", {"--module", "maps"});
   std::filesystem::create_directories(path("copy"));
-  std::filesystem::copy_file(install() + "/autoupdate.db", path("copy/autoupdate.db"));
+  std::filesystem::copy_file(install() + "/autoupdate.db", path("copy/autoupdate.db"));  // not initialised
   struct Row {
     std::vector<std::string> words;
     int status;
     std::string out, err;  // the start of stdout; the end of stderr
   };
+  const std::string error = "[error] Error: ", invalid = error + "Invalid arguments.\n", copy = path("copy");
   const std::vector<Row> rows = {
       {{"update"}, 0, "", "VELTRA 2.0 is up to date.\n"},
-      {{"update", "1.0"},
-       0,
-       "",
-       "[question] VELTRA UPDATE: Replace VELTRA 2.0 with the older version 1.0?\nKept VELTRA 2.0.\n"},
-      {{"install", "nosuch"}, 2, "", "[error] Error: Unknown module to install: nosuch\n"},
-      {{"-b", path("nowhere"), "repair"},
+      {{"update", "1.0"}, 0, "", "VELTRA 2.0 with the older version 1.0?\nKept VELTRA 2.0.\n"},
+      {{"install", "nosuch"}, 2, "", error + "Unknown module to install: nosuch\n"},
+      {{"-b", path("none"), "repair"},
        1,
        "",
-       "[error] Error: No VELTRA installation in " + path("nowhere") + ": it holds no autoupdate.db\n"},
-      {{"-b", path("copy"), "update"},
-       1,
-       "",
-       "[error] Error: VELTRA is not initialised in " + path("copy") +
-           " (no autoupdate.cfg): run autoupdate init LANG there first\n"},
+       "No VELTRA installation in " + path("none") + ": it holds no autoupdate.db\n"},
+      {{"-b", copy, "update"}, 1, "", copy + " (no autoupdate.cfg): run autoupdate init LANG there first\n"},
+      {{"modconfig", "unreg", "veltra"}, 2, "", error + "Can't del main module \"veltra\"\n"},
+      {{"frob"}, 1, "", invalid},
+      {{"-b"}, 1, "", invalid},
+      {{"modconfig", "reg"}, 1, "", invalid},
+      {{"-w", "W", "bootstrap"}, 1, "", invalid},
+      {{"Check"}, 1, "", invalid},
       {{"--help"}, 0, "usage: autoupdate [check]", ""},
-      {{"frob"}, 1, "", "[error] Error: Invalid arguments.\n"},
-      {{"-b"}, 1, "", "[error] Error: Invalid arguments.\n"},
-      {{"modconfig", "reg"}, 1, "", "[error] Error: Invalid arguments.\n"},
-      {{"-w", "W", "bootstrap"}, 1, "", "[error] Error: Invalid arguments.\n"},
-      {{"Check"}, 1, "", "[error] Error: Invalid arguments.\n"},
-      {{"modconfig", "unreg", "veltra"}, 2, "", "[error] Error: Can't del main module \"veltra\"\n"},
       {{"--version"}, 0, "autoupdate (VELTRA 2.0)\n", ""},
       {{"status", "--json"},
        0,
-       "{\"product\": \"VELTRA\", \"version\": \"2.0\", \"arch\": \"x86_64\", \"lang\": \"en\", \"modules\": "
-       "[\"maps\", "
-       "\"veltra\"], \"base_folder\": \"" +
+       R"({"product": "VELTRA", "version": "2.0", "arch": "x86_64", "lang": "en", "modules": )"
+       R"(["maps", "veltra"], "base_folder": ")" +
            install() + "/\"",
        ""},
   };
