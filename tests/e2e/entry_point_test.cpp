@@ -1,7 +1,11 @@
 // The updater's command line, folders, locks, settings and schedule, through
-// the real executable on a real installation.
+// the real executable on a real installation: what a user reads at the end
+// of each command, refusals that name their cause, help, status, and the
+// cause of a network failure.
 #include <chrono>
+#include <filesystem>
 
+#include "support/http_server.h"
 #include "support/update_fixture.h"
 
 namespace nx::test {
@@ -22,20 +26,6 @@ class EntryPointTest : public UpdateFixture {
   }
   std::string settingsFile() const { return writeFolder() + "/Config/autoupdate.settings"; }
 };
-
-TEST_F(EntryPointTest, UnknownCommandsAreRefusedWithoutALogLine) {
-  const std::vector<std::vector<std::string>> cases = {
-      {"frob"}, {"-b"}, {"modconfig", "reg"}, {"-w", "W", "bootstrap"}, {"Check"}};
-  for (const auto& words : cases) {
-    SCOPED_TRACE(words[0]);
-    ProgramResult r = autoupdate(words);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "[error] Error: Invalid arguments.\n");
-    const std::string name = words[0] == "-w" ? "W" : "VELTRA";
-    EXPECT_EQ(log(name).find("ERROR"), std::string::npos) << log(name);
-    EXPECT_NE(log(name).find("=== MiniLog closed."), std::string::npos);
-  }
-}
 
 TEST_F(EntryPointTest, CheckWithoutAScheduleStillLaunchesAndAFreshWriteFolderKeepsItsSettings) {
   // A fresh write folder: the check is due, and its day is kept afterwards.
@@ -89,31 +79,85 @@ TEST_F(EntryPointTest, ADeclinedOfferAdvancesTheDayOnlyWithTheRunFlag) {
   EXPECT_NE(r.err.find("[warning] VELTRA UPDATE: Update to version 3.1 is not available."), std::string::npos) << r.err;
 }
 
-TEST_F(EntryPointTest, InitAndModconfigChangeTheStateWithoutAServer) {
-  ProgramResult r = autoupdate({"modconfig", "reg", "maps"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(read(install() + "/autoupdate.cfg").find("\"maps\""), std::string::npos);
-  r = autoupdate({"modconfig", "unreg", "veltra"});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "[error] Error: Can't del main module \"veltra\"\n");
-  // (The other refusals of init and modconfig take this same way out.)
-  r = autoupdate({"init", "de", "-w", "W"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(read(install() + "/Config/lang.cfg"), "de");
-  EXPECT_EQ(read(install() + "/autoupdate.cfg"),
-            "{\n \"arch\": \"x86_64\",\n \"lang\": \"de\",\n \"modules\": [\n  \"veltra\"\n ]\n}\n");
-  EXPECT_TRUE(std::filesystem::exists(writeFolder("W") + "/autoupdate.cache"));  // seeded: nothing to hash later
+class CommandResultsTest : public UpdateFixture {};
+
+TEST_F(CommandResultsTest, EachCommandSaysWhatHappened) {
+  publish(1);
+  publish(2);
+  image("2.0", {"--module", "maps"});
+  std::filesystem::create_directories(path("copy"));
+  std::filesystem::copy_file(install() + "/autoupdate.db", path("copy/autoupdate.db"));  // not initialised
+  struct Row {
+    std::vector<std::string> words;
+    int status;
+    std::string out, err;  // the start of stdout; the end of stderr
+  };
+  const std::string error = "[error] Error: ", invalid = error + "Invalid arguments.\n", copy = path("copy");
+  const std::vector<Row> rows = {
+      {{"update"}, 0, "", "VELTRA 2.0 is up to date.\n"},
+      {{"update", "1.0"}, 0, "", "VELTRA 2.0 with the older version 1.0?\nKept VELTRA 2.0.\n"},
+      {{"install", "nosuch"}, 2, "", error + "Unknown module to install: nosuch\n"},
+      {{"-b", path("none"), "repair"},
+       1,
+       "",
+       "No VELTRA installation in " + path("none") + ": it holds no autoupdate.db\n"},
+      {{"-b", copy, "update"}, 1, "", copy + " (no autoupdate.cfg): run autoupdate init LANG there first\n"},
+      {{"modconfig", "unreg", "veltra"}, 2, "", error + "Can't del main module \"veltra\"\n"},
+      {{"frob"}, 1, "", invalid},
+      {{"-b"}, 1, "", invalid},
+      {{"modconfig", "reg"}, 1, "", invalid},
+      {{"-w", "W", "bootstrap"}, 1, "", invalid},
+      {{"Check"}, 1, "", invalid},
+      {{"--help"}, 0, "usage: autoupdate [check]", ""},
+      {{"--version"}, 0, "autoupdate (VELTRA 2.0)\n", ""},
+      {{"status", "--json"},
+       0,
+       R"({"product": "VELTRA", "version": "2.0", "arch": "x86_64", "lang": "en", "modules": )"
+       R"(["maps", "veltra"], "base_folder": ")" +
+           install() + "/\"",
+       ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.words[0] + (row.words.size() > 1 ? " " + row.words[1] : ""));
+    ProgramResult r = autoupdate(row.words);
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_EQ(r.out.substr(0, row.out.size()), row.out);
+    EXPECT_GE(r.err.size(), row.err.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), row.err.size())), row.err) << r.err;
+  }
+  ProgramResult applier = runProgram(build("applier"), {"--help"});
+  EXPECT_EQ(applier.status, 0);
+  EXPECT_EQ(applier.out.rfind("usage: applier", 0), 0u) << applier.out;
+
+  // A second updater that cannot take the lock neither rotates nor empties
+  // the log of the one holding it.
+  const std::string logs = writeFolder() + "/Logs/autoupdate.log";
+  {
+    LockHolder holder(writeFolder() + "/autoupdate.lock");
+    ASSERT_TRUE(holder.held());
+    const std::string before = read(logs);
+    autoupdate({"status"});
+    EXPECT_EQ(read(logs).rfind(before, 0), 0u);
+    EXPECT_NE(read(logs).find("=== MiniLog opened", before.size()), std::string::npos);
+  }
+  EXPECT_TRUE(std::filesystem::exists(logs + ".4"));
+  EXPECT_FALSE(std::filesystem::exists(logs + ".5"));
 }
 
-// (A busy instance lock is waited for in the update flow tests.)
-TEST_F(EntryPointTest, ABusyNamedLockIsWaitedFor) {
-  const std::string lock = path("cache/VELTRA/L");
-  std::filesystem::create_directories(path("cache/VELTRA"));
-  LockHolder holder(lock, "2");
-  ASSERT_TRUE(holder.held());
-  ProgramResult r = autoupdate({"update", "--lockname", "L"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("Waiting for DB lock..."), std::string::npos) << r.err;
+TEST_F(CommandResultsTest, ANetworkFailureNamesItsCauseAndTheLog) {
+  std::string closed;
+  {
+    HttpServer gone;
+    closed = gone.url("");
+  }
+  publish(1, closed);
+  image("1.0");
+  ProgramResult r = autoupdate({"update"});
+  EXPECT_NE(
+      r.err.find("[error] Error: Update server error: Service Unavailable (503)\n  could not connect to 127.0.0.1:"),
+      std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("; details in " + writeFolder() + "/Logs/autoupdate.log\n"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -39,13 +39,10 @@ class GtkWindowTest : public UpdateFixture {
     ::close(fd);
     if (pid > 0) ::waitpid(pid, nullptr, 0);
   }
-  // Waits until the product has started count times (the run is over then).
-  bool productStarted(const std::string& out, size_t count) const {
+  // Waits until the product has started (the run is over then).
+  bool productStarted(const std::string& out) const {
     for (int i = 0; i < 600; ++i) {
-      const std::string text = read(out);
-      size_t n = 0;
-      for (size_t at = text.find("VELTRA 1.0"); at != std::string::npos; at = text.find("VELTRA 1.0", at + 1)) ++n;
-      if (n >= count) return true;
+      if (read(out).find("VELTRA 1.0") != std::string::npos) return true;
       usleep(100000);
     }
     return false;
@@ -58,7 +55,7 @@ class GtkWindowTest : public UpdateFixture {
   }
 };
 
-TEST_F(GtkWindowTest, QuestionProgressCancelAndErrorBox) {
+TEST_F(GtkWindowTest, QuestionProgressAndCancel) {
   if (!fs::exists(build("autoupdate-gtk.so"))) GTEST_SKIP() << "GTK 3 was not found: the window module is not built";
   if (std::string missing = VirtualDisplay::missingTools(); !missing.empty()) GTEST_SKIP() << missing;
   if (::access("/usr/bin/gio", X_OK) != 0) GTEST_SKIP() << "/usr/bin/gio is missing (scripts/setup installs it)";
@@ -69,15 +66,11 @@ TEST_F(GtkWindowTest, QuestionProgressCancelAndErrorBox) {
   HttpServer server;
   publish(1, server.url("/repo"));
   publish(2, server.url("/repo"));
-  for (const auto& e : fs::recursive_directory_iterator(repo()))
-    if (e.is_regular_file())
-      server.serve("/repo/" + fs::relative(e.path(), repo()).generic_string(), read(e.path().string()));
-  std::vector<std::string> withheld;
+  server.serveFolder("/repo", repo());
   for (const char* file : {"data/items.txt", "data/quests.txt"}) {
     const std::string id = runProgram("/usr/bin/sha256sum", {examples() + "/product-v2/" + file}).out.substr(0, 64);
-    withheld.push_back("/repo/objects/" + id.substr(0, 2) + "/" + id);
+    server.stall("/repo/objects/" + id.substr(0, 2) + "/" + id);
   }
-  for (const std::string& object : withheld) server.stall(object);
   image("1.0", {"--desktop-entry", path("veltra.desktop")});
   const std::string before = read(install() + "/data/items.txt");
 
@@ -92,24 +85,9 @@ TEST_F(GtkWindowTest, QuestionProgressCancelAndErrorBox) {
   ASSERT_FALSE(window.empty()) << "no progress window; log:\n" << log();
   photograph(display, "progress");
   EXPECT_TRUE(display.press(window, "Escape"));
-  ASSERT_TRUE(productStarted(out, 1)) << read(out) << log();
+  ASSERT_TRUE(productStarted(out)) << read(out) << log();
   EXPECT_EQ(read(install() + "/data/items.txt"), before);
   EXPECT_NE(log().find("User cancelled"), std::string::npos) << log();
-
-  // Now the objects are gone for good: the download fails with an error box.
-  for (const std::string& object : withheld) server.serve(object, "gone", 404);
-  fs::remove(writeFolder() + "/Config/autoupdate.settings");  // the check is due again
-  launch(env, out);
-  window = display.waitForWindow("VELTRA UPDATE");
-  ASSERT_FALSE(window.empty()) << "no question; log:\n" << log();
-  EXPECT_TRUE(display.press(window, "Return"));
-  window = display.waitForWindow("Error");
-  ASSERT_FALSE(window.empty()) << "no error box; log:\n" << log();
-  photograph(display, "error");
-  EXPECT_TRUE(display.press(window, "Return"));
-  ASSERT_TRUE(productStarted(out, 2)) << read(out) << log();
-  EXPECT_EQ(read(install() + "/data/items.txt"), before);
-  EXPECT_NE(log().find("Caught an exception"), std::string::npos) << log();
 }
 
 // Without the module or a display the updater still asks, in plain lines,

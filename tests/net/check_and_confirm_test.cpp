@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -43,11 +44,9 @@ TEST_F(ConfirmTest, ANewerVersionIsOfferedUnderTheDialogAndAskedFor) {
   ASSERT_EQ(ui.dialogs.size(), 1u);
   const ScriptedUi::Dialog& dialog = ui.dialogs[0];
   EXPECT_TRUE(dialog.cancelAllowed);
-  EXPECT_EQ(dialog.periodMs, 100u);
   EXPECT_GT(dialog.texts.size(), 2u);
   EXPECT_EQ(dialog.texts[0], L"Checking for updates...");
   for (float p : dialog.progress) EXPECT_EQ(p, -1.0f);
-  EXPECT_EQ(dialog.result, ui::DialogResult::Finished);
   // The question's caption and text are checked on the real program.
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].buttons, ui::Buttons::YesNo);
@@ -101,7 +100,8 @@ TEST_F(ConfirmTest, TargetsPickBranchAndVersion) {
   EXPECT_EQ(ui.boxes.size(), 1u);
   updater->database.update_url = {server.url("/update/")};  // the branch is the last piece even when empty
   EXPECT_EQ(run(UpdateMode::Update, "beta:2.0"), 3);
-  EXPECT_EQ(server.requestsFor("/update/beta").size(), 4u);
+  const auto requests = server.requests();
+  EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](const auto& r) { return r.path == "/update/beta"; }), 4);
   EXPECT_TRUE(log.contains("INFO   : Forced branch: beta"));
   EXPECT_FALSE(versionMatches("1", "1.2"));
 }
@@ -115,21 +115,6 @@ TEST_F(ConfirmTest, AFailedCheckIsShownExceptInCheckMode) {
   EXPECT_EQ(run(UpdateMode::Update), -1);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, L"Update server error: Not Found (404)");  // as an error, the real program shows
-}
-
-TEST_F(ConfirmTest, CancelInTheDialogEndsAStalledCheck) {
-  server.stall(kPath);
-  ui.stepsBeforeUserEnd = 3;
-  EXPECT_EQ(run(UpdateMode::Repair), -1);  // returns only once the worker has ended
-  EXPECT_EQ(ui.dialogs.at(0).result, ui::DialogResult::Cancelled);
-  EXPECT_TRUE(ui.boxes.empty());  // the user's own Cancel is no failure to show
-  EXPECT_EQ(updater->cancelFlag.load(), 1u);
-
-  // Enter is not Cancel: the check goes on to its end.
-  offer({kInstalled, {"2026-02-01", "2.0"}});
-  ui.stepsBeforeUserEnd = 1;
-  ui.userEnd = ui::DialogResult::Accepted;
-  EXPECT_EQ(run(UpdateMode::Update), 1);
 }
 
 TEST(TransferLine, DoneTotalAndRate) {

@@ -22,17 +22,6 @@
 
 namespace nx::test {
 
-// A memory log that runs a hook on every finished line (on the thread that
-// logs it), so a test can act at a precise point of a run.
-class HookLog : public MemoryLog {
- public:
-  std::function<void(const std::string& line)> hook;
-  void writeLine(const std::string& line) override {
-    MemoryLog::writeLine(line);
-    if (hook) hook(line);
-  }
-};
-
 // One updater, with its own log and settings.
 struct DownloadRun {
   explicit DownloadRun(const std::wstring& writeFolder) : settings(writeFolder + L"/settings", log) {}
@@ -41,7 +30,7 @@ struct DownloadRun {
       if (updater->versions[i].version == version) return static_cast<int32_t>(i);
     return -1;
   }
-  HookLog log;
+  MemoryLog log;
   UpdaterSettings settings;
   std::unique_ptr<Autoupdater> updater = std::make_unique<Autoupdater>(log, settings);
 };
@@ -51,7 +40,7 @@ class DownloadTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(publishSample(1, repo()), 0);
     publishSecond();
-    ASSERT_EQ(installImage(repo(), "1.0", base(), "--module maps"), 0);
+    ASSERT_EQ(installImage(repo(), "1.0", base(), {"--module", "maps"}), 0);
     std::filesystem::create_directory(std::filesystem::path(write()));
     server.serveFolder("/repo", toUtf8(repo()));
   }

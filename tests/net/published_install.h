@@ -13,6 +13,7 @@
 #include "support/platform.h"
 #include "support/program_run.h"
 #include "support/shell.h"
+#include "support/update_fixture.h"
 
 namespace nx::test {
 
@@ -20,14 +21,7 @@ namespace nx::test {
 // stand-in programs (another one may stand in for the updater). Returns
 // publish's exit status.
 inline int publishSample(int v, const std::wstring& repo, const std::string& updater = standInProgram(true)) {
-  const std::string n = std::to_string(v);
-  const std::string examples = NX_SOURCE_DIR "/examples";
-  return runProgram(
-             NX_BUILD_DIR "/publish",
-             {"release", examples + "/release-v" + n + ".json", examples + "/product-v" + n, toUtf8(repo), "--base-url",
-              fileUrl(repo), "--add", "bin/applier=" + standInProgram(true), "--add", "bin/autoupdate=" + updater, "--add",
-               "bin/autoupdate-gtk.so=" + standInProgram(true)})
-      .status;
+  return publishRelease(v, toUtf8(repo), fileUrl(repo), standInProgram(true), updater, standInProgram(true)).status;
 }
 
 // SHA-256 of a file's content after gunzip (when it starts with the gzip
@@ -39,15 +33,10 @@ inline std::string contentDigest(const std::wstring& path) {
       .substr(0, 64);
 }
 
-// Installs a published version into target; options such as "--module maps".
+// Installs a published version into target; options such as "--module", "maps".
 inline int installImage(const std::wstring& repo, const std::string& version, const std::wstring& target,
-                        const std::string& options = "") {
-  std::vector<std::string> words = {"image", toUtf8(repo), version, toUtf8(target)};
-  for (size_t at = 0, end; at < options.size(); at = end + 1) {
-    end = std::min(options.find(' ', at), options.size());
-    if (end > at) words.push_back(options.substr(at, end - at));
-  }
-  return runProgram(NX_BUILD_DIR "/publish", words).status;
+                        const std::vector<std::string>& options = {}) {
+  return imageRelease(toUtf8(repo), version, toUtf8(target), options).status;
 }
 
 inline std::string fileText(const std::wstring& path) {

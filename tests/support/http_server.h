@@ -8,22 +8,12 @@
 // other path is 404. Connections are kept alive, so a client can fetch many
 // objects over one. Every request is recorded as received.
 //
-// RawServer: a plain socket that answers every connection with fixed bytes
-// and closes it, for responses no HTTP server would send.
-//
 //   HttpServer server;
 //   server.serve("/update/stable", reply);
 //   server.serveGzip("/objects/ab/ab12...", content);
 //   ... updater fetches server.url("/update/stable") ...
 //   EXPECT_EQ(server.requests().at(0).header("Pragma"), "no-cache");
 #include <httplib.h>  // on Windows: winsock2.h, and WSAStartup before main
-#ifndef _WIN32
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-#endif
 #include <zlib.h>
 
 #include <algorithm>
@@ -178,13 +168,6 @@ class HttpServer {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
   }
-  // The requests for one path, in order.
-  std::vector<ReceivedRequest> requestsFor(const std::string& path) const {
-    std::vector<ReceivedRequest> found;
-    for (const ReceivedRequest& r : requests())
-      if (r.path == path) found.push_back(r);
-    return found;
-  }
   // How many connections the requests came over.
   size_t connections() const {
     std::set<int> ports;
@@ -206,87 +189,6 @@ class HttpServer {
   bool stopping_ = false;
   std::map<std::string, Handler> routes_;
   std::vector<ReceivedRequest> requests_;
-};
-
-#ifdef _WIN32
-using RawSocket = SOCKET;
-inline RawSocket rawListener() { return ::WSASocketW(AF_INET, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT); }
-inline RawSocket rawAccept(RawSocket listener) { return ::accept(listener, nullptr, nullptr); }
-inline bool rawValid(RawSocket s) { return s != INVALID_SOCKET; }
-inline void rawClose(RawSocket s) { ::closesocket(s); }
-inline void rawQuietFor1s(RawSocket s) {
-  const DWORD ms = 1000;
-  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
-}
-constexpr int rawSendFlags = 0, rawShutWrite = SD_SEND, rawShutBoth = SD_BOTH;
-#else
-using RawSocket = int;
-inline RawSocket rawListener() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
-inline RawSocket rawAccept(RawSocket listener) { return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); }
-inline bool rawValid(RawSocket s) { return s >= 0; }
-inline void rawClose(RawSocket s) { ::close(s); }
-inline void rawQuietFor1s(RawSocket s) {
-  const timeval quiet{1, 0};
-  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &quiet, sizeof quiet);
-}
-constexpr int rawSendFlags = MSG_NOSIGNAL, rawShutWrite = SHUT_WR, rawShutBoth = SHUT_RDWR;
-#endif
-
-// Answers every connection with the same bytes, verbatim, once it has read
-// the request head (or the client stayed quiet for a second), then closes it.
-class RawServer {
- public:
-  explicit RawServer(std::string response) : response_(std::move(response)) {
-    listener_ = rawListener();
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (!rawValid(listener_) || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 16) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      throw std::runtime_error("raw test server: cannot listen on 127.0.0.1");
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { run(); });
-  }
-  // Shutting the listener down ends the accept the thread waits in.
-  ~RawServer() {
-    ::shutdown(listener_, rawShutBoth);
-#ifdef _WIN32
-    // Winsock's accept does not return on shutdown, only on close.
-    rawClose(listener_);
-    thread_.join();
-#else
-    thread_.join();
-    rawClose(listener_);
-#endif
-  }
-  RawServer(const RawServer&) = delete;
-  RawServer& operator=(const RawServer&) = delete;
-
-  std::string url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
- private:
-  void run() {
-    for (RawSocket client; rawValid(client = rawAccept(listener_)); rawClose(client)) {
-      rawQuietFor1s(client);
-      std::string head;
-      char buffer[4096];
-      for (int got; head.find("\r\n\r\n") == std::string::npos && (got = ::recv(client, buffer, sizeof buffer, 0)) > 0;)
-        head.append(buffer, static_cast<size_t>(got));
-      for (size_t sent = 0; sent < response_.size();) {
-        const int n = static_cast<int>(
-            ::send(client, response_.data() + sent, static_cast<int>(response_.size() - sent), rawSendFlags));
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
-      }
-      ::shutdown(client, rawShutWrite);
-    }
-  }
-
-  std::string response_;
-  RawSocket listener_{};
-  int port_ = 0;
-  std::thread thread_;
 };
 
 }  // namespace nx::test

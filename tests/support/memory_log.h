@@ -3,6 +3,7 @@
 // was logged. Elapsed time stands at `seconds` (zero unless a test moves it)
 // so lines compare exactly.
 #include <algorithm>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,9 +16,15 @@ class MemoryLog : public MiniLog {
  public:
   double seconds = 0;
   double elapsedSeconds() override { return seconds; }
+  // Runs on every finished line, on the thread that logs it, so a test can
+  // act at a precise point of a run.
+  std::function<void(const std::string& line)> hook;
   void writeLine(const std::string& line) override {
-    std::lock_guard<std::mutex> g(mutex_);
-    lines_.push_back(line);
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      lines_.push_back(line);
+    }
+    if (hook) hook(line);
   }
   // A copy, so the worker thread may keep logging meanwhile.
   std::vector<std::string> lines() const {

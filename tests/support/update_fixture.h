@@ -18,6 +18,28 @@
 
 namespace nx::test {
 
+// Publishes sample version v (1 or 2) of examples/ into repo with the real
+// publish program, served as baseUrl, with these programs as the release's
+// applier, updater and window module.
+inline ProgramResult publishRelease(int v, const std::string& repo, const std::string& baseUrl,
+                                    const std::string& applier, const std::string& updater, const std::string& gtk) {
+  const std::string n = std::to_string(v), examples = NX_SOURCE_DIR "/examples";
+  return runProgram(NX_BUILD_DIR "/publish",
+                    {"release", examples + "/release-v" + n + ".json", examples + "/product-v" + n, repo, "--base-url",
+                     baseUrl, "--add", "bin/applier=" + applier, "--add", "bin/autoupdate=" + updater, "--add",
+                     "bin/autoupdate-gtk.so=" + gtk});
+}
+
+// Installs a published version into target; options such as "--module", "maps".
+inline ProgramResult imageRelease(const std::string& repo, const std::string& version, const std::string& target,
+                                  const std::vector<std::string>& options = {}) {
+  std::vector<std::string> args{"image", repo, version, target};
+  args.insert(args.end(), options.begin(), options.end());
+  return runProgram(NX_BUILD_DIR "/publish", args);
+}
+
+// A whole update setting for tests that run the real programs (the comment
+// at the top of this file).
 class UpdateFixture : public ::testing::Test {
  protected:
   static std::string build(const std::string& name) { return std::string(NX_BUILD_DIR) + "/" + name; }
@@ -34,7 +56,6 @@ class UpdateFixture : public ::testing::Test {
   // (default: the repository as a file:// URL), with this build's applier
   // and updater (another updater program when given) as its applier files.
   void publish(int v, const std::string& baseUrl = "", const std::string& updater = "") {
-    const std::string n = std::to_string(v);
     // Compressing the programs of this build is most of a publish; objects
     // are named by their content, so every test may start from the objects
     // that earlier ones made (publish never rewrites an object it finds).
@@ -43,12 +64,8 @@ class UpdateFixture : public ::testing::Test {
     std::filesystem::create_directories(repo() + "/objects");
     std::filesystem::create_directories(shared);
     runProgram("/bin/cp", {"-alnT", shared, repo() + "/objects"});
-    ProgramResult r =
-        runProgram(build("publish"), {"release", examples() + "/release-v" + n + ".json", examples() + "/product-v" + n,
-                                      repo(), "--base-url", baseUrl.empty() ? "file://" + repo() : baseUrl, "--add",
-                                      "bin/applier=" + build("applier"), "--add",
-                                      "bin/autoupdate=" + (updater.empty() ? build("autoupdate") : updater), "--add",
-                                      "bin/autoupdate-gtk.so=" + gtkModule()});
+    ProgramResult r = publishRelease(v, repo(), baseUrl.empty() ? "file://" + repo() : baseUrl, build("applier"),
+                                     updater.empty() ? build("autoupdate") : updater, gtkModule());
     ASSERT_EQ(r.status, 0) << r.err;
     runProgram("/bin/cp", {"-alnT", repo() + "/objects", shared});
   }
@@ -61,9 +78,7 @@ class UpdateFixture : public ::testing::Test {
   }
   // An installation of a published version.
   void image(const std::string& version, const std::vector<std::string>& options = {}) {
-    std::vector<std::string> args{"image", repo(), version, install()};
-    args.insert(args.end(), options.begin(), options.end());
-    ProgramResult r = runProgram(build("publish"), args);
+    ProgramResult r = imageRelease(repo(), version, install(), options);
     ASSERT_EQ(r.status, 0) << r.err;
   }
 
@@ -90,6 +105,11 @@ class UpdateFixture : public ::testing::Test {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
   }
   std::string log(const std::string& name = "VELTRA") const { return read(writeFolder(name) + "/Logs/autoupdate.log"); }
+  static size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
 
   TempFolder dir;
 };
