@@ -245,7 +245,8 @@ TEST_F(UpdateFlowTest, AWholeRemovalKilledAtAnyStepIsFinishedByTheNextOne) {
   publish(1);
   // The installation's own updater may be among what was set aside: the
   // user runs one from elsewhere.
-  auto uninstallAll = [&](const Environment& more) {
+  auto uninstallAll = [&](Environment more) {
+    more.push_back({"AUTOUPDATE_ANSWER", "yes"});
     return runProgram(build("autoupdate"), {"--basedir", install(), "uninstall", "*"}, environment(more), 120);
   };
   for (int step = 1;; ++step) {
