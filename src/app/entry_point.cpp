@@ -300,7 +300,7 @@ int uninstallCommand(std::vector<std::wstring> words, const CommandLine& line, c
   if (words.size() == 2 && words[1] == L"--all") words[1] = L"*";
   const bool everything = words.size() == 2 && words[1] == L"*";
   try {
-    requireInstallation(baseFolder);
+    if (!interruptedChange(baseFolder)) requireInstallation(baseFolder);
   } catch (const std::exception& e) {
     reportException(log, e);
     return 1;
@@ -411,10 +411,13 @@ int runAutoupdate(const std::vector<std::wstring>& arguments) {
   }
   if (!updateFlow) instanceLock.reset();
 
-  // A base folder named on the command line is that installation or none.
+  // A base folder named on the command line is that installation or none
+  // (for uninstall also one that a killed change left set aside).
   std::wstring named;
+  const bool uninstalling = !line.words.empty() && line.words[0] == L"uninstall";
   if (!line.baseFolderArgument.empty() &&
-      !(sys::fullPath(line.baseFolderArgument, &named) && sys::exists(joinPath(named, L"autoupdate.db")))) {
+      !(sys::fullPath(line.baseFolderArgument, &named) &&
+        (sys::exists(joinPath(named, L"autoupdate.db")) || (uninstalling && interruptedChange(named))))) {
     reportException(log, std::runtime_error("No VELTRA installation in " + utf8(line.baseFolderArgument) +
                                             ": it holds no autoupdate.db"));
     return 1;

@@ -84,6 +84,14 @@ void finishRemoval(const std::wstring& baseFolder, const Database& database, con
 
 }  // namespace
 
+bool interruptedChange(const std::wstring& baseFolder) {
+  for (const wchar_t* name : {L"autoupdate.db", L"autoupdate.cfg"}) {
+    const std::wstring path = joinPath(baseFolder, name);
+    if (!sys::exists(path) && sys::exists(path + kAsideSuffix)) return true;
+  }
+  return false;
+}
+
 int uninstall(const std::vector<std::wstring>& words, const std::wstring& resolvedBase, const std::wstring& writeFolder,
               const std::wstring& tempFolder, MiniLog& log, bool runFlag, std::vector<std::wstring> forwardedOptions) {
   int result = 1;  // a failure before the installation is read

@@ -11,6 +11,11 @@
 
 namespace nx {
 
+// True when autoupdate.db or autoupdate.cfg of baseFolder is there only as
+// the copy a killed change of the applier set aside: uninstall settles such
+// an installation first.
+bool interruptedChange(const std::wstring& baseFolder);
+
 int uninstall(const std::vector<std::wstring>& words, const std::wstring& baseFolder, const std::wstring& writeFolder,
               const std::wstring& tempFolder, MiniLog& log, bool runFlag, std::vector<std::wstring> forwardedOptions);
 

@@ -227,7 +227,7 @@ TEST_F(UpdateFlowTest, AWholeRemovalKilledAtAnyStepIsFinishedByTheNextOne) {
   // The installation's own updater may be among what was set aside: the
   // user runs one from elsewhere.
   auto uninstallAll = [&](Environment more) {
-    more.emplace_back("AUTOUPDATE_ANSWER", "yes");
+    more.push_back({"AUTOUPDATE_ANSWER", "yes"});
     return runProgram(build("autoupdate"), {"--basedir", install(), "uninstall", "*"}, environment(more), 120);
   };
   for (int step = 1;; ++step) {
