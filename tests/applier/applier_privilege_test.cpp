@@ -62,13 +62,6 @@ class ApplierPrivilegeTest : public UpdateFixture {
                       120);
   }
 
-  // Every entry below root, without following links.
-  static std::vector<fs::path> entries(const std::string& root) {
-    std::vector<fs::path> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-      out.push_back(it->path());
-    return out;
-  }
   static struct stat status(const fs::path& p) {
     struct stat st {};
     ::lstat(p.c_str(), &st);
@@ -97,73 +90,42 @@ TEST_F(ApplierPrivilegeTest, AttacksOfTheInvokingUser) {
   struct Attack {
     const char* name;
     bool userOwned;
-    std::function<void()> asRoot;
-    std::string script;
     int code;
     const char* text;
+    std::string script;
+    std::function<void()> asRoot = {};
   };
+  const std::string wrongWrite = " \"$H\" \"$B/bin/applier\" \"$B\" ";
   const std::vector<Attack> attacks = {
-      {"the whole update under umask 077",
-       true,
-       {},
-       "umask 077; \"$B/bin/autoupdate\" update",
-       0,
-       "Update was applied successfully."},
-      {"a new module's folder under umask 077", true, {}, "umask 077;" + apply + " install maps", 0, ""},
-      {"the log through a link",
-       false,
-       {},
-       "mkdir \"$W/Logs\" && ln -s \"$O/secret\" \"$W/Logs/autoupdate.log\" &&" + apply,
-       0,
-       ""},
-      {"Logs is a link", false, {}, "ln -s \"$O\" \"$W/Logs\" &&" + apply, 0, ""},
-      {"the lock is a link",
-       false,
-       {},
-       "ln -s \"$O/nologin\" \"$W/autoupdate.lock\" &&" + apply + "; code=$?; rm \"$W/autoupdate.lock\"; exit $code",
-       11,
-       "cannot take the lock"},
-      {"the write folder is a link",
-       false,
-       {},
-       "ln -s \"$O\" \"$W.link\" && \"$H\" \"$B/bin/applier\" \"$B\" \"$W.link\" \"$S\" \"$ID\"",
-       10,
-       "is a symbolic link"},
-      {"the write folder is root's",
-       false,
-       {},
-       "\"$H\" \"$B/bin/applier\" \"$B\" \"$O\" \"$S\" \"$ID\"",
-       10,
-       "does not belong"},
-      {"a journal in the write folder",
-       false,
-       {},
+      {"the whole update under umask 077", true, 0, "applied successfully", "umask 077; \"$B/bin/autoupdate\" update"},
+      {"a new module's folder under umask 077", true, 0, "", "umask 077;" + apply + " install maps"},
+      {"the log through a link", false, 0, "",
+       "mkdir \"$W/Logs\" && ln -s \"$O/secret\" \"$W/Logs/autoupdate.log\" &&" + apply},
+      {"Logs is a link", false, 0, "", "ln -s \"$O\" \"$W/Logs\" &&" + apply},
+      {"the lock is a link", false, 11, "cannot take the lock",
+       "ln -s \"$O/nologin\" \"$W/autoupdate.lock\" &&" + apply + "; code=$?; rm \"$W/autoupdate.lock\"; exit $code"},
+      {"the write folder is a link", false, 10, "is a symbolic link",
+       "ln -s \"$O\" \"$W.link\" &&" + wrongWrite + "\"$W.link\" \"$S\" \"$ID\""},
+      {"the write folder is root's", false, 10, "does not belong", wrongWrite + "\"$O\" \"$S\" \"$ID\""},
+      {"a journal in the write folder", false, 0, "",
        "printf 'VELTRA applier journal 1\\nbase %s\\ncache keep\\nwrite " + itemsId +
            " 5 0 data/items.txt\\nend\\nrollback\\n' \"$B\" > \"$W/applier.journal\" &&" + apply +
-           " install \"$(printf 'x\\n00000.000 INFO   : forged')\"",
-       0,
-       ""},
-      {"a journal for another base folder", false,
+           " install \"$(printf 'x\\n00000.000 INFO   : forged')\""},
+      {"a journal for another base folder", false, 16, "damaged", apply,
        [&] {
          writeAll(install() + "/applier.journal",
                   "VELTRA applier journal 1\nbase " + outside + "\ncache keep\nremove secret\nend\nrollback\n");
-       },
-       apply, 16, "damaged"},
-      {"an object that links to a root-only file",
-       false,
-       {},
-       "rm " + object + " && ln -s \"$O/secret\" " + object + " &&" + apply,
-       13,
-       "missing"},
-      {"a forged file cache", false, forgeCache,
-       "cp \"" + path("forged.cache") + "\" \"$W/autoupdate.cache\" &&" + apply, 0, ""},
-      {"test hooks in a kept environment", false,
+       }},
+      {"an object that links to a root-only file", false, 13, "missing",
+       "rm " + object + " && ln -s \"$O/secret\" " + object + " &&" + apply},
+      {"a forged file cache", false, 0, "", "cp \"" + path("forged.cache") + "\" \"$W/autoupdate.cache\" &&" + apply,
+       forgeCache},
+      {"test hooks in a kept environment", false, 0, "", "true",
        [&] {
          ProgramResult run = runProgram(install() + "/bin/applier", {install(), writeFolder(), stagingFolder(), v2Id},
                                         {{"PKEXEC_UID", std::to_string(kUser)}, {"NX_APPLIER_TEST_HOOK", "crash:1"}});
          EXPECT_EQ(run.status, 0) << run.err;
-       },
-       "true", 0, ""},
+       }},
   };
   for (const Attack& attack : attacks) {
     SCOPED_TRACE(attack.name);
@@ -186,8 +148,9 @@ TEST_F(ApplierPrivilegeTest, AttacksOfTheInvokingUser) {
     EXPECT_FALSE(contains(log, sha256("root only\n"))) << log;
     // The user owns all that is left in the write folder, and the installation
     // keeps its owner, with permissions no umask took away.
-    for (const fs::path& p : entries(path("data"))) EXPECT_EQ(status(p).st_uid, kUser) << p;
-    for (const fs::path& p : entries(install())) {
+    for (const auto& e : fs::recursive_directory_iterator(path("data"))) EXPECT_EQ(status(e).st_uid, kUser) << e.path();
+    for (const auto& e : fs::recursive_directory_iterator(install())) {  // links not followed
+      const fs::path& p = e.path();
       struct stat st = status(p);
       EXPECT_EQ(st.st_uid, attack.userOwned ? kUser : 0) << p;
       EXPECT_EQ(st.st_mode & 0644, 0644u) << p;

@@ -1,33 +1,30 @@
 // What the applier refuses, and how: hostile databases, planted links,
 // missing and corrupt objects, a held lock, bad arguments, a damaged
 // journal. In every case the installation stays exactly as it was.
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <optional>
 
 #include "applier/applier_test_util.h"
 #include "io/handmade_zip.h"
+#include "support/lock_holder.h"
 
 namespace nx::test {
 namespace {
 
-class ApplierSafetyTest : public ::testing::Test {
+class ApplierSafetyTest : public ApplierTest {
  protected:
-  std::string path(const std::string& name) const { return toUtf8(dir.path()) + "/" + name; }
   void SetUp() override {
-    fs::create_directories(write);
+    staging = path("staging");
     fs::copy(rel.objects, staging, fs::copy_options::recursive);
-    rel.image("1.0", base, {"maps"});
+    fresh("1.0");
     before = snapshot(base);
-  }
-  ProgramResult apply(const std::string& id, const Environment& env = {}) {
-    return runProgram(NX_BUILD_DIR "/applier", {base, write, staging, id}, env);
   }
   // Stores bytes as an object of the staging folder; returns its id.
   std::string store(const std::string& bytes) {
     std::string id = sha256(bytes);
-    writeAll(staging + "/" + id.substr(0, 2) + "/" + id, bytes);
+    writeAll(object(id), bytes);
     return id;
   }
   // A database of version 9.0 whose main module has this file list.
@@ -47,9 +44,6 @@ class ApplierSafetyTest : public ::testing::Test {
                  "Applier failed (exit code " + std::to_string(code));
   }
 
-  Releases& rel = Releases::get();
-  TempFolder dir;
-  std::string base = path("base"), write = path("write"), staging = path("staging");
   Snapshot before;
 };
 
@@ -95,55 +89,54 @@ TEST_F(ApplierSafetyTest, PlantedLinksAreNeverWrittenOrDeletedThrough) {
   }
 }
 
+// Content is trusted only by its digest: a damaged object, even one that
+// unpacks to the listed length, changes nothing.
 TEST_F(ApplierSafetyTest, MissingOrCorruptObjectsChangeNothing) {
-  const std::string items = sha256(readAll(NX_SOURCE_DIR "/examples/product-v2/data/items.txt"));
-  const std::string object = staging + "/" + items.substr(0, 2) + "/" + items, good = readAll(object);
-  fs::remove(object);
-  expectUnchanged(apply(rel.v2Id), 13, "missing");
-  for (const std::string& bad : {good.substr(0, good.size() / 2), std::string("not gzip but plain, and wrong")}) {
-    writeAll(object, bad);
-    expectUnchanged(apply(rel.v2Id), 13, "corrupt");
+  const std::string items = readAll(NX_SOURCE_DIR "/examples/product-v2/data/items.txt");
+  const std::string itemsObject = object(sha256(items)), good = readAll(itemsObject);
+  const std::string db = object(rel.v2Id), dbBytes = readAll(db);
+  const std::string damaged = "\"data/items.txt\"";
+  const struct {
+    std::string file, bytes;  // "": no such file; "|": a pipe, which would block a reader that opens it
+    std::string text;
+  } cases[] = {
+      {itemsObject, "", damaged},
+      {itemsObject, "|", damaged},
+      {itemsObject, good.substr(0, good.size() / 2), damaged},
+      {itemsObject, "not gzip but plain, and wrong", damaged},
+      {itemsObject, gzipOf(deflatedMember("", std::string(items.size(), 'x'))), damaged},
+      {db, dbBytes + "x", "is corrupt"},
+      {db, gzipOf(deflatedMember("", "not a database")), "is corrupt"},  // refused before it is parsed
+      {db, "", "is missing"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes.substr(0, 20));
+    fs::remove(c.file);
+    if (c.bytes == "|") {
+      ASSERT_EQ(::mkfifo(c.file.c_str(), 0644), 0);
+    } else if (!c.bytes.empty()) {
+      writeAll(c.file, c.bytes);
+    }
+    expectUnchanged(apply(rel.v2Id), 13, c.text);
+    fs::remove(c.file);
+    writeAll(c.file, c.file == db ? dbBytes : good);
   }
-  fs::remove(object);
-  ASSERT_EQ(::mkfifo(object.c_str(), 0644), 0);  // would block a reader that opens it
-  expectUnchanged(apply(rel.v2Id), 13, "missing");
-  fs::remove(object);
-  writeAll(object, good);
-
-  const std::string db = staging + "/" + rel.v2Id.substr(0, 2) + "/" + rel.v2Id, dbBytes = readAll(db);
-  writeAll(db, dbBytes + "x");
-  expectUnchanged(apply(rel.v2Id), 13, "corrupt");
-  fs::remove(db);
-  expectUnchanged(apply(rel.v2Id), 13, "missing");
   expectUnchanged(apply(store("plain text, no zip")), 12, "new database cannot be read");
-  writeAll(db, dbBytes);
   EXPECT_EQ(apply(rel.v2Id).status, 0);
 }
 
 TEST_F(ApplierSafetyTest, AHeldLockMakesItWaitThenFail) {
-  // The holder keeps the lock for `ms` (or until killed) once it has printed
-  // "locked"; the shell before it prints the pid it hands on.
-  int pid = 0;
-  auto holdLock = [&](const char* ms) {
-    FILE* holder = popen(
-        ("echo $$; exec " NX_BUILD_DIR "/applier_lock_holder " + quoted(write + "/autoupdate.lock") + " " + ms).c_str(),
-        "re");
-    char line[32] = {};
-    EXPECT_TRUE(fgets(line, sizeof line, holder) && (pid = std::atoi(line)) > 0);
-    EXPECT_TRUE(fgets(line, sizeof line, holder) && line == std::string("locked\n"));
-    return holder;
-  };
-  FILE* holder = holdLock("30000");
+  std::optional<LockHolder> holder(std::in_place, write + "/autoupdate.lock");
+  ASSERT_TRUE(holder->held());
   auto start = std::chrono::steady_clock::now();
-  expectUnchanged(apply(rel.v2Id, {{"NX_APPLIER_TEST_LOCK_SECONDS", "3"}}), 11, "another updater holds the lock");
+  expectUnchanged(apply(rel.v2Id, {}, "", {{"NX_APPLIER_TEST_LOCK_SECONDS", "3"}}), 11,
+                  "another updater holds the lock");
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900)) << "a second between attempts";
-  if (pid > 0) ::kill(pid, SIGKILL);  // never 0: that would be this whole process group
-  pclose(holder);
 
-  holder = holdLock("1500");  // an updater on its way out
-  ProgramResult run = apply(rel.v2Id, {{"NX_APPLIER_TEST_LOCK_SECONDS", "5"}});
+  holder.emplace(write + "/autoupdate.lock", "1.5");  // an updater on its way out
+  ASSERT_TRUE(holder->held());
+  ProgramResult run = apply(rel.v2Id, {}, "", {{"NX_APPLIER_TEST_LOCK_SECONDS", "5"}});
   EXPECT_EQ(run.status, 0) << run.err;
-  pclose(holder);
 }
 
 TEST_F(ApplierSafetyTest, BadArgumentsAndADamagedJournal) {

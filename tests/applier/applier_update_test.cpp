@@ -1,7 +1,10 @@
 // The applier program run as a real process on installations made by the
-// real publish program: updates, repairs, module installs, uninstalls, and
-// runs killed or failing at every step.
+// real publish program: updates, repairs, module installs, uninstalls, runs
+// killed or failing at every step, recovery that checks digests, and every
+// file on the disk before a rename makes it count.
+#include <map>
 #include <set>
+#include <sstream>
 
 #include "applier/applier_test_util.h"
 #include "db/database.h"
@@ -11,44 +14,6 @@
 
 namespace nx::test {
 namespace {
-
-class ApplierTest : public ::testing::Test {
- protected:
-  std::string path(const std::string& name) const { return toUtf8(dir.path()) + "/" + name; }
-  void SetUp() override { fs::create_directories(write); }
-
-  // The applier on this installation; a hook is what NX_APPLIER_TEST_HOOK says.
-  ProgramResult run(std::vector<std::string> words, const std::string& hook) {
-    words.insert(words.begin(), {base, write});
-    return runProgram(NX_BUILD_DIR "/applier", words,
-                      hook.empty() ? Environment{} : Environment{{"NX_APPLIER_TEST_HOOK", hook}});
-  }
-  ProgramResult apply(const std::string& id, std::vector<std::string> extra = {}, const std::string& hook = "") {
-    extra.insert(extra.begin(), {staging, id});
-    return run(extra, hook);
-  }
-  ProgramResult uninstall(std::vector<std::string> modules, const std::string& hook = "") {
-    modules.insert(modules.begin(), {path("temp"), "uninstall"});
-    return run(modules, hook);
-  }
-  void fresh(const std::string& version, const std::vector<std::string>& modules = {"maps"}) {
-    fs::remove_all(base), fs::remove_all(write), fs::create_directories(write);
-    rel.image(version, base, modules);
-  }
-  // What `publish image` makes of the version: the exact installation.
-  Snapshot expected(const std::string& version, const std::vector<std::string>& modules = {"maps"}) {
-    std::string target = path("expected-" + std::to_string(++images));
-    rel.image(version, target, modules);
-    return snapshot(target);
-  }
-  bool journalLeft() const { return fs::exists(base + "/applier.journal"); }
-  std::string log(const char* name = "autoupdate.log") const { return readAll(write + "/Logs/" + name); }
-
-  Releases& rel = Releases::get();
-  TempFolder dir;
-  std::string base = path("base"), write = path("write"), staging = rel.objects;
-  int images = 0;
-};
 
 // With a module to install, and one the new version does not know, which is
 // only logged.
@@ -84,7 +49,7 @@ TEST_F(ApplierTest, UpdateReplacesAddsAndRemovesFilesAndWritesAValidCache) {
 }
 
 TEST_F(ApplierTest, RepairRewritesDamagedFilesAndTrustsOnlyAMatchingCache) {
-  rel.image("2.0", base, {"maps"});
+  fresh("2.0");
   ASSERT_EQ(apply(rel.v2Id).status, 0);  // writes the cache
   Snapshot good = snapshot(base);
   const std::string items = base + "/data/items.txt", content = readAll(items);
@@ -115,8 +80,9 @@ TEST_F(ApplierTest, ContentOfInstalledFilesIsCopiedWhenTheStoreLacksItsObject) {
   // store of an update may hold the database and only the objects of changed
   // files. Here: only the database.
   rel.image("1.0", base, {"maps"});
+  const std::string db = readAll(object(rel.v1Id));
   staging = path("store");
-  writeAll(staging + "/" + rel.v1Id.substr(0, 2) + "/" + rel.v1Id, readAll(rel.object(rel.v1Id)));
+  writeAll(object(rel.v1Id), db);
   fs::remove(base + "/data/items.txt");
   ProgramResult run = apply(rel.v1Id);  // a repair whose only missing content is nowhere
   EXPECT_EQ(run.status, 13) << run.err;
@@ -130,7 +96,7 @@ TEST_F(ApplierTest, ContentOfInstalledFilesIsCopiedWhenTheStoreLacksItsObject) {
 }
 
 TEST_F(ApplierTest, UninstallRemovesAModuleThenTheWholeProduct) {
-  rel.image("2.0", base, {"maps"});
+  fresh("2.0");
   ASSERT_EQ(apply(rel.v2Id).status, 0);
   ProgramResult run = uninstall({"maps"});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -180,7 +146,8 @@ TEST_F(ApplierTest, AKilledUpdateIsSettledByTheNextRun) {
 }
 
 // A failure at any step of the change puts the old installation back (or,
-// once the new one is complete, only leaves its clean-up for later).
+// once the new one is complete, only leaves its clean-up, and its journal,
+// for later).
 // Here the update also installs a module, so folders are made and go again.
 TEST_F(ApplierTest, AFailedStepRestoresThePreviousInstallation) {
   Snapshot v1 = expected("1.0", {}), v2 = expected("2.0");
@@ -195,7 +162,9 @@ TEST_F(ApplierTest, AFailedStepRestoresThePreviousInstallation) {
       continue;
     }
     ASSERT_EQ(run.status, 0) << run.err;
-    if (!contains(log(), "test hook")) break;                   // past the last step
+    if (!contains(log(), "test hook")) break;  // past the last step
+    // A clean-up cut short before the journal's own removal leaves the journal for the next run.
+    EXPECT_TRUE(journalLeft() || !contains(log(), "Clean-up after the update") || contains(log(), "update: journal:"));
     ASSERT_EQ(apply(rel.v2Id, {"install", "maps"}).status, 0);  // finishes a clean-up the failure cut short
     EXPECT_EQ(snapshot(base), v2);
     EXPECT_FALSE(journalLeft());
@@ -215,16 +184,6 @@ TEST_F(ApplierTest, AKilledUninstallAndAKilledRecoveryAreSettledToo) {
   EXPECT_EQ(snapshot(base), all);
   EXPECT_PRED2(contains, log("uninstall.log"), "Uninstall failed: test hook");
 
-  // Killed while replacing, with a new file damaged meanwhile: undone.
-  fresh("1.0");
-  ASSERT_EQ(apply(rel.v2Id, {}, "crash:11").status, 86);
-  ASSERT_PRED2(contains, readAll(base + "/applier.journal"), "\ncommit\n");
-  ASSERT_TRUE(fs::exists(base + "/veltra.sh.nxapply-new"));
-  writeAll(base + "/veltra.sh.nxapply-new", "damaged");
-  EXPECT_EQ(apply(std::string(64, '0')).status, 13);
-  EXPECT_EQ(snapshot(base), expected("1.0"));
-  EXPECT_PRED2(contains, log(), "The interrupted change is undone");
-
   // An update killed while it replaces files, then its recovery killed too.
   fresh("1.0");
   ASSERT_EQ(apply(rel.v2Id, {}, "crash:20").status, 86);
@@ -232,6 +191,64 @@ TEST_F(ApplierTest, AKilledUninstallAndAKilledRecoveryAreSettledToo) {
   EXPECT_EQ(apply(rel.v2Id, {}, "crash:2").status, 86);
   ASSERT_EQ(apply(rel.v2Id).status, 0);
   EXPECT_EQ(snapshot(base), expected("2.0"));
+}
+
+// Killed once it began replacing files, the change is finished by the next
+// run, in a base folder whose name holds a "%"; with a new file damaged
+// meanwhile (its size kept) it is undone instead, even when that undo is
+// killed too.
+TEST_F(ApplierTest, RecoveryFindsItsFolderAndChecksDigests) {
+  for (bool damage : {false, true}) {
+    SCOPED_TRACE(damage ? "damaged" : "intact");
+    base = path(damage ? "base" : "base%41");
+    fresh("1.0", {});
+    ASSERT_EQ(apply(rel.v2Id, {}, "crash:10").status, 86);
+    ASSERT_PRED2(contains, readAll(base + "/applier.journal"), "\ncommit\n");
+    int staged = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(base))
+      if (damage && entry.path().string().ends_with(".nxapply-new") && !staged++)
+        writeAll(entry.path(), std::string(fs::file_size(entry.path()), '?'));
+    // The undo killed part way is taken up again; what it restored stays.
+    if (damage) {
+      ASSERT_EQ(apply(std::string(64, '0'), {}, "crash:4").status, 86);
+    }
+    EXPECT_EQ(apply(std::string(64, '0')).status, 13);  // settles, then finds no such database
+    EXPECT_EQ(snapshot(base), expected(damage ? "1.0" : "2.0", {}));
+    EXPECT_FALSE(journalLeft());
+  }
+}
+
+// The journal, each new file and the new file cache are flushed (or the
+// whole file system synced) after they were made and before the rename that
+// makes them count; the commit mark is flushed before the first replacement.
+TEST_F(ApplierTest, EveryFileIsOnTheDiskBeforeItsRename) {
+  fresh("1.0");
+  const std::string tracer = NX_BUILD_DIR "/libsync_trace.so", trace = path("trace");
+  if (!fs::exists(tracer)) GTEST_SKIP() << "no sync tracer on this system";
+  ProgramResult run =
+      apply(rel.v2Id, {}, "",
+            {{"LD_PRELOAD", tracer}, {"NX_SYNC_TRACE", trace}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::map<std::string, bool> made;  // name -> flushed since it was made
+  std::set<std::string> renamed;
+  bool markFlushed = false;
+  std::istringstream lines(readAll(trace));
+  for (std::string what, from, to; lines >> what;) {
+    if (what == "syncfs") {
+      for (auto& entry : made) entry.second = true;
+      continue;
+    }
+    lines >> from;
+    if (what == "create") made[from] = false;
+    if (what == "fsync" && made.count(from)) made[from] = true;
+    if (what == "fsync" && from == "applier.journal") markFlushed = true;
+    if (what != "rename" || !(lines >> to) || !made.count(from)) continue;
+    EXPECT_TRUE(made[from]) << from << " became " << to << " before it was flushed";
+    EXPECT_TRUE(markFlushed || !from.ends_with(".nxapply-new")) << to << " replaced before the commit mark was flushed";
+    made.erase(from);
+    renamed.insert(to);
+  }
+  for (const char* name : {"applier.journal", "items.txt", "applier.cache"}) EXPECT_TRUE(renamed.count(name)) << name;
 }
 
 }  // namespace

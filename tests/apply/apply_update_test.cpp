@@ -34,11 +34,11 @@ std::pair<ErrorCode, std::string> failureOf(F&& f) {
   return {ErrorCode::NoError, "no failure"};
 }
 
-class ApplyTest : public ::testing::Test {
+class ApplyTest : public StageFolders {
  protected:
   ApplyTest() : settings(L"", log), updater(log, settings) {
     updater.baseFolder = fromUtf8(base);
-    updater.writeFolder = fromUtf8(root + "/write");
+    updater.writeFolder = fromUtf8(write);
     updater.stagingFolder = fromUtf8(staging);
     updater.selectedVersion.database_id = std::string(64, 'd');
   }
@@ -54,15 +54,11 @@ class ApplyTest : public ::testing::Test {
   }
   // The stage arguments after the program, one a line.
   std::string stageLines(const std::string& word, const std::vector<std::string>& more = {}) {
-    std::vector<std::string> words{word, base, root + "/write", staging, std::string(64, 'd')};
+    std::vector<std::string> words{word, base, write, staging, std::string(64, 'd')};
     words.insert(words.end(), more.begin(), more.end());
     return lines(words);
   }
 
-  TempFolder dir;
-  const std::string root = toUtf8(dir.path());
-  const std::string base = root + "/base";
-  const std::string staging = privateFolder(root + "/update");
   MemoryLog log;
   UpdaterSettings settings;
   Autoupdater updater;

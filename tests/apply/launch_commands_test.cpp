@@ -6,11 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
-
 #include "apply/process_start.h"
 #include "base/text.h"
+#include "stage_test_util.h"
 #include "support/memory_log.h"
 #include "support/platform.h"
 #include "support/temp_folder.h"
@@ -38,10 +36,7 @@ class LaunchTest : public ::testing::Test {
                        ".tmp' '" + out + "'\n");
     std::filesystem::permissions(std::filesystem::path(dir.file(rel)), std::filesystem::perms(0755));
   }
-  std::string waitFor(const std::wstring& rel) {
-    for (int i = 0; i < 2000 && dir.read(rel).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return dir.read(rel);
-  }
+  std::string waitFor(const std::wstring& rel) { return test::waitForFile(toUtf8(dir.file(rel))); }
   test::TempFolder dir;
   test::MemoryLog log;
 };

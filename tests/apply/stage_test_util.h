@@ -1,6 +1,8 @@
 #pragma once
 // Helpers for the hand-over tests: programs that record how they were started,
 // small update databases, private staging folders.
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <map>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include "io/handmade_zip.h"
 #include "io/io_test_util.h"
+#include "support/temp_folder.h"
 
 namespace nx::test {
 
@@ -60,5 +63,14 @@ inline std::string privateFolder(const std::string& path) {
   fs::permissions(path, fs::perms::owner_all);
   return path;
 }
+
+// Folders laid out as a user's: the installation, the write folder, and a
+// staging folder in the temp folder.
+class StageFolders : public ::testing::Test {
+ protected:
+  TempFolder dir;
+  const std::string root = toUtf8(dir.path()), base = root + "/base", write = root + "/data/VELTRA";
+  const std::string temp = root + "/cache/VELTRA", staging = privateFolder(temp + "/update");
+};
 
 }  // namespace nx::test

@@ -70,7 +70,7 @@ TEST(StageArguments, TooFewWordsOrABadIdEndEachStageWithItsCode) {
 // A staging folder as the first process leaves it: a copy of the updater,
 // the extracted applier and the new database; an installation whose launch
 // entry records its start.
-class BootstrapTest : public ::testing::Test {
+class BootstrapTest : public StageFolders {
  protected:
   void SetUp() override {
     fs::copy_file(NX_BUILD_DIR "/autoupdate", staging + "/autoupdate");
@@ -87,12 +87,6 @@ class BootstrapTest : public ::testing::Test {
     all.insert(all.end(), env.begin(), env.end());
     return runProgram(staging + "/autoupdate", words, all);
   }
-
-  TempFolder dir;
-  const std::string root = toUtf8(dir.path());
-  const std::string base = root + "/base";
-  const std::string write = root + "/data/VELTRA";
-  const std::string staging = privateFolder(root + "/cache/VELTRA/update");
 };
 
 TEST_F(BootstrapTest, TheApplierRunsElevatedThenTheProductStartsExitCodesAndMessages) {
@@ -163,7 +157,7 @@ TEST_F(BootstrapTest, NothingRunsFromAStagingFolderOthersCanChange) {
 
 // An installation, a hand-over file naming one version and a write folder
 // with an earlier log, for the continue stage run as a function.
-class ContinueTest : public ::testing::Test {
+class ContinueTest : public StageFolders {
  protected:
   void SetUp() override {
     writeDatabase(base + "/autoupdate.db", {{"version", "\"1.0\""}});
@@ -177,11 +171,6 @@ class ContinueTest : public ::testing::Test {
     return continueStage({L"p", L"continue", fromUtf8(base), fromUtf8(write), fromUtf8(staging), fromUtf8(id)}, 1);
   }
 
-  TempFolder dir;
-  const std::string root = toUtf8(dir.path());
-  const std::string base = root + "/base";
-  const std::string write = root + "/data/VELTRA";
-  const std::string staging = privateFolder(root + "/cache/VELTRA/update");
   ScriptedUi ui;
 };
 

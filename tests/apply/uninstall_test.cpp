@@ -16,7 +16,7 @@ namespace {
 using namespace test;
 using Words = std::vector<std::wstring>;
 
-class UninstallTest : public ::testing::Test {
+class UninstallTest : public StageFolders {
  protected:
   void SetUp() override {
     installation();
@@ -26,18 +26,14 @@ class UninstallTest : public ::testing::Test {
     writeDatabase(base + "/autoupdate.db", keys);
     writeAll(base + "/autoupdate.cfg", R"({"arch": "x86_64", "lang": "en", "modules": ["main", "maps"]})");
   }
+  // The applier records its arguments and exits with applierCode; -1: the applier is left as it is.
   int run(const Words& words, bool runFlag = false, int applierCode = 0) {
-    recorder(base + "/bin/fake_applier", root + "/applier.txt", applierCode);
+    if (applierCode >= 0) recorder(base + "/bin/fake_applier", root + "/applier.txt", applierCode);
     return uninstall(words, fromUtf8(base), fromUtf8(write), fromUtf8(temp), log, runFlag, {L"-w", L"W"});
   }
   std::string shown() const { return ui.boxes.empty() ? "" : toUtf8(ui.boxes.back().text); }
   bool applierRan() const { return fs::exists(root + "/applier.txt"); }
 
-  TempFolder dir;
-  const std::string root = toUtf8(dir.path());
-  const std::string base = root + "/base";
-  const std::string write = root + "/data/VELTRA";
-  const std::string temp = root + "/cache/VELTRA";
   MemoryLog log;
   ScriptedUi ui;
   ScopedEnv direct{"AUTOUPDATE_ELEVATE", nullptr};
@@ -84,24 +80,13 @@ TEST_F(UninstallTest, TheApplierGetsTheRequestAndDecidesTheExitCode) {
 
   // An applier that cannot be started.
   fs::remove(base + "/bin/fake_applier");
-  EXPECT_EQ(uninstall({L"uninstall", L"*"}, fromUtf8(base), fromUtf8(write), fromUtf8(temp), log, false, {}), 2);
+  EXPECT_EQ(run({L"uninstall", L"*"}, false, -1), 2);
   EXPECT_EQ(shown(), "RunAs: " + base + "/bin/fake_applier\nFAILED: No such file or directory");
   // A missing elevation helper is named, not the applier it would start.
-  recorder(base + "/bin/fake_applier", root + "/applier.txt");
-  {
-    ScopedEnv helper{"AUTOUPDATE_ELEVATE", "/nowhere/pkexec"};
-    EXPECT_EQ(uninstall({L"uninstall", L"*"}, fromUtf8(base), fromUtf8(write), fromUtf8(temp), log, false, {}), 2);
-  }
+  ScopedEnv helper{"AUTOUPDATE_ELEVATE", "/nowhere/pkexec"};
+  EXPECT_EQ(run({L"uninstall", L"*"}), 2);
   EXPECT_EQ(shown(), "RunAs: /nowhere/pkexec (the elevation helper for " + base +
                          "/bin/fake_applier)\nFAILED: No such file or directory");
-
-  // A whole removal killed once the database (and the applier) were set
-  // aside: the applier that was set aside is started to settle it.
-  for (const char* file : {"/autoupdate.db", "/autoupdate.cfg", "/bin/fake_applier"})
-    fs::rename(base + file, base + file + ".nxapply-old");
-  fs::remove(root + "/applier.txt");
-  EXPECT_EQ(uninstall({L"uninstall", L"*"}, fromUtf8(base), fromUtf8(write), fromUtf8(temp), log, false, {}), 0);
-  EXPECT_EQ(readAll(root + "/applier.txt"), lines({base, write, temp, "uninstall"}));
 }
 
 TEST_F(UninstallTest, WithRunTheProductStartsAfterwardsAndALaunchFailureKeepsTheApplierCode) {

@@ -9,15 +9,11 @@
 #include "sys/clock.h"
 #include "sys/lock.h"
 
-#ifndef NX_HOLD_LOCK_UNIT_MS
-#define NX_HOLD_LOCK_UNIT_MS 1000
-#endif
-
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
   if (nx::sys::tryLockFile(nx::fromUtf8(argv[1])) == nx::sys::invalidHandle) return std::puts("busy"), 1;
   std::puts("locked");
   std::fflush(stdout);
-  nx::sys::sleepMs(static_cast<uint32_t>(std::atof(argv[2]) * NX_HOLD_LOCK_UNIT_MS));
+  nx::sys::sleepMs(static_cast<uint32_t>(std::atof(argv[2]) * 1000));
   return 0;
 }

@@ -3,7 +3,7 @@
 // back on stdout, for tests that drive it as a person would.
 //
 //   ui_probe [--steps N] [--period MS] [--unknown] [--transfer] [--hold]
-//            [--no-cancel] [--throw-at N] [--status TEXT] [--question]
+//            [--no-cancel] [--throw-at N] [--question]
 //
 // The step's progress goes from 0 to 1 over N calls (default 20) every MS
 // milliseconds (default 50), or stays unknown with --unknown; --hold keeps the
@@ -31,7 +31,6 @@
 int main(int argc, char** argv) {
   int steps = 20, period = 50, throwAt = -1;
   bool unknown = false, transfer = false, hold = false, noCancel = false, question = false;
-  std::string status;
   const std::map<std::string, bool*> flags{{"--unknown", &unknown},
                                            {"--transfer", &transfer},
                                            {"--hold", &hold},
@@ -44,15 +43,13 @@ int main(int argc, char** argv) {
       *flags.at(a) = true;
     } else if (numbers.count(a) && i + 1 < argc) {
       *numbers.at(a) = std::atoi(argv[++i]);
-    } else if (a == "--status" && i + 1 < argc) {
-      status = argv[++i];
     } else {
       std::cerr << "ui_probe: unknown argument " << a << "\n";
       return 2;
     }
   }
   steps = std::max(1, steps);
-  if (status.empty()) status = transfer ? "Downloading updates..." : "Checking for updates...";
+  const std::string status = transfer ? "Downloading updates..." : "Checking for updates...";
 
   std::cout << "ui_probe pid " << ::getpid() << std::endl;
   int call = 0;
