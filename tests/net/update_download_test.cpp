@@ -1,7 +1,6 @@
 // The download of a published version from a loopback mirror into the
 // staging folder's object store, and the failures of single objects.
 #include <gtest/gtest.h>
-#include "support/planted_files.h"
 
 #include <random>
 #include <thread>
@@ -11,6 +10,7 @@
 #include "io/zip_archive.h"
 #include "net/download_fixture.h"
 #include "net/object_store.h"
+#include "support/planted_files.h"
 
 namespace nx::test {
 namespace {

@@ -115,9 +115,7 @@ void clearReadOnly(const std::wstring& path, DWORD attributes) {
 
 Handle openFolder(const std::wstring& path) { return openFolderAt(win32::systemPath(path), false); }
 
-Handle openFolderNoLink(const std::wstring& path) {
-  return openFolderAt(win32::withoutTrailingSeparators(path), true);
-}
+Handle openFolderNoLink(const std::wstring& path) { return openFolderAt(win32::withoutTrailingSeparators(path), true); }
 
 Handle openSubfolder(Handle folder, const std::wstring& name) {
   std::wstring path;
