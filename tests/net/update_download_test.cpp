@@ -1,7 +1,6 @@
 // The download of a published version from a loopback mirror into the
 // staging folder's object store, and the failures of single objects.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <random>
 
@@ -10,6 +9,7 @@
 #include "io/zip_archive.h"
 #include "net/download_fixture.h"
 #include "net/object_store.h"
+#include "support/planted_files.h"
 
 namespace nx::test {
 namespace {
@@ -130,11 +130,12 @@ TEST_F(ObjectTest, EachBrokenMirrorIsLoggedAndTheOneThatWorksStaysFirst) {
 TEST_F(ObjectTest, MirrorsOfAServerAreServersAndALocalMirrorIsReadOnlyFromRegularFiles) {
   // Each attempt must end: one that opened the FIFO would hang until the
   // test's time-out.
+  NX_POSIX_ONLY("a FIFO");
   const std::string a = randomBytes(1000, 4), id = sha256(a);
   const std::string local = toUtf8(folder.file(L"local")), plain = toUtf8(folder.file(L"plain"));
   fs::create_directories(local + "/" + id.substr(0, 2));
   fs::create_directories(plain + "/" + id.substr(0, 2));
-  ASSERT_EQ(::mkfifo((local + objectUrlPath(id)).c_str(), 0600), 0);
+  ASSERT_TRUE(makeFifo(fromUtf8(local + objectUrlPath(id))));
   writeText(fromUtf8(plain + objectUrlPath(id)), a);
   server.redirect("/r" + objectUrlPath(id), "file://" + plain + objectUrlPath(id));
   ASSERT_FALSE(updater->isObjectCached(store(), id));

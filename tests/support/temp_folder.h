@@ -33,7 +33,9 @@ class TempFolder {
 
   const std::wstring& path() const { return path_; }
   // The path of an entry inside the folder.
-  std::wstring file(const std::wstring& name) const { return path_ + L"/" + name; }
+  std::wstring file(const std::wstring& name) const {
+    return path_ + static_cast<wchar_t>(std::filesystem::path::preferred_separator) + name;
+  }
   // Whole contents of an entry (empty when missing), and writing them.
   std::string read(const std::wstring& name) const {
     std::ifstream in(std::filesystem::path(file(name)), std::ios::binary);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/lock_holder.h"
+#include "support/platform.h"
 #include "support/program_run.h"
 #include "support/temp_folder.h"
 
@@ -42,7 +43,11 @@ inline ProgramResult imageRelease(const std::string& repo, const std::string& ve
 // at the top of this file).
 class UpdateFixture : public ::testing::Test {
  protected:
-  static std::string build(const std::string& name) { return std::string(NX_BUILD_DIR) + "/" + name; }
+  // A file of the build; a program by its name without ".exe" on Windows too.
+  static std::string build(const std::string& name) {
+    const std::string file = std::string(NX_BUILD_DIR) + "/" + name;
+    return std::filesystem::exists(file + exeSuffix) ? file + exeSuffix : file;
+  }
   static std::string examples() { return std::string(NX_SOURCE_DIR) + "/examples"; }
 
   std::string root() const { return std::filesystem::path(dir.path()).string(); }

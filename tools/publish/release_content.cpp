@@ -27,8 +27,15 @@ struct Listing {
   std::vector<std::pair<std::string, std::wstring>>& out;
 };
 
+// Both separators count: a resolved path may use either.
+std::wstring slashed(std::wstring path) {
+  std::replace(path.begin(), path.end(), L'\\', L'/');
+  return path;
+}
+
 bool isInside(const std::wstring& real, const std::wstring& root) {
-  return real.starts_with(root) || real + L"/" == root;
+  const std::wstring a = slashed(real), b = slashed(root);
+  return a.starts_with(b) || a + L"/" == b;
 }
 
 void listInto(const std::wstring& folder, const std::string& prefix, int depth, Listing& listing) {

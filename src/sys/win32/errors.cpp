@@ -6,7 +6,12 @@
 
 namespace nx::sys {
 
-uint32_t lastError() { return ::GetLastError(); }
+// A missing folder on the way (3) is a missing file, as POSIX says ENOENT
+// for both: the code above asks for fileNotFound alone.
+uint32_t lastError() {
+  const DWORD code = ::GetLastError();
+  return code == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : code;
+}
 void setLastError(uint32_t code) { ::SetLastError(code); }
 
 std::string errorMessage(uint32_t code) {

@@ -115,6 +115,8 @@ void clearReadOnly(const std::wstring& path, DWORD attributes) {
 
 Handle openFolder(const std::wstring& path) { return openFolderAt(win32::systemPath(path), false); }
 
+Handle openFolderNoLink(const std::wstring& path) { return openFolderAt(win32::withoutTrailingSeparators(path), true); }
+
 Handle openSubfolder(Handle folder, const std::wstring& name) {
   std::wstring path;
   if (!entryPath(folder, name, &path)) return invalidHandle;
@@ -188,6 +190,120 @@ Handle createFileAt(Handle folder, const std::wstring& name, bool /*executable: 
   return wrap(h);
 }
 
+bool handleEntryInfo(Handle h, EntryInfo* info) {
+  *info = EntryInfo{};
+  BY_HANDLE_FILE_INFORMATION data;
+  if (!::GetFileInformationByHandle(handle(h), &data)) return false;
+  if (redirects(data.dwFileAttributes)) {
+    info->type = EntryType::link;
+  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    info->type = EntryType::folder;
+  } else {
+    info->type = EntryType::file;
+    info->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    info->executable = true;
+  }
+  info->writeTime = win32::fileTimeValue(data.ftLastWriteTime);
+  info->links = data.nNumberOfLinks;
+  // Owners and permission bits stay 0: access here is the folder's
+  // inherited rules, and every process acts as user 0 (see invokingUser).
+  ::SetLastError(0);
+  return true;
+}
+
+namespace {
+
+// Opens or creates a file below the folder, never through a reparse point,
+// and checks that a plain file with one name was opened; *created tells
+// whether it was made now.
+Handle openOrCreateAt(Handle folder, const std::wstring& name, DWORD access, DWORD share, bool* created) {
+  *created = false;
+  std::wstring path;
+  if (!entryPath(folder, name, &path)) return invalidHandle;
+  if (isReparsePoint(path)) return failHandle(linkRefused);
+  HANDLE h = ::CreateFileW(path.c_str(), access, share, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return invalidHandle;
+  *created = ::GetLastError() != ERROR_ALREADY_EXISTS;
+  BY_HANDLE_FILE_INFORMATION info;
+  DWORD refused = 0;
+  if (!::GetFileInformationByHandle(h, &info))
+    refused = ::GetLastError();
+  else if (redirects(info.dwFileAttributes))
+    refused = linkRefused;
+  else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || ::GetFileType(h) != FILE_TYPE_DISK ||
+           info.nNumberOfLinks != 1)
+    refused = ERROR_INVALID_PARAMETER;
+  if (refused) {
+    ::CloseHandle(h);
+    return failHandle(refused);
+  }
+  ::SetLastError(0);
+  return wrap(h);
+}
+
+}  // namespace
+
+Handle openAppendAt(Handle folder, const std::wstring& name, uint32_t /*mode*/, bool* created) {
+  // Append-only access: every write lands at the end, as O_APPEND does.
+  return openOrCreateAt(folder, name, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, created);
+}
+
+Handle lockFileAt(Handle folder, const std::wstring& name, bool* created) {
+  // Shared with nobody: a second open, from any process, fails with 32 (the
+  // sharing violation) while the handle stays open.
+  return openOrCreateAt(folder, name, GENERIC_READ | GENERIC_WRITE, 0, created);
+}
+
+bool listEntries(Handle folder, std::vector<std::wstring>* names) {
+  names->clear();
+  std::wstring path;
+  if (!folderPath(folder, &path)) return false;
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW((path + L"*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..") names->push_back(name);
+  } while (::FindNextFileW(find, &data));
+  const DWORD error = ::GetLastError();
+  ::FindClose(find);
+  if (error != ERROR_NO_MORE_FILES) return failWith(error);
+  ::SetLastError(0);
+  return true;
+}
+
+bool renameBetween(Handle from, const std::wstring& fromName, Handle to, const std::wstring& toName) {
+  std::wstring a, b;
+  if (!entryPath(from, fromName, &a) || !entryPath(to, toName, &b)) return false;
+  WIN32_FILE_ATTRIBUTE_DATA target;
+  if (attributesOf(b, &target) && !(target.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    clearReadOnly(b, target.dwFileAttributes);
+  return ::MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool setOwner(Handle, uint32_t, uint32_t) { return true; }
+bool setMode(Handle, uint32_t) { return true; }
+
+std::wstring handlePath(Handle h, const std::wstring& name) {
+  std::wstring path;
+  if (name.empty()) {
+    if (!folderPath(h, &path)) return {};
+    path.pop_back();
+    return path;
+  }
+  return entryPath(h, name, &path) ? path : std::wstring();
+}
+
+// Elevation here is the system's own (runas): the process acts for the user
+// who started it, and user numbers do not exist; every process is user 0.
+uint32_t invokingUser() { return 0; }
+uint32_t effectiveUser() { return 0; }
+bool elevatedForOtherUser() { return false; }
+
+// The system writes back on its own schedule; syncFileSystem flushes.
+void startWriteback(Handle) {}
+
 bool handleInfo(Handle file, uint64_t* size, uint64_t* writeTime) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(handle(file), &info)) return false;
@@ -221,7 +337,9 @@ bool deleteAt(Handle folder, const std::wstring& name) {
   return ::DeleteFileW(path.c_str()) != 0;
 }
 
-bool createSubfolder(Handle folder, const std::wstring& name) {
+// Permission bits do not exist here: the folder takes the access rules its
+// parent passes on.
+bool createSubfolder(Handle folder, const std::wstring& name, uint32_t /*mode*/) {
   std::wstring path;
   if (!entryPath(folder, name, &path)) return false;
   return ::CreateDirectoryW(path.c_str(), nullptr) != 0;

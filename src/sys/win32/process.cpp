@@ -69,7 +69,10 @@ bool startProcess(const std::vector<std::wstring>& argv, bool wait, uint32_t* ex
   return true;
 }
 
-bool runElevated(const std::vector<std::wstring>& argv, uint32_t* exitCode) {
+// The POSIX helpers (pkexec, sudo) do not exist here: elevation is runas,
+// and only a stand-in named by AUTOUPDATE_ELEVATE (the tests' refusing
+// helper) is put in front.
+bool runElevated(const std::vector<std::wstring>& argv, const std::vector<std::string>&, uint32_t* exitCode) {
   if (argv.empty()) return win32::failWith(ERROR_INVALID_PARAMETER);
   const std::string helper = environment("AUTOUPDATE_ELEVATE");
   if (helper.empty()) return shellRunAs(argv, exitCode);
@@ -83,6 +86,13 @@ bool runElevated(const std::vector<std::wstring>& argv, uint32_t* exitCode) {
   if (exitCode) *exitCode = code;
   return true;
 }
+
+// Windows always asks through runas: whether the user could write is not
+// the question there.
+bool userCanWrite(const std::wstring&) { return false; }
+
+// The updater is a windowed program: no terminal to ask a password in.
+bool inputIsTerminal() { return false; }
 
 std::string environment(const char* name) {
   // The wide environment holds every value as it is; the narrow one is in

@@ -20,4 +20,6 @@ Button TerminalBackend::messageBox(const std::wstring& text, const std::wstring&
   return plain.messageBox(text, caption, icon, buttons);
 }
 
+void TerminalBackend::resultLine(const std::wstring& text) { PlainBackend().resultLine(text); }
+
 }  // namespace nx::ui
