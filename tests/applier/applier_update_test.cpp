@@ -7,17 +7,13 @@
 #include <sstream>
 
 #include "applier/applier_test_util.h"
-#include "db/database.h"
-#include "db/install_state.h"
-#include "net/file_cache.h"
-#include "sys/files.h"
 
 namespace nx::test {
 namespace {
 
 // With a module to install, and one the new version does not know, which is
 // only logged.
-TEST_F(ApplierTest, UpdateReplacesAddsAndRemovesFilesAndWritesAValidCache) {
+TEST_F(ApplierTest, UpdateReplacesAddsAndRemovesFiles) {
   rel.image("1.0", base);
   writeAll(write + "/Logs/autoupdate.log", "earlier line\n");
   ProgramResult run = apply(rel.v2Id, {"install", "maps", "nosuchmodule"});
@@ -27,18 +23,6 @@ TEST_F(ApplierTest, UpdateReplacesAddsAndRemovesFilesAndWritesAValidCache) {
   EXPECT_EQ(log().rfind("earlier line\n", 0), 0u) << "the log is appended to";
   EXPECT_PRED2(contains, log(), "Version 2.0 is installed");
   EXPECT_PRED2(contains, log(), "Unknown module to install: nosuchmodule");
-
-  // The cache vouches for every file of the new version with its real size and time.
-  Database db;
-  loadDatabaseCore(kInvalidStructure, db, fromUtf8(base + "/autoupdate.db"), fromUtf8(base + "/autoupdate.cfg"));
-  loadFileLists(db, fromUtf8(base + "/autoupdate.db"));
-  ASSERT_TRUE(readFileCache(fromUtf8(write + "/autoupdate.cache"), db));
-  ASSERT_EQ(db.files.size(), 10u);
-  for (const auto& [p, r] : db.files) {
-    sys::FileInfo info;
-    ASSERT_TRUE(sys::fileInfo(fromUtf8(base + "/" + p), &info)) << p;
-    EXPECT_TRUE(r.local_hash == r.hash && r.local_size == info.size && r.local_time == info.writeTime) << p;
-  }
 
   // Again, with the bare "install" a stage hands on: nothing to do, nothing rewritten.
   auto before = fs::last_write_time(base + "/data/items.txt");
@@ -83,14 +67,9 @@ TEST_F(ApplierTest, ContentOfInstalledFilesIsCopiedWhenTheStoreLacksItsObject) {
   const std::string db = readAll(object(rel.v1Id));
   staging = path("store");
   writeAll(object(rel.v1Id), db);
-  fs::remove(base + "/data/items.txt");
-  ProgramResult run = apply(rel.v1Id);  // a repair whose only missing content is nowhere
-  EXPECT_EQ(run.status, 13) << run.err;
-  EXPECT_PRED2(contains, run.err, "missing");
-  writeAll(base + "/data/items.txt", readAll(NX_SOURCE_DIR "/examples/product-v1/data/items.txt"));
   // bin/autoupdate holds the same content as bin/applier: copied from there, executable again.
   fs::remove(base + "/bin/autoupdate");
-  run = apply(rel.v1Id);
+  ProgramResult run = apply(rel.v1Id);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(snapshot(base), expected("1.0"));
 }
@@ -171,13 +150,7 @@ TEST_F(ApplierTest, AFailedStepRestoresThePreviousInstallation) {
   }
 }
 
-TEST_F(ApplierTest, AKilledUninstallAndAKilledRecoveryAreSettledToo) {
-  for (int step : {2, 5, 9}) {
-    fresh("2.0");
-    EXPECT_EQ(uninstall({"maps"}, "crash:" + std::to_string(step)).status, 86);
-    ASSERT_EQ(uninstall({"maps"}).status, 0);
-    EXPECT_EQ(snapshot(base), expected("2.0", {})) << "step " << step;
-  }
+TEST_F(ApplierTest, AFailedUninstallAndAKilledRecovery) {
   fresh("2.0");  // a failed uninstall removes nothing and says so in its report
   Snapshot all = snapshot(base);
   EXPECT_EQ(uninstall({"maps"}, "fail:4").status, 15);

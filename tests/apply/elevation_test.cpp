@@ -20,7 +20,6 @@ TEST(Elevation, HelperFollowsRightsAndSession) {
       {"", false, false, true, sudo},            // a console or ssh
       {"", false, false, false, direct},         // nobody to ask: the applier names what fails
       {"/opt/ask", true, false, false, chosen},  // chosen by hand, even where not needed
-      {"/opt/ask", false, true, true, chosen},
   };
   for (const Case& c : cases)
     EXPECT_EQ(elevationHelper({c.requested, c.canWrite, c.graphical, c.terminal}), c.helper)

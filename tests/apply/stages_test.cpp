@@ -4,13 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "apply/stage_arguments.h"
-#include "db/module_set.h"
 #include "net/object_store.h"
 #include "stage_test_util.h"
-#include "support/lock_holder.h"
 #include "support/platform.h"
 #include "support/program_run.h"
 #include "support/scripted_ui.h"
@@ -43,13 +39,6 @@ TEST(StageArguments, SixWordsAreEnoughAndInstallNeedsAModule) {
   EXPECT_EQ(readStageArguments(words, 1).installModules, (std::vector<std::string>{"maps"}));
   words.push_back(L"music");
   EXPECT_EQ(readStageArguments(words, 1).installModules, (std::vector<std::string>{"maps", "music"}));
-  words[6] = L"instal";
-  EXPECT_TRUE(readStageArguments(words, 1).installModules.empty());
-
-  // Only modules the installation lacks are installed.
-  Database installed;
-  installed.modules = {{"main", true}, {"maps", false}};
-  EXPECT_EQ(modulesToInstall({"main", "maps", "music"}, installed), (std::vector<std::string>{"maps", "music"}));
 }
 
 TEST(StageArguments, TooFewWordsOrABadIdEndEachStageWithItsCode) {
@@ -60,11 +49,7 @@ TEST(StageArguments, TooFewWordsOrABadIdEndEachStageWithItsCode) {
     EXPECT_EQ(continueStage(words, 1), 113);
   }
   ASSERT_EQ(ui.boxes.size(), 4u);
-  for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(ui.boxes[i].text, L"Invalid arguments.");
-    EXPECT_EQ(ui.boxes[i].caption, i % 2 ? L"VELTRA Update Continue" : L"VELTRA Update Bootstrap");
-    EXPECT_EQ(ui.boxes[i].icon, ui::Icon::Error);
-  }
+  EXPECT_EQ(ui.boxes[3].text + L"|" + ui.boxes[3].caption, L"Invalid arguments.|VELTRA Update Continue");
 }
 
 // A staging folder as the first process leaves it: a copy of the updater,
@@ -146,63 +131,6 @@ TEST_F(BootstrapTest, NothingRunsFromAStagingFolderOthersCanChange) {
   EXPECT_EQ(r.status, 111);
   EXPECT_EQ(r.err.rfind("[error] VELTRA Update Bootstrap: Unsafe temp directory \"" + staging + "\"", 0), 0u) << r.err;
   EXPECT_FALSE(fs::exists(root + "/applier.txt"));
-
-  fs::permissions(staging, fs::perms::owner_all);
-  fs::remove(objectPath(fromUtf8(staging), kId));
-  r = bootstrap();
-  EXPECT_EQ(r.status, 111);
-  EXPECT_NE(r.err.find("parse_db_core"), std::string::npos) << r.err;
-  EXPECT_FALSE(fs::exists(root + "/applier.txt"));
-}
-
-// An installation, a hand-over file naming one version and a write folder
-// with an earlier log, for the continue stage run as a function.
-class ContinueTest : public StageFolders {
- protected:
-  void SetUp() override {
-    writeDatabase(base + "/autoupdate.db", {{"version", "\"1.0\""}});
-    writeAll(base + "/autoupdate.cfg", R"({"arch": "x86_64", "lang": "en", "modules": ["main"]})");
-    writeAll(staging + "/_update_info", R"({"download_url": ["file:///nowhere"], "versions": [{"version": "2.0", )"
-                                        R"("timestamp": "t2", "database_id": ")" +
-                                            kId + R"(", "database_size": 100}]})");
-    writeAll(write + "/Logs/autoupdate.log", "earlier run\n");
-  }
-  int run(const std::string& id) {
-    return continueStage({L"p", L"continue", fromUtf8(base), fromUtf8(write), fromUtf8(staging), fromUtf8(id)}, 1);
-  }
-
-  ScriptedUi ui;
-};
-
-TEST_F(ContinueTest, ABusyLockIsWaitedForUntilTheUserCancels) {
-  // Another updater holds the write folder's lock.
-  test::LockHolder holder(write + "/autoupdate.lock", "2");
-  ASSERT_TRUE(holder.held());
-  ui.stepsBeforeUserEnd = 2;
-  EXPECT_EQ(run(kId), 113);
-  ASSERT_EQ(ui.dialogs.size(), 1u);
-  EXPECT_TRUE(ui.dialogs[0].cancelAllowed && ui.dialogs[0].periodMs == 100u);
-  EXPECT_EQ(ui.dialogs[0].texts[0], L"Waiting for DB lock...");
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].text + L"|" + ui.boxes[0].caption, L"Failed to acquire db lock.|VELTRA Update Continue");
-  EXPECT_EQ(readAll(write + "/Logs/autoupdate.log"), "earlier run\n");  // the log was not opened yet
-}
-
-TEST_F(ContinueTest, FailuresAfterTheLogOpenedAreLoggedAndShown) {
-  EXPECT_EQ(run(sha256("another version")), 112);
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].text + L"|" + ui.boxes[0].caption, L"Can't find selected update.|Error");
-  std::string log = readAll(write + "/Logs/autoupdate.log");
-  EXPECT_EQ(log.rfind("earlier run\n", 0), 0u) << log;
-  EXPECT_NE(log.find("ERROR  : Caught an exception: Can't find selected update.\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("=== MiniLog closed."), std::string::npos) << log;
-
-  fs::remove(staging + "/_update_info");
-  EXPECT_EQ(run(kId), 112);
-  ASSERT_EQ(ui.boxes.size(), 2u);
-  EXPECT_NE(toUtf8(ui.boxes[1].text).find("_update_info"), std::string::npos);
-  // The lock went with the stage: the next one takes it at once.
-  EXPECT_TRUE(ui.dialogs.empty());
 }
 
 }  // namespace

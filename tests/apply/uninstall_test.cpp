@@ -27,9 +27,9 @@ class UninstallTest : public StageFolders {
     writeAll(base + "/autoupdate.cfg", R"({"arch": "x86_64", "lang": "en", "modules": ["main", "maps"]})");
   }
   // The applier records its arguments and exits with applierCode; -1: the applier is left as it is.
-  int run(const Words& words, bool runFlag = false, int applierCode = 0) {
+  int run(const Words& words, int applierCode = 0) {
     if (applierCode >= 0) recorder(base + "/bin/fake_applier", root + "/applier.txt", applierCode);
-    return uninstall(words, fromUtf8(base), fromUtf8(write), fromUtf8(temp), log, runFlag, {L"-w", L"W"});
+    return uninstall(words, fromUtf8(base), fromUtf8(write), fromUtf8(temp), log, false, {});
   }
   std::string shown() const { return ui.boxes.empty() ? "" : toUtf8(ui.boxes.back().text); }
   bool applierRan() const { return fs::exists(root + "/applier.txt"); }
@@ -62,9 +62,6 @@ TEST_F(UninstallTest, RequestsAreCheckedBeforeTheApplierRuns) {
   fs::remove(base + "/autoupdate.cfg");
   EXPECT_EQ(run({L"uninstall", L"*"}), 1);
   EXPECT_PRED2(contains, shown(), "autoupdate.cfg");
-  fs::remove(base + "/autoupdate.db");
-  EXPECT_EQ(run({L"uninstall", L"*"}), 1);
-  EXPECT_EQ(shown().rfind("parse_db_core(", 0), 0u) << shown();
   EXPECT_FALSE(applierRan());
 }
 
@@ -74,31 +71,19 @@ TEST_F(UninstallTest, TheApplierGetsTheRequestAndDecidesTheExitCode) {
   EXPECT_EQ(readAll(write + "/Logs/uninstall.log"), "");  // emptied for the applier's report
 
   // Known modules, selected or not, in the given order, repeats kept.
-  EXPECT_EQ(run({L"uninstall", L"music", L"maps", L"maps"}, false, 7), 7);
+  EXPECT_EQ(run({L"uninstall", L"music", L"maps", L"maps"}, 7), 7);
   EXPECT_EQ(readAll(root + "/applier.txt"), lines({base, write, temp, "uninstall", "music", "maps", "maps"}));
   EXPECT_TRUE(ui.boxes.empty());
 
   // An applier that cannot be started.
   fs::remove(base + "/bin/fake_applier");
-  EXPECT_EQ(run({L"uninstall", L"*"}, false, -1), 2);
+  EXPECT_EQ(run({L"uninstall", L"*"}, -1), 2);
   EXPECT_EQ(shown(), "RunAs: " + base + "/bin/fake_applier\nFAILED: No such file or directory");
   // A missing elevation helper is named, not the applier it would start.
   ScopedEnv helper{"AUTOUPDATE_ELEVATE", "/nowhere/pkexec"};
   EXPECT_EQ(run({L"uninstall", L"*"}), 2);
   EXPECT_EQ(shown(), "RunAs: /nowhere/pkexec (the elevation helper for " + base +
                          "/bin/fake_applier)\nFAILED: No such file or directory");
-}
-
-TEST_F(UninstallTest, WithRunTheProductStartsAfterwardsAndALaunchFailureKeepsTheApplierCode) {
-  recorder(base + "/run.sh", root + "/launched.txt");
-  EXPECT_EQ(run({L"uninstall", L"maps"}, true, 0), 0);
-  EXPECT_EQ(waitForFile(root + "/launched.txt"), lines({"-w", "W"}));  // the forwarded options
-  EXPECT_TRUE(ui.boxes.empty());
-
-  fs::remove(base + "/run.sh");
-  EXPECT_EQ(run({L"uninstall", L"maps"}, true, 5), 5);
-  EXPECT_EQ(shown(), "Can't start VELTRA!");
-  EXPECT_TRUE(log.contains("ERROR  : Caught an exception: Can't start VELTRA!"));
 }
 
 }  // namespace

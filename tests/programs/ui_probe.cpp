@@ -2,17 +2,14 @@
 // interface that AUTOUPDATE_UI and the terminal choose, and prints what came
 // back on stdout, for tests that drive it as a person would.
 //
-//   ui_probe [--steps N] [--period MS] [--unknown] [--transfer] [--hold]
-//            [--no-cancel] [--throw-at N] [--question]
+//   ui_probe [--unknown] [--transfer] [--hold] [--no-cancel] [--throw-at N]
 //
-// The step's progress goes from 0 to 1 over N calls (default 20) every MS
-// milliseconds (default 50), or stays unknown with --unknown; --hold keeps the
-// dialog open until the user ends it. --transfer adds a transfer line under
+// The step's progress goes from 0 to 1 over 20 calls 50 ms apart, or stays
+// unknown with --unknown; --hold keeps the dialog open until the user ends it. --transfer adds a transfer line under
 // the status text, --throw-at makes call N throw.
 //
 // Prints "ui_probe pid <pid>" first, then "dialog: finished|accepted|cancelled"
-// (or "caught: <message>"), "answer: yes|no" after --question, an information
-// box "Probe done." and "end".
+// (or "caught: <message>"), an information box "Probe done." and "end".
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,26 +26,22 @@
 #include "ui/progress_dialog.h"
 
 int main(int argc, char** argv) {
-  int steps = 20, period = 50, throwAt = -1;
-  bool unknown = false, transfer = false, hold = false, noCancel = false, question = false;
-  const std::map<std::string, bool*> flags{{"--unknown", &unknown},
-                                           {"--transfer", &transfer},
-                                           {"--hold", &hold},
-                                           {"--no-cancel", &noCancel},
-                                           {"--question", &question}};
-  const std::map<std::string, int*> numbers{{"--steps", &steps}, {"--period", &period}, {"--throw-at", &throwAt}};
+  const int steps = 20, period = 50;
+  int throwAt = -1;
+  bool unknown = false, transfer = false, hold = false, noCancel = false;
+  const std::map<std::string, bool*> flags{
+      {"--unknown", &unknown}, {"--transfer", &transfer}, {"--hold", &hold}, {"--no-cancel", &noCancel}};
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (flags.count(a)) {
       *flags.at(a) = true;
-    } else if (numbers.count(a) && i + 1 < argc) {
-      *numbers.at(a) = std::atoi(argv[++i]);
+    } else if (a == "--throw-at" && i + 1 < argc) {
+      throwAt = std::atoi(argv[++i]);
     } else {
       std::cerr << "ui_probe: unknown argument " << a << "\n";
       return 2;
     }
   }
-  steps = std::max(1, steps);
   const std::string status = transfer ? "Downloading updates..." : "Checking for updates...";
 
   std::cout << "ui_probe pid " << ::getpid() << std::endl;
@@ -75,11 +68,6 @@ int main(int argc, char** argv) {
     std::cout << "dialog: " << word << std::endl;
   } catch (const std::exception& e) {
     std::cout << "caught: " << e.what() << std::endl;
-  }
-  if (question) {
-    nx::ui::Button answer = nx::ui::messageBox(L"New version 2.0 is available. Update?", L"VELTRA UPDATE",
-                                               nx::ui::Icon::Question, nx::ui::Buttons::YesNo);
-    std::cout << "answer: " << (answer == nx::ui::Button::Yes ? "yes" : "no") << std::endl;
   }
   nx::ui::messageBox(L"Probe done.", L"VELTRA UPDATE", nx::ui::Icon::Information, nx::ui::Buttons::Ok);
   std::cout << "end" << std::endl;
