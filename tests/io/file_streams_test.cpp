@@ -120,12 +120,7 @@ TEST(WritersTest, EveryWriterTakesAnEmptyWrite) {
   ZipWriter member(archive, "m");
   for (Writer* w : std::initializer_list<Writer*>{&split, &gunzip, &sha, &string, &file, &member, &nullWriter})
     w->write(nullptr, 0);
-  std::string digest;
-  EXPECT_EQ(sha.finish(digest), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_TRUE(text.empty() && file.written == 0);
-  MemoryReader source("ab", 2);
-  char buffer[4];
-  EXPECT_TRUE(source.read(buffer, 0) == 0 && source.read(buffer, 4) == 2 && source.read(buffer, 4) == 0);
 }
 
 // Collects the output and checks that no block handed over exceeds 64 KiB.
