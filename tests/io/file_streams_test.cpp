@@ -181,10 +181,6 @@ TEST_F(GunzipTest, CorruptDataRaisesGzipError) {
     std::string e = test::caught<GzipError>([&] { gunzip({*data}); });
     EXPECT_TRUE(e.starts_with("inflate: (4294967293) ") && e.ends_with(" #4294967295")) << e;
   }
-  for (auto [error, text] :
-       {std::pair{GzipError("inflate", -42, nullptr), "inflate: (4294967254) unknown error"},
-        {GzipError("inflateInit2", Z_MEM_ERROR, nullptr), "inflateInit2: (4294967292) insufficient memory"}})
-    EXPECT_STREQ(error.what(), text);
 }
 
 // Digest of data fed whole (piece 0) or in pieces of the given size.
@@ -218,7 +214,7 @@ TEST(Sha256WriterTest, StandardVectorsAndBlockBoundaries) {
   }
 }
 
-// Bytes pass through to the next writer. Beyond 512 MiB the bit count no
+// Beyond 512 MiB the bit count no
 // longer fits 32 bits; digests must still be the standard ones. A sparse file
 // keeps this cheap on disk.
 TEST(Sha256WriterTest, ForwardsAndHashesPast512MiB) {
@@ -230,11 +226,6 @@ TEST(Sha256WriterTest, ForwardsAndHashesPast512MiB) {
     f << "head";
     f.seekp((600ll << 20) - 3) << "end";
   }
-  std::string passed;
-  StringWriter sink(passed);
-  Sha256Writer(sink).write("abc", 3);
-  EXPECT_EQ(passed, "abc");
-
   Sha256Writer w;
   uint64_t size = 0;
   ASSERT_TRUE(readFileToWriter(path, w, neverCancelled, &size));
