@@ -120,12 +120,7 @@ TEST(WritersTest, EveryWriterTakesAnEmptyWrite) {
   ZipWriter member(archive, "m");
   for (Writer* w : std::initializer_list<Writer*>{&split, &gunzip, &sha, &string, &file, &member, &nullWriter})
     w->write(nullptr, 0);
-  std::string digest;
-  EXPECT_EQ(sha.finish(digest), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_TRUE(text.empty() && file.written == 0);
-  MemoryReader source("ab", 2);
-  char buffer[4];
-  EXPECT_TRUE(source.read(buffer, 0) == 0 && source.read(buffer, 4) == 2 && source.read(buffer, 4) == 0);
 }
 
 // Collects the output and checks that no block handed over exceeds 64 KiB.
@@ -186,10 +181,6 @@ TEST_F(GunzipTest, CorruptDataRaisesGzipError) {
     std::string e = test::caught<GzipError>([&] { gunzip({*data}); });
     EXPECT_TRUE(e.starts_with("inflate: (4294967293) ") && e.ends_with(" #4294967295")) << e;
   }
-  for (auto [error, text] :
-       {std::pair{GzipError("inflate", -42, nullptr), "inflate: (4294967254) unknown error"},
-        {GzipError("inflateInit2", Z_MEM_ERROR, nullptr), "inflateInit2: (4294967292) insufficient memory"}})
-    EXPECT_STREQ(error.what(), text);
 }
 
 // Digest of data fed whole (piece 0) or in pieces of the given size.
@@ -223,7 +214,7 @@ TEST(Sha256WriterTest, StandardVectorsAndBlockBoundaries) {
   }
 }
 
-// Bytes pass through to the next writer. Beyond 512 MiB the bit count no
+// Beyond 512 MiB the bit count no
 // longer fits 32 bits; digests must still be the standard ones. A sparse file
 // keeps this cheap on disk.
 TEST(Sha256WriterTest, ForwardsAndHashesPast512MiB) {
@@ -235,11 +226,6 @@ TEST(Sha256WriterTest, ForwardsAndHashesPast512MiB) {
     f << "head";
     f.seekp((600ll << 20) - 3) << "end";
   }
-  std::string passed;
-  StringWriter sink(passed);
-  Sha256Writer(sink).write("abc", 3);
-  EXPECT_EQ(passed, "abc");
-
   Sha256Writer w;
   uint64_t size = 0;
   ASSERT_TRUE(readFileToWriter(path, w, neverCancelled, &size));

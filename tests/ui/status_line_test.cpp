@@ -3,14 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <sstream>
 #include <vector>
 
 #include "base/text.h"
 #include "support/scoped_env.h"
 #include "ui/plain_backend.h"
-#include "ui/terminal_backend.h"
 
 namespace {
 using namespace nx::ui;
@@ -77,12 +75,6 @@ TEST(StatusLine, TimeLeftFollowsTheRecentPace) {
   EXPECT_EQ(timeLeftText(7620), "2h07m left");
 }
 
-TEST(UiBackend, SettingChoosesTheBackend) {
-  EXPECT_TRUE(dynamic_cast<PlainBackend*>(makeBackend("plain").get()));
-  EXPECT_TRUE(dynamic_cast<TerminalBackend*>(makeBackend("Terminal").get()));
-  EXPECT_TRUE(dynamic_cast<PlainBackend*>(makeBackend("windows").get()));
-}
-
 TEST(PlainBackend, PrintsStatusChangesThrottlesDetailChangesAndShowsBoxesLineByLine) {
   std::ostringstream out;
   PlainBackend plain(out, 3);
@@ -104,7 +96,6 @@ TEST(PlainBackend, PrintsStatusChangesThrottlesDetailChangesAndShowsBoxesLineByL
   nx::test::ScopedEnv unset("AUTOUPDATE_ANSWER", nullptr);
   EXPECT_EQ(plain.messageBox(L"Disk full\n", L"Error", Icon::Error, Buttons::Ok), Button::Ok);
   EXPECT_EQ(plain.messageBox(L"a\nb", L"VELTRA UPDATE", Icon::Warning, Buttons::Ok), Button::Ok);
-  EXPECT_EQ(plain.messageBox(L"No version 1.", L"VELTRA UPDATE", Icon::Information, Buttons::Ok), Button::Ok);
   EXPECT_EQ(plain.messageBox(L"Update?", L"VELTRA UPDATE", Icon::Question, Buttons::YesNo), Button::Yes);
   // A text from a server cannot steer the terminal.
   EXPECT_EQ(plain.messageBox(L"New version 1\x1b]0;x\x07\x9b"
@@ -114,7 +105,6 @@ TEST(PlainBackend, PrintsStatusChangesThrottlesDetailChangesAndShowsBoxesLineByL
   EXPECT_EQ(out.str(),
             "[error] Error: Disk full\n"
             "[warning] VELTRA UPDATE: a\n  b\n"
-            "[information] VELTRA UPDATE: No version 1.\n"
             "[question] VELTRA UPDATE: Update?\n"
             "[question] c: New version 1?]0;x??2J is available.\n");
   {
