@@ -42,10 +42,8 @@ TEST_F(InstalledFilesTest, HashesOnceThenTrustsSizeAndTime) {
   auto first = refreshed();
   Autoupdater& u = *first->updater;
   EXPECT_EQ(u.database.files.size(), 9u);
-  for (const auto& [path, r] : u.database.files) {
-    EXPECT_EQ(r.local_hash, contentDigest(joinPath(base(), path))) << path;
+  for (const auto& [path, r] : u.database.files)  // an installation as published
     EXPECT_EQ(r.local_hash + std::to_string(r.local_size), r.hash + std::to_string(r.size)) << path;
-  }
   const auto hashed = localFields(u.database);
   first.reset();  // saves the cache
 
