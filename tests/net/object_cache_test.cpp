@@ -9,7 +9,6 @@
 #include "net/download_fixture.h"
 #include "net/installed_file.h"
 #include "net/object_store.h"
-#include "support/planted_files.h"
 
 namespace nx::test {
 namespace {

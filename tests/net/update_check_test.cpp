@@ -12,7 +12,6 @@
 #include "io/io_error.h"
 #include "net/requirements.h"
 #include "net/update_reply.h"
-#include "support/planted_files.h"
 #include "sys/os_version.h"
 
 namespace nx::test {
@@ -129,8 +128,9 @@ TEST_F(CheckTest, EachFailureEndsWithItsCodeAndMessage) {
        "invalid server reply: Update server reply is larger than 16 MiB"},
       {serving(bomb), ErrorCode::ServerError, "Update server reply is larger than 16 MiB", ""},
       {serving(corrupt), ErrorCode::SystemError, "inflate: ", "ERROR  : inflate: "},
-      {[&] { updater->database.update_url = {closed}; }, ErrorCode::ConnectionError,
-       unavailable + "\ncould not connect to 127.0.0.1:", "' failed: Couldn't connect to server"},
+      {[&] { updater->database.update_url = {closed}, updater->logFile = L"L.log"; }, ErrorCode::ConnectionError,
+       unavailable + "\ncould not connect to " + closed.substr(7, closed.find('/', 7) - 7) + "; details in L.log",
+       "' failed: Couldn't connect to server"},
       {[this] { server.serveShort(kPath, R"({"download_url": "u"})", 500); }, ErrorCode::ConnectionError, unavailable,
        "Conection to update server '" + server.url(kPath)},
       {[this] { server.redirect(kPath, server.url(kPath)); }, ErrorCode::ConnectionError, unavailable,

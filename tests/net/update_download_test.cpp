@@ -52,7 +52,6 @@ TEST_F(DownloadTest, UpgradeFetchesOnlyNewContentOverOneConnectionAndASecondRunN
   expected.insert(wanted.database_id);
   verifyAndDownload(*first, "2.0");
   EXPECT_EQ(stored(), expected);
-  for (const std::string& id : stored()) EXPECT_EQ(contentDigest(objectPath(staging(), id)), id);
   const std::vector<std::string> asked = fetched();
   EXPECT_EQ(std::set<std::string>(asked.begin(), asked.end()), expected);
   EXPECT_EQ(asked.size(), expected.size());
