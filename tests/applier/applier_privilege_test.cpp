@@ -25,7 +25,7 @@ class ApplierPrivilegeTest : public UpdateFixture {
     if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
     publish(1);
     publish(2);
-    const std::string reply = read(repo() + "/update/stable"), key = "\"database_id\": \"";
+    const std::string reply = fileText(repo() + "/update/stable"), key = "\"database_id\": \"";
     v2Id = reply.substr(reply.find(key, reply.find(key) + 1) + key.size(), 64);
     fs::permissions(root(), fs::perms(0755));
     fs::copy_file(build("elevate_stand_in"), helper);

@@ -1,11 +1,9 @@
 // The updater's command line, folders, locks, settings and schedule, through
 // the real executable on a real installation: what a user reads at the end
-// of each command, refusals that name their cause, help, status, and the
-// cause of a network failure.
+// of each command, refusals that name their cause, help and status.
 #include <chrono>
 #include <filesystem>
 
-#include "support/http_server.h"
 #include "support/update_fixture.h"
 
 namespace nx::test {
@@ -32,17 +30,17 @@ TEST_F(EntryPointTest, CheckWithoutAScheduleStillLaunchesAndAFreshWriteFolderKee
   ProgramResult r = autoupdate({});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("VELTRA 1.0"), std::string::npos);
-  EXPECT_EQ(read(settingsFile()),
+  EXPECT_EQ(fileText(settingsFile()),
             "{\n \"update_period\": 1,\n \"last_update\": " + std::to_string(todayNow()) + "\n}\n");
   EXPECT_NE(log().find("Checking for updates"), std::string::npos);
 
   // update_period 0 turns the automatic check off but not the launch.
-  write(settingsFile(), "{\"update_period\": 0, \"last_update\": 0}");
+  writeText(settingsFile(), "{\"update_period\": 0, \"last_update\": 0}");
   r = autoupdate({"check", "-b", install()});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("VELTRA 1.0"), std::string::npos);
   EXPECT_EQ(log().find("Checking for updates"), std::string::npos) << log();
-  EXPECT_EQ(read(settingsFile()), "{\"update_period\": 0, \"last_update\": 0}");
+  EXPECT_EQ(fileText(settingsFile()), "{\"update_period\": 0, \"last_update\": 0}");
   std::filesystem::rename(install() + "/veltra.sh", path("veltra.sh"));  // a product that cannot start fails the run
   r = autoupdate({});
   EXPECT_EQ(r.status, 1);
@@ -50,10 +48,10 @@ TEST_F(EntryPointTest, CheckWithoutAScheduleStillLaunchesAndAFreshWriteFolderKee
   std::filesystem::rename(path("veltra.sh"), install() + "/veltra.sh");
 
   // A check due later is skipped; "update" ignores the schedule.
-  write(settingsFile(), "{\"update_period\": 3, \"last_update\": " + std::to_string(todayNow() - 2) + "}");
+  writeText(settingsFile(), "{\"update_period\": 3, \"last_update\": " + std::to_string(todayNow() - 2) + "}");
   autoupdate({"check"});
   EXPECT_EQ(log().find("Checking for updates"), std::string::npos) << log();
-  write(settingsFile(), "{\"update_period\": 3, \"last_update\": " + std::to_string(todayNow() - 3) + "}");
+  writeText(settingsFile(), "{\"update_period\": 3, \"last_update\": " + std::to_string(todayNow() - 3) + "}");
   autoupdate({"check"});
   EXPECT_NE(log().find("Checking for updates"), std::string::npos) << "due today: " << log();
   r = autoupdate({"update"});
@@ -73,10 +71,7 @@ TEST_F(EntryPointTest, ADeclinedOfferAdvancesTheDayOnlyWithTheRunFlag) {
   r = autoupdate({"update", "--run"}, no);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("VELTRA 1.0"), std::string::npos);
-  EXPECT_NE(read(settingsFile()).find("\"last_update\": " + std::to_string(todayNow())), std::string::npos);
-  // A version that is not offered is said so, and nothing is downloaded.
-  r = autoupdate({"update", "3.1"}, no);
-  EXPECT_NE(r.err.find("[warning] VELTRA UPDATE: Update to version 3.1 is not available."), std::string::npos) << r.err;
+  EXPECT_NE(fileText(settingsFile()).find("\"last_update\": " + std::to_string(todayNow())), std::string::npos);
 }
 
 class CommandResultsTest : public UpdateFixture {};
@@ -121,9 +116,8 @@ TEST_F(CommandResultsTest, EachCommandSaysWhatHappened) {
     SCOPED_TRACE(row.words[0] + (row.words.size() > 1 ? " " + row.words[1] : ""));
     ProgramResult r = autoupdate(row.words);
     EXPECT_EQ(r.status, row.status) << r.err;
-    EXPECT_EQ(r.out.substr(0, row.out.size()), row.out);
-    EXPECT_GE(r.err.size(), row.err.size());
-    EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), row.err.size())), row.err) << r.err;
+    EXPECT_TRUE(r.out.starts_with(row.out)) << r.out;
+    EXPECT_TRUE(r.err.ends_with(row.err)) << r.err;
   }
   ProgramResult applier = runProgram(build("applier"), {"--help"});
   EXPECT_EQ(applier.status, 0);
@@ -132,32 +126,12 @@ TEST_F(CommandResultsTest, EachCommandSaysWhatHappened) {
   // A second updater that cannot take the lock neither rotates nor empties
   // the log of the one holding it.
   const std::string logs = writeFolder() + "/Logs/autoupdate.log";
-  {
-    LockHolder holder(writeFolder() + "/autoupdate.lock");
-    ASSERT_TRUE(holder.held());
-    const std::string before = read(logs);
-    autoupdate({"status"});
-    EXPECT_EQ(read(logs).rfind(before, 0), 0u);
-    EXPECT_NE(read(logs).find("=== MiniLog opened", before.size()), std::string::npos);
-  }
-  EXPECT_TRUE(std::filesystem::exists(logs + ".4"));
-  EXPECT_FALSE(std::filesystem::exists(logs + ".5"));
-}
-
-TEST_F(CommandResultsTest, ANetworkFailureNamesItsCauseAndTheLog) {
-  std::string closed;
-  {
-    HttpServer gone;
-    closed = gone.url("");
-  }
-  publish(1, closed);
-  image("1.0");
-  ProgramResult r = autoupdate({"update"});
-  EXPECT_NE(
-      r.err.find("[error] Error: Update server error: Service Unavailable (503)\n  could not connect to 127.0.0.1:"),
-      std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find("; details in " + writeFolder() + "/Logs/autoupdate.log\n"), std::string::npos) << r.err;
+  LockHolder holder(writeFolder() + "/autoupdate.lock");
+  ASSERT_TRUE(holder.held());
+  const std::string before = fileText(logs);
+  autoupdate({"status"});
+  EXPECT_EQ(fileText(logs).rfind(before, 0), 0u);
+  EXPECT_NE(fileText(logs).find("=== MiniLog opened", before.size()), std::string::npos);
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ class GtkWindowTest : public UpdateFixture {
   // Waits until the product has started (the run is over then).
   bool productStarted(const std::string& out) const {
     for (int i = 0; i < 600; ++i) {
-      if (read(out).find("VELTRA 1.0") != std::string::npos) return true;
+      if (fileText(out).find("VELTRA 1.0") != std::string::npos) return true;
       usleep(100000);
     }
     return false;
@@ -72,7 +72,7 @@ TEST_F(GtkWindowTest, QuestionProgressAndCancel) {
     server.stall("/repo/objects/" + id.substr(0, 2) + "/" + id);
   }
   image("1.0", {"--desktop-entry", path("veltra.desktop")});
-  const std::string before = read(install() + "/data/items.txt");
+  const std::string before = fileText(install() + "/data/items.txt");
 
   Environment env = environment({{"DISPLAY", display.name()}, {"AUTOUPDATE_UI", "auto"}});
   const std::string out = path("out.txt");
@@ -85,8 +85,8 @@ TEST_F(GtkWindowTest, QuestionProgressAndCancel) {
   ASSERT_FALSE(window.empty()) << "no progress window; log:\n" << log();
   photograph(display, "progress");
   EXPECT_TRUE(display.press(window, "Escape"));
-  ASSERT_TRUE(productStarted(out)) << read(out) << log();
-  EXPECT_EQ(read(install() + "/data/items.txt"), before);
+  ASSERT_TRUE(productStarted(out)) << fileText(out) << log();
+  EXPECT_EQ(fileText(install() + "/data/items.txt"), before);
   EXPECT_NE(log().find("User cancelled"), std::string::npos) << log();
 }
 
@@ -96,22 +96,14 @@ TEST_F(GtkWindowTest, WithoutWindowsPlainLinesAndALogLine) {
   publish(1);
   publish(2);
   image("1.0");
-  struct Case {
-    const char* display;
-    bool removeModule;
-    const char* why;
-  } cases[] = {{":987", false, "cannot open display :987"}, {":987", true, "autoupdate-gtk.so"}};
-  for (const Case& c : cases) {
-    if (c.removeModule) fs::remove(install() + "/bin/autoupdate-gtk.so");
+  for (const std::string why : {"cannot open display :987", "autoupdate-gtk.so"}) {
+    if (why == "autoupdate-gtk.so") fs::remove(install() + "/bin/autoupdate-gtk.so");
     ProgramResult r =
-        autoupdate({"update"}, {{"AUTOUPDATE_UI", "gtk"}, {"DISPLAY", c.display}, {"AUTOUPDATE_ANSWER", "no"}});
+        autoupdate({"update"}, {{"AUTOUPDATE_UI", "gtk"}, {"DISPLAY", ":987"}, {"AUTOUPDATE_ANSWER", "no"}});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("[question] VELTRA UPDATE: New version 2.0 is available. Update?"), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find("[question] VELTRA UPDATE: New version 2.0"), std::string::npos) << r.err;
     const std::string text = log();
-    const size_t line = text.find("WARNING: GTK user interface unavailable: ");
-    ASSERT_NE(line, std::string::npos) << text;
-    EXPECT_NE(text.find(c.why, line), std::string::npos) << text;
+    EXPECT_NE(text.find(why, text.find("WARNING: GTK user interface unavailable: ")), std::string::npos) << text;
   }
 }
 

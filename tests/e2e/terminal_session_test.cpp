@@ -1,6 +1,8 @@
 // The real updater in a real terminal (a tmux pane), driven as a person
 // would: the progress line drawn, Ctrl-C cancelling, the question answered
 // at its prompt, the terminal left clean.
+#include <algorithm>
+
 #include "support/http_server.h"
 #include "support/tmux_session.h"
 #include "support/update_fixture.h"
@@ -20,9 +22,7 @@ class TerminalSessionTest : public UpdateFixture {
            " " + words + "; echo \"exit=$?\"; exec sleep 600";
   }
   static bool hasRow(const std::string& screen, const std::string& row) {
-    for (const std::string& r : TmuxSession::rowsOf(screen))
-      if (r == row) return true;
-    return false;
+    return std::ranges::count(TmuxSession::rowsOf(screen), row) > 0;
   }
 };
 
@@ -50,7 +50,7 @@ TEST_F(TerminalSessionTest, AnUpdateStaysInTheForegroundUntilItsLastStageAndPass
   // 2.0 brings an updater of its own, so a continue stage fetches the rest;
   // one object of that rest hangs until the user cancels.
   const std::string newUpdater = path("autoupdate-2.0");
-  write(newUpdater, read(build("autoupdate")) + "\nupdater of VELTRA 2.0\n");
+  writeText(newUpdater, fileText(build("autoupdate")) + "\nupdater of VELTRA 2.0\n");
   fs::permissions(newUpdater, fs::perms(0755));
   HttpServer server;
   publish(1, server.url("/repo"));
@@ -59,7 +59,7 @@ TEST_F(TerminalSessionTest, AnUpdateStaysInTheForegroundUntilItsLastStageAndPass
   const std::string quests = examples() + "/product-v2/data/quests.txt";
   const std::string id = runProgram("/usr/bin/sha256sum", {quests}).out.substr(0, 64);
   const std::string object = repo() + "/objects/" + id.substr(0, 2) + "/" + id;
-  const std::string kept = read(object);
+  const std::string kept = fileText(object);
   fs::remove(object);
   server.serveFolder("/repo", repo());
   server.stall("/repo/objects/" + id.substr(0, 2) + "/" + id);
@@ -82,14 +82,14 @@ TEST_F(TerminalSessionTest, AnUpdateStaysInTheForegroundUntilItsLastStageAndPass
   std::string screen = updateOnce(true);
   EXPECT_TRUE(hasRow(screen, "Cancelled.")) << screen;
   EXPECT_TRUE(hasRow(screen, "exit=0")) << screen;
-  EXPECT_EQ(read(install() + "/bin/autoupdate"), read(build("autoupdate")));
+  EXPECT_EQ(fileText(install() + "/bin/autoupdate"), fileText(build("autoupdate")));
 
   server.serve("/repo/objects/" + id.substr(0, 2) + "/" + id, kept);  // no longer stalled
   screen = updateOnce(false);
   // The command returned only once the whole chain had ended.
   EXPECT_TRUE(hasRow(screen, "Updated VELTRA 1.0 to 2.0.")) << screen;
   EXPECT_TRUE(hasRow(screen, "exit=0")) << screen;
-  EXPECT_EQ(read(install() + "/bin/autoupdate"), read(newUpdater));
+  EXPECT_EQ(fileText(install() + "/bin/autoupdate"), fileText(newUpdater));
   EXPECT_NE(log().find("The update ended with exit code 0"), std::string::npos) << log();
 }
 

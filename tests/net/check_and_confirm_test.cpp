@@ -33,26 +33,6 @@ class ConfirmTest : public CheckTest {
 
 const Offer kInstalled{"2026-01-01T00:00:00Z", "1.0"};
 
-TEST_F(ConfirmTest, ANewerVersionIsOfferedUnderTheDialogAndAskedFor) {
-  // The reply comes late, so the dialog steps while the worker transfers.
-  const std::string reply = replyText({kInstalled, {"2026-02-01", "2.0"}});
-  server.handle(kPath, [reply](const httplib::Request&, httplib::Response& res) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    res.set_content(reply, "application/json");
-  });
-  EXPECT_EQ(run(UpdateMode::Update), 1);
-  ASSERT_EQ(ui.dialogs.size(), 1u);
-  const ScriptedUi::Dialog& dialog = ui.dialogs[0];
-  EXPECT_TRUE(dialog.cancelAllowed);
-  EXPECT_GT(dialog.texts.size(), 2u);
-  EXPECT_EQ(dialog.texts[0], L"Checking for updates...");
-  for (float p : dialog.progress) EXPECT_EQ(p, -1.0f);
-  // The question's caption and text are checked on the real program.
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].buttons, ui::Buttons::YesNo);
-  EXPECT_EQ(updater->progress.load(), 1.0f);
-}
-
 TEST_F(ConfirmTest, NothingNewerMeansNoQuestionAndWithoutADatabaseTheLatestIsTaken) {
   offer({kInstalled});
   EXPECT_EQ(run(UpdateMode::Update), -1);

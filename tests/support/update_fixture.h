@@ -19,6 +19,16 @@
 
 namespace nx::test {
 
+inline std::string fileText(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+// Creates the folders the file needs; replaces what was there.
+inline void writeText(const std::filesystem::path& file, const std::string& bytes) {
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
 // Publishes sample version v (1 or 2) of examples/ into repo with the real
 // publish program, served as baseUrl, with these programs as the release's
 // applier, updater and window module.
@@ -101,15 +111,9 @@ class UpdateFixture : public ::testing::Test {
     return runProgram(install() + "/bin/autoupdate", arguments, environment(more), 120);
   }
 
-  std::string read(const std::string& file) const {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+  std::string log(const std::string& name = "VELTRA") const {
+    return fileText(writeFolder(name) + "/Logs/autoupdate.log");
   }
-  void write(const std::string& file, const std::string& bytes) const {
-    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-  }
-  std::string log(const std::string& name = "VELTRA") const { return read(writeFolder(name) + "/Logs/autoupdate.log"); }
   static size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
