@@ -7,9 +7,9 @@
 #include "db/install_state.h"
 #include "io/sha256_writer.h"
 #include "io/zip_archive.h"
+#include "net/check_test_util.h"
 #include "net/download_fixture.h"
 #include "net/object_store.h"
-#include "support/planted_files.h"
 
 namespace nx::test {
 namespace {
