@@ -111,6 +111,24 @@ void clearReadOnly(const std::wstring& path, DWORD attributes) {
   if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
+// Type, size and time from either attribute record (by path or by handle).
+// Windows has no execute permission: any file may run.
+template <class Data>
+void describe(const Data& data, EntryInfo* info) {
+  if (redirects(data.dwFileAttributes)) {
+    info->type = EntryType::link;
+  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    info->type = EntryType::folder;
+  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
+    info->type = EntryType::other;
+  } else {
+    info->type = EntryType::file;
+    info->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    info->executable = true;
+  }
+  info->writeTime = win32::fileTimeValue(data.ftLastWriteTime);
+}
+
 }  // namespace
 
 Handle openFolder(const std::wstring& path) { return openFolderAt(win32::systemPath(path), false); }
@@ -136,19 +154,7 @@ bool entryInfo(Handle folder, const std::wstring& name, EntryInfo* info) {
     }
     return false;
   }
-  if (redirects(data.dwFileAttributes)) {
-    info->type = EntryType::link;
-  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    info->type = EntryType::folder;
-  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
-    info->type = EntryType::other;
-  } else {
-    info->type = EntryType::file;
-    info->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    // Windows has no execute permission: any file may run.
-    info->executable = true;
-  }
-  info->writeTime = win32::fileTimeValue(data.ftLastWriteTime);
+  describe(data, info);
   ::SetLastError(0);
   return true;
 }
@@ -194,16 +200,7 @@ bool handleEntryInfo(Handle h, EntryInfo* info) {
   *info = EntryInfo{};
   BY_HANDLE_FILE_INFORMATION data;
   if (!::GetFileInformationByHandle(handle(h), &data)) return false;
-  if (redirects(data.dwFileAttributes)) {
-    info->type = EntryType::link;
-  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    info->type = EntryType::folder;
-  } else {
-    info->type = EntryType::file;
-    info->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    info->executable = true;
-  }
-  info->writeTime = win32::fileTimeValue(data.ftLastWriteTime);
+  describe(data, info);
   info->links = data.nNumberOfLinks;
   // Owners and permission bits stay 0: access here is the folder's
   // inherited rules, and every process acts as user 0 (see invokingUser).
