@@ -111,6 +111,18 @@ void clearReadOnly(const std::wstring& path, DWORD attributes) {
   if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
+// Why an opened entry is no plain file on the disk, 0 when it is one: a
+// reparse point, a folder (folderError), a device, or, with oneName, a file
+// that has other names too.
+DWORD notAPlainFile(HANDLE h, DWORD folderError, bool oneName) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(h, &info)) return ::GetLastError();
+  if (redirects(info.dwFileAttributes)) return linkRefused;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return folderError;
+  if (::GetFileType(h) != FILE_TYPE_DISK || (oneName && info.nNumberOfLinks != 1)) return ERROR_INVALID_PARAMETER;
+  return 0;
+}
+
 // Type, size and time from either attribute record (by path or by handle).
 // Windows has no execute permission: any file may run.
 template <class Data>
@@ -166,17 +178,7 @@ Handle openFileAt(Handle folder, const std::wstring& name) {
   HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return invalidHandle;
-  BY_HANDLE_FILE_INFORMATION info;
-  DWORD refused = 0;
-  if (!::GetFileInformationByHandle(h, &info))
-    refused = ::GetLastError();
-  else if (redirects(info.dwFileAttributes))
-    refused = linkRefused;
-  else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-    refused = ERROR_ACCESS_DENIED;
-  else if (::GetFileType(h) != FILE_TYPE_DISK)
-    refused = ERROR_INVALID_PARAMETER;
-  if (refused) {
+  if (const DWORD refused = notAPlainFile(h, ERROR_ACCESS_DENIED, false)) {
     ::CloseHandle(h);
     return failHandle(refused);
   }
@@ -222,16 +224,7 @@ Handle openOrCreateAt(Handle folder, const std::wstring& name, DWORD access, DWO
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return invalidHandle;
   *created = ::GetLastError() != ERROR_ALREADY_EXISTS;
-  BY_HANDLE_FILE_INFORMATION info;
-  DWORD refused = 0;
-  if (!::GetFileInformationByHandle(h, &info))
-    refused = ::GetLastError();
-  else if (redirects(info.dwFileAttributes))
-    refused = linkRefused;
-  else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || ::GetFileType(h) != FILE_TYPE_DISK ||
-           info.nNumberOfLinks != 1)
-    refused = ERROR_INVALID_PARAMETER;
-  if (refused) {
+  if (const DWORD refused = notAPlainFile(h, ERROR_INVALID_PARAMETER, true)) {
     ::CloseHandle(h);
     return failHandle(refused);
   }
