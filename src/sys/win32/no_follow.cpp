@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sys/errors.h"
+#include "sys/files.h"
 #include "sys/win32/windows_handle.h"
 
 namespace nx::sys {
@@ -248,18 +249,9 @@ Handle lockFileAt(Handle folder, const std::wstring& name, bool* created) {
 bool listEntries(Handle folder, std::vector<std::wstring>* names) {
   names->clear();
   std::wstring path;
-  if (!folderPath(folder, &path)) return false;
-  WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((path + L"*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name != L"." && name != L"..") names->push_back(name);
-  } while (::FindNextFileW(find, &data));
-  const DWORD error = ::GetLastError();
-  ::FindClose(find);
-  if (error != ERROR_NO_MORE_FILES) return failWith(error);
-  ::SetLastError(0);
+  std::vector<FolderEntry> entries;
+  if (!folderPath(folder, &path) || !listFolder(path, &entries)) return false;
+  for (FolderEntry& e : entries) names->push_back(std::move(e.name));
   return true;
 }
 
