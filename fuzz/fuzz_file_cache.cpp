@@ -20,17 +20,19 @@
 namespace {
 
 // A private folder for the one input file, removed when the process ends.
+// The path is never destroyed: the exit handler runs after the static
+// objects made before it are gone.
 const std::filesystem::path& folder() {
-  static const std::filesystem::path path = [] {
+  static const std::filesystem::path* path = [] {
     std::string name = (std::filesystem::temp_directory_path() / "fuzz_file_cache_XXXXXX").string();
     if (!nx::fuzz::makeUniqueFolder(name)) std::abort();
     std::atexit([] {
       std::error_code ec;
       std::filesystem::remove_all(folder(), ec);
     });
-    return std::filesystem::path(name);
+    return new std::filesystem::path(name);
   }();
-  return path;
+  return *path;
 }
 
 }  // namespace

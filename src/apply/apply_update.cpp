@@ -53,9 +53,21 @@ void makeExecutable(const std::wstring& path) {
 }
 
 // An earlier hand-over's program may still be running from the staging
-// folder, and a running program cannot be rewritten in place (ETXTBSY); its
-// name can be taken away, so every extracted file starts as a new file.
-void removeEarlierCopy(const std::wstring& path) { sys::deleteFile(path); }
+// folder. A running program cannot be rewritten in place (ETXTBSY), on
+// Windows not even deleted, but its name can be taken away: every extracted
+// file starts as a new file, and a name that cannot be deleted is renamed
+// aside first (that copy goes at a later run, once nothing runs from it).
+void removeEarlierCopy(const std::wstring& path) {
+  if (sys::deleteFile(path) || !sys::exists(path)) return;
+  for (int i = 0; i < 10; ++i) {
+    const std::wstring aside = path + L".old" + std::to_wstring(i);
+    sys::deleteFile(aside);
+    if (sys::moveFile(path, aside)) {
+      sys::deleteFile(aside);
+      return;
+    }
+  }
+}
 
 // Copies source to target byte for byte; a partial target is removed.
 void copyPlain(const std::wstring& source, const std::wstring& target) {

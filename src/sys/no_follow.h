@@ -99,9 +99,6 @@ uint32_t effectiveUser();
 // True when this process has more rights than the user it works for.
 bool elevatedForOtherUser();
 
-// Starts writing a file's data to the disk without waiting for it, so a
-// later syncFileSystem finds most of it done (a hint; never fails).
-void startWriteback(Handle file);
 // Pushes the file system's pending writes that concern this handle's file
 // system to the disk (one call for many files).
 bool syncFileSystem(Handle anyHandleOnIt);

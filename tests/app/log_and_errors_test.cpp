@@ -6,6 +6,7 @@
 
 #include "base/error_model.h"
 #include "base/mini_log_file.h"
+#include "base/system_error_text.h"
 #include "db/settings.h"
 #include "net/autoupdater.h"
 #include "support/memory_log.h"
@@ -76,7 +77,7 @@ TEST(ErrorModel, ErrorTextsFailuresAndTheErrorBox) {
   EXPECT_THROW(failWith(updater, ErrorCode::DatabaseError, ""), Autoupdater::Fail);
   EXPECT_EQ(log.lines(), Lines{"00000.000 ERROR  : Database error\n"});
   // A system error is only logged with NoError; with a code it is also thrown.
-  const std::string message = "Can't delete cache file \"/c/x\xC3\xA9\": (2) No such file or directory";
+  const std::string message = "Can't delete cache file \"/c/x\xC3\xA9\": (2) " + systemErrorText(ENOENT);
   failWithSystemError(updater, "Can't delete cache file", L"/c/x\u00E9", ENOENT, ErrorCode::NoError);
   try {
     failWithSystemError(updater, "Can't delete cache file", L"/c/x\u00E9", ENOENT, ErrorCode::DiskAccessError);
@@ -84,7 +85,7 @@ TEST(ErrorModel, ErrorTextsFailuresAndTheErrorBox) {
   } catch (const Autoupdater::Fail& e) {
     EXPECT_TRUE(e.code == ErrorCode::DiskAccessError && e.what() == message) << e.what();
   }
-  const std::string line = "00000.000 ERROR  : " + message + "\n";  // logged once more when thrown
+  const std::string line = "00000.000 ERROR  : " + test::logged(message) + "\n";  // logged once more when thrown
   EXPECT_EQ(log.lines(), (Lines{"00000.000 ERROR  : Database error\n", line, line, line}));
 
   // The raw text is logged; the box shows it decoded, or the error text.

@@ -42,7 +42,7 @@ class Releases {
       ProgramResult run = runProgram(
           NX_BUILD_DIR "/publish",
           {"release", NX_SOURCE_DIR "/examples/release-v" + v + ".json", NX_SOURCE_DIR "/examples/product-v" + v, repo,
-           "--base-url", "file://" + repo, "--add", "bin/applier=" + applier, "--add", "bin/autoupdate=" + applier,
+           "--base-url", fileUrl(repo), "--add", "bin/applier=" + applier, "--add", "bin/autoupdate=" + applier,
            "--add", "bin/autoupdate-gtk.so=" + applier});
       EXPECT_EQ(run.status, 0) << run.err;
     }

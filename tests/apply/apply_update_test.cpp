@@ -66,7 +66,7 @@ TEST_F(ApplyTest, ExtractionOfTheApplierFiles) {
   updater.extractApplyFiles(fromUtf8(staging));
   EXPECT_EQ(readAll(staging + "/applier"), applier);
   EXPECT_EQ(readAll(staging + "/autoupdate"), gzipLooking);
-  EXPECT_TRUE(executable(staging + "/applier") && executable(staging + "/autoupdate"));
+  EXPECT_TRUE(onWindows || (executable(staging + "/applier") && executable(staging + "/autoupdate")));
   fs::remove(staging + "/applier");
 
   updater.applyList.clear();
@@ -88,6 +88,7 @@ TEST_F(ApplyTest, ExtractionOfTheApplierFiles) {
   updater.applyList = {{"missing", fromUtf8(base + "/bin/none")}};
   EXPECT_THROW(updater.extractApplyFiles(fromUtf8(staging)), OpenFileError);
 
+  if (onWindows) return;  // a folder others can write is made by access rules there, not modes
   fs::permissions(staging, fs::perms(0777));
   updater.applyList = {{"applier", good}};
   auto [code, text] = failureOf([&] { updater.applyUpdate(); });
@@ -100,9 +101,12 @@ TEST_F(ApplyTest, ExtractionOfTheApplierFiles) {
 // the install modules follow the six words.
 TEST_F(ApplyTest, TheSecondApplyEntryRunsTheNextStage) {
   const std::string record = root + "/args.txt";
-  recorder(base + "/bin/autoupdate", record);
-  updater.applyList = {
-      {"applier", object("applier")}, {"autoupdate", fromUtf8(base + "/bin/autoupdate")}, {"extra", object("extra")}};
+  recorder(base + "/bin/autoupdate" + exeSuffix, record);
+  if (onWindows)  // the copy in the staging folder is told what to do too
+    fs::copy_file(base + "/bin/autoupdate.exe.how", staging + "/autoupdate.exe.how");
+  updater.applyList = {{"applier", object("applier")},
+                       {"autoupdate" + exeSuffix, fromUtf8(base + "/bin/autoupdate" + exeSuffix)},
+                       {"extra", object("extra")}};
   for (uint32_t stage : {0u, 1u}) {
     fs::remove(record);
     updater.selfUpdateStage = static_cast<SelfUpdateStage>(stage);

@@ -11,6 +11,7 @@
 
 #include "io/handmade_zip.h"
 #include "io/io_test_util.h"
+#include "support/platform.h"
 #include "support/temp_folder.h"
 
 namespace nx::test {
@@ -21,6 +22,11 @@ inline std::string gzipped(const std::string& data) { return gzipOf(deflatedMemb
 // A program that writes its arguments, one a line, to record (complete once
 // it appears) and exits with code.
 inline void recorder(const std::string& path, const std::string& record, int code = 0) {
+  if (onWindows) {  // a copy of tests/programs/recorder.cpp, told what to do by a file beside it
+    fs::create_directories(fs::path(path).parent_path());
+    fs::copy_file(NX_BUILD_DIR "/recorder.exe", path, fs::copy_options::overwrite_existing);
+    return writeAll(path + ".how", record + "\n" + std::to_string(code) + "\n");
+  }
   writeAll(path, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record + ".part'\nmv '" + record + ".part' '" + record +
                      "'\nexit " + std::to_string(code) + "\n");
   fs::permissions(path, fs::perms(0755));
@@ -50,7 +56,7 @@ inline void writeDatabase(const std::string& path, const std::map<std::string, s
                                             {"update_url", "[\"file:///nowhere\"]"},
                                             {"modules", "[\"main\", \"maps\", \"music\"]"},
                                             {"launch", "[\"run.sh\"]"},
-                                            {"apply", "[\"bin/fake_applier\"]"}};
+                                            {"apply", "[\"bin/fake_applier" + exeSuffix + "\"]"}};
   for (auto& [key, value] : keys) all[key] = value;
   std::string json;
   for (const auto& [key, value] : all) json += (json.empty() ? "{" : ", ") + ("\"" + key + "\": " + value);

@@ -58,7 +58,7 @@ TEST(StageArguments, TooFewWordsOrABadIdEndEachStageWithItsCode) {
 class BootstrapTest : public StageFolders {
  protected:
   void SetUp() override {
-    fs::copy_file(NX_BUILD_DIR "/autoupdate", staging + "/autoupdate");
+    fs::copy_file(NX_BUILD_DIR "/autoupdate" + exeSuffix, staging + "/autoupdate" + exeSuffix);
     recorder(staging + "/fake_applier", root + "/applier.txt");
     recorder(base + "/run.sh", root + "/launched.txt");
   }

@@ -45,7 +45,7 @@ TEST(Maintenance, InitRecordsTheStateAndSeedsTheCacheFromFilesOfTheListedSize) {
   db.lang = "en";
   loadFileLists(db, inBase("autoupdate.db"));
   ASSERT_TRUE(readFileCache(joinPath(write, L"autoupdate.cache"), db));
-  EXPECT_EQ(db.files.size(), 8u);
+  EXPECT_EQ(db.files.size(), test::onWindows ? 7u : 8u);  // no window module there
   for (const auto& [path, r] : db.files) {
     sys::FileInfo info;
     ASSERT_TRUE(sys::fileInfo(inBase(path), &info));

@@ -17,6 +17,12 @@ namespace {
 namespace fs = std::filesystem;
 using Tree = std::map<std::string, std::string>;
 
+// On Windows a user's updater ends before the applier may replace it (there
+// is no --wait), and the stages it hands over to show their messages in a
+// console of their own: what these tests read is not there to read.
+// examples/windows/update-under-wine runs whole updates under wine instead.
+#define NX_NEEDS_THE_HAND_OVER_CHAIN NX_POSIX_ONLY("to wait for the hand-over chain and read its messages")
+
 class UpdateFlowTest : public UpdateFixture {
  protected:
   // The product files of an installation: everything but its state.
@@ -40,6 +46,13 @@ class UpdateFlowTest : public UpdateFixture {
         continue;
       files[rel] = fileText(e.path().string());
     }
+    if (onWindows) {  // the Windows flavour: a launcher program, programs named .exe, no window module
+      files.erase("veltra.sh");
+      files["veltra.exe"] = fileText(build("veltra-v" + std::to_string(v)));
+      files["bin/applier.exe"] = fileText(build("applier"));
+      files["bin/autoupdate.exe"] = fileText(build("autoupdate"));
+      return files;
+    }
     files["bin/applier"] = fileText(build("applier"));
     files["bin/autoupdate"] = fileText(build("autoupdate"));
     files["bin/autoupdate-gtk.so"] = fileText(gtkModule());
@@ -48,6 +61,7 @@ class UpdateFlowTest : public UpdateFixture {
 };
 
 TEST_F(UpdateFlowTest, AnUpdateReplacesTheInstallationAndStartsTheNewVersion) {
+  NX_NEEDS_THE_HAND_OVER_CHAIN;
   HttpServer server;
   fs::create_directories(repo());
   server.serveFolder("/repo", repo());
@@ -60,7 +74,7 @@ TEST_F(UpdateFlowTest, AnUpdateReplacesTheInstallationAndStartsTheNewVersion) {
   EXPECT_NE(r.err.find("[information] VELTRA Update: Update was applied successfully."), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("[error]"), std::string::npos) << r.err;
   // The bootstrap stage started the new version.
-  EXPECT_EQ(r.out, "VELTRA 2.0\n" + fileText(examples() + "/product-v2/lang/de/greeting.txt"));
+  EXPECT_EQ(started(r), "VELTRA 2.0\n" + (onWindows ? "" : fileText(examples() + "/product-v2/lang/de/greeting.txt")));
 
   // Changed, added and removed files; the state of the new version.
   EXPECT_EQ(installed(), expected(2, "de", false));
@@ -73,7 +87,7 @@ TEST_F(UpdateFlowTest, AnUpdateReplacesTheInstallationAndStartsTheNewVersion) {
   EXPECT_EQ(count(text, "=== MiniLog opened"), 3u) << text;
   EXPECT_LT(text.find("Downloading update: version=2.0"), text.find("Applying updates..."));
   EXPECT_LT(text.find("Applying updates..."), text.rfind("=== MiniLog opened"));
-  EXPECT_NE(text.find("LAUNCH started \"" + install() + "/veltra.sh\""), std::string::npos) << text;
+  EXPECT_NE(text.find("LAUNCH started \"" + shown(install() + "/" + launcher()) + "\""), std::string::npos) << text;
   EXPECT_FALSE(fs::exists(writeFolder() + "/Logs/autoupdate.log.1"));
 
   // Next time there is nothing to do (the database of 2.0 is in place and
@@ -89,6 +103,7 @@ TEST_F(UpdateFlowTest, AnUpdateReplacesTheInstallationAndStartsTheNewVersion) {
 // started yet) waits for the update and then sees the new version. (That it
 // waits for the lock the applier holds, the lock tests show.)
 TEST_F(UpdateFlowTest, ASecondUpdaterWaitsForTheUpdateAndSeesTheNewVersion) {
+  NX_POSIX_ONLY("a shell script as the slow elevation prompt");
   publish(1);
   publish(2);
   image("1.0");
@@ -113,6 +128,7 @@ TEST_F(UpdateFlowTest, ASecondUpdaterWaitsForTheUpdateAndSeesTheNewVersion) {
 }
 
 TEST_F(UpdateFlowTest, RepairInstallAndUninstall) {
+  NX_NEEDS_THE_HAND_OVER_CHAIN;
   publish(1);
   image("1.0");
   const Tree v1 = expected(1, "en", false);
@@ -133,8 +149,10 @@ TEST_F(UpdateFlowTest, RepairInstallAndUninstall) {
   const auto time = fs::last_write_time(items);
   writeText(items, std::string(v1.at("data/items.txt").size(), 'x'));
   fs::last_write_time(items, time);
-  r = autoupdate({"repair", "--wait"});
-  EXPECT_TRUE(r.err.ends_with("Repaired 0 files of VELTRA 1.0.\n")) << r.err;
+  if (!onWindows) {  // where mingw's std::filesystem puts the time back to the second only
+    r = autoupdate({"repair", "--wait"});
+    EXPECT_TRUE(r.err.ends_with("Repaired 0 files of VELTRA 1.0.\n")) << r.err;
+  }
   r = autoupdate({"repair", "--full", "--wait"});
   EXPECT_TRUE(r.err.ends_with("Repaired 1 file of VELTRA 1.0.\n")) << r.err;
   EXPECT_EQ(installed(), v1);
@@ -158,6 +176,7 @@ TEST_F(UpdateFlowTest, RepairInstallAndUninstall) {
 }
 
 TEST_F(UpdateFlowTest, AWholeRemovalKilledAtAnyStepIsFinishedByTheNextOne) {
+  NX_POSIX_ONLY("a program that deletes its own file (on Windows the applier's set-aside copy stays)");
   publish(1);
   // The installation's own updater may be among what was set aside: the
   // user runs one from elsewhere.

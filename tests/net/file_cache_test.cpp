@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "base/system_error_text.h"
 #include "io/io_error.h"
 #include "io/zip_archive.h"
 #include "net/check_test_util.h"
@@ -76,7 +77,7 @@ TEST_F(FileCacheTest, BrokenCachesWarnAndMarkTheCacheDirty) {
   const struct {
     std::string info, rows, detail;
   } cases[] = {
-      {"", "", "open(\"" + toUtf8(cachePath()) + "\"): (2) No such file or directory\n"},
+      {"", "", "open(\"" + toUtf8(cachePath()) + "\"): (2) " + logged(systemErrorText(2)) + "\n"},
       {R"({"version": 2})", "[]", "invalid database structure\n"},
       {big, "[]", "invalid database structure\n"},
       {v2, "", "open(\"filecache.json\"): File not found\n"},

@@ -10,6 +10,9 @@
 #include "net/installed_file.h"
 #include "net/object_store.h"
 
+// After the loopback server's headers: on Windows winsock2.h must come first.
+#include "io/io_test_util.h"
+
 namespace nx::test {
 namespace {
 
@@ -144,10 +147,10 @@ TEST_F(RefreshPoolTest, ParallelRefreshGivesTheSequentialRecordsAndACancelKeepsO
 
 class ObjectStoreTest : public CheckTest {
  protected:
-  // Stores bytes under an id: their digest unless given.
-  std::string store(const std::string& bytes, const std::string& id = "") {
-    writeText(dir.file(L"content"), bytes);
-    const std::string name = id.empty() ? contentDigest(dir.file(L"content")) : id;
+  // Stores content (gzipped when packed) under an id: its digest unless given.
+  std::string store(const std::string& content, bool packed = false, const std::string& id = "") {
+    writeText(dir.file(L"content"), packed ? gzipBytes(content) : content);
+    const std::string name = id.empty() ? sha256(content) : id;
     fs::create_directories(fs::path(objectFolder(dir.path(), name)));
     fs::rename(fs::path(dir.file(L"content")), fs::path(objectPath(dir.path(), name)));
     return name;
@@ -158,26 +161,28 @@ class ObjectStoreTest : public CheckTest {
 };
 
 TEST_F(ObjectStoreTest, ValidObjectsStayAndBadOnesAreDeleted) {
-  const std::string plain = store("plain content"), packed = store(gzipBytes(std::string(100000, 'z')));
+  const std::string plain = store("plain content"), packed = store(std::string(100000, 'z'), true);
   EXPECT_TRUE(u.isObjectCached(dir.path(), plain));
   EXPECT_TRUE(u.isObjectCached(dir.path(), packed));
 
-  const std::string wrong = store(gzipBytes("other content"), std::string(63, 'd') + "3");
+  const std::string wrong = store("other content", true, std::string(63, 'd') + "3");
   EXPECT_FALSE(u.isObjectCached(dir.path(), wrong));
   EXPECT_FALSE(present(wrong));
   EXPECT_TRUE(log.lines().empty());  // a digest mismatch is no error
 
   const std::string corrupt =
-      store(std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "garbage", std::string(63, 'c') + "1");
+      store(std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "garbage", false, std::string(63, 'c') + "1");
   EXPECT_FALSE(u.isObjectCached(dir.path(), corrupt));
   EXPECT_FALSE(present(corrupt));
   EXPECT_TRUE(log.contains("ERROR  : Can't read cache file \"" + toUtf8(objectPath(dir.path(), corrupt))));
 
-  const std::string fifo = std::string(63, 'f') + "2";
-  fs::create_directories(fs::path(objectFolder(dir.path(), fifo)));
-  makeFifo(objectPath(dir.path(), fifo));
-  EXPECT_FALSE(u.isObjectCached(dir.path(), fifo));
-  EXPECT_FALSE(present(fifo));
+  if (!onWindows) {  // no FIFOs there
+    const std::string fifo = std::string(63, 'f') + "2";
+    fs::create_directories(fs::path(objectFolder(dir.path(), fifo)));
+    makeFifo(objectPath(dir.path(), fifo));
+    EXPECT_FALSE(u.isObjectCached(dir.path(), fifo));
+    EXPECT_FALSE(present(fifo));
+  }
 
   EXPECT_FALSE(u.isObjectCached(dir.path(), std::string(64, '9')));
   EXPECT_TRUE(fs::is_directory(fs::path(dir.file(L"99"))));
@@ -191,7 +196,8 @@ TEST_F(ObjectStoreTest, ValidObjectsStayAndBadOnesAreDeleted) {
 TEST_F(ObjectStoreTest, DiskFailuresAndBadIdsFail) {
   EXPECT_EQ(failureOf([&] { u.isObjectCached(dir.file(L"none"), std::string(64, 'a')); }).code,
             ErrorCode::DiskAccessError);
-  EXPECT_TRUE(log.contains("Can't create cache dir \"" + toUtf8(dir.file(L"none/aa")) + "\": (2) "));
+  EXPECT_TRUE(log.contains("Can't create cache dir \"" + toUtf8(objectFolder(dir.file(L"none"), std::string(64, 'a'))) +
+                           "\": ("));
 
   const std::string id = std::string(64, 'b');
   fs::create_directories(fs::path(objectPath(dir.path(), id)) / "inside");

@@ -46,4 +46,12 @@ class MemoryLog : public MiniLog {
   std::vector<std::string> lines_;
 };
 
+// Text as a log line shows it, its line breaks escaped (a Windows system
+// error text ends with one).
+inline std::string logged(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+  return out;
+}
+
 }  // namespace nx::test

@@ -3,6 +3,7 @@
 // sense on one of them, and what a program file is called there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -23,11 +24,14 @@ inline std::string standInProgram(bool succeeds) {
   return succeeds ? "/bin/true" : "/bin/false";
 }
 
-// A file:// URL of an absolute path ("file:///C:/x" on Windows).
-inline std::string fileUrl(const std::wstring& path) {
-  std::string url = std::filesystem::path(path).generic_string();
-  return onWindows ? "file:///" + url : "file://" + url;
+// A file:// URL of an absolute path ("file:///C:/x" on Windows), its
+// characters as they stand.
+inline std::string fileUrl(std::string path) {
+  if (!onWindows) return "file://" + path;
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return "file:///" + path;
 }
+inline std::string fileUrl(const std::wstring& path) { return fileUrl(std::filesystem::path(path).string()); }
 
 }  // namespace nx::test
 

@@ -6,16 +6,21 @@
 // `autoupdate` runs exactly as a user's would, without touching the real home.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "support/lock_holder.h"
 #include "support/platform.h"
 #include "support/program_run.h"
 #include "support/temp_folder.h"
+#include "sys/files.h"
 
 namespace nx::test {
 
@@ -35,10 +40,29 @@ inline void writeText(const std::filesystem::path& file, const std::string& byte
 inline ProgramResult publishRelease(int v, const std::string& repo, const std::string& baseUrl,
                                     const std::string& applier, const std::string& updater, const std::string& gtk) {
   const std::string n = std::to_string(v), examples = NX_SOURCE_DIR "/examples";
+  if (onWindows)  // the Windows flavour: programs named .exe, a launcher program, no window module
+    return runProgram(NX_BUILD_DIR "/publish",
+                      {"release", examples + "/windows/release-v" + n + ".json", examples + "/product-v" + n, repo,
+                       "--base-url", baseUrl, "--add", "bin/applier.exe=" + applier, "--add",
+                       "bin/autoupdate.exe=" + updater, "--add", "veltra.exe=" NX_BUILD_DIR "/veltra-v" + n + ".exe"});
   return runProgram(NX_BUILD_DIR "/publish",
                     {"release", examples + "/release-v" + n + ".json", examples + "/product-v" + n, repo, "--base-url",
                      baseUrl, "--add", "bin/applier=" + applier, "--add", "bin/autoupdate=" + updater, "--add",
                      "bin/autoupdate-gtk.so=" + gtk});
+}
+
+// Hard-links every file of from that to lacks (both folders are made).
+inline void linkMissing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::filesystem::create_directories(from);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(from)) {
+    const std::filesystem::path target = to / std::filesystem::relative(entry.path(), from);
+    std::error_code exists;
+    if (entry.is_directory())
+      std::filesystem::create_directories(target);
+    else
+      std::filesystem::create_hard_link(entry.path(), target, exists);
+  }
+  std::filesystem::create_directories(to);
 }
 
 // Installs a published version into target; options such as "--module", "maps".
@@ -53,18 +77,48 @@ inline ProgramResult imageRelease(const std::string& repo, const std::string& ve
 // at the top of this file).
 class UpdateFixture : public ::testing::Test {
  protected:
+  UpdateFixture() { clearWindowsWriteFolder(); }
+  ~UpdateFixture() override { clearWindowsWriteFolder(); }
+  static void clearWindowsWriteFolder() {
+    if (onWindows) std::filesystem::remove_all(std::filesystem::path(sys::userDataFolder()) / L"VELTRA");
+  }
   // A file of the build; a program by its name without ".exe" on Windows too.
   static std::string build(const std::string& name) {
     const std::string file = std::string(NX_BUILD_DIR) + "/" + name;
     return std::filesystem::exists(file + exeSuffix) ? file + exeSuffix : file;
   }
   static std::string examples() { return std::string(NX_SOURCE_DIR) + "/examples"; }
+  // The product's launch entry: a script, or on Windows a launcher program.
+  static std::string launcher() { return onWindows ? "veltra.exe" : "veltra.sh"; }
+  // What the product printed when the run started it. On Windows it has a
+  // console of its own: its launcher notes its first line in a file instead.
+  // (It starts on its own there: give it five seconds.)
+  std::string started(const ProgramResult& r) const {
+    if (!onWindows) return r.out;
+    for (int i = 0; i < 500 && !std::filesystem::exists(path("started.txt")); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // its one line written
+    const std::string text = fileText(path("started.txt"));
+    std::filesystem::remove(path("started.txt"));
+    return text;
+  }
+  // A path as the updater shows it: with Windows' own separators there.
+  static std::string shown(std::string path) {
+    if (onWindows) std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+  }
 
   std::string root() const { return std::filesystem::path(dir.path()).string(); }
   std::string path(const std::string& rel) const { return root() + "/" + rel; }
-  std::string repo() const { return path("r\xC3\xA9po 1"); }  // a URL cannot hold this name as it stands
+  // A URL cannot hold this name as it stands. (On Windows the loopback test
+  // server opens files by their ANSI names: no accent there.)
+  std::string repo() const { return path(onWindows ? "repo 1" : "r\xC3\xA9po 1"); }
   std::string install() const { return path("install"); }
-  std::string writeFolder(const std::string& name = "VELTRA") const { return path("data/" + name); }
+  // On Windows the user's own: a process has no home of its own there, so
+  // these tests run one at a time and clear it before and after.
+  std::string writeFolder(const std::string& name = "VELTRA") const {
+    return onWindows ? toUtf8(sys::userDataFolder()) + "/" + name : path("data/" + name);
+  }
   std::string stagingFolder() const { return path("cache/VELTRA/update"); }
 
   // Publishes sample version v (1 or 2) into repo(), served as baseUrl
@@ -76,13 +130,11 @@ class UpdateFixture : public ::testing::Test {
     // that earlier ones made (publish never rewrites an object it finds).
     // They are hard links: a test must never change an object in place.
     const std::string shared = build("e2e-objects");
-    std::filesystem::create_directories(repo() + "/objects");
-    std::filesystem::create_directories(shared);
-    runProgram("/bin/cp", {"-alnT", shared, repo() + "/objects"});
-    ProgramResult r = publishRelease(v, repo(), baseUrl.empty() ? "file://" + repo() : baseUrl, build("applier"),
+    linkMissing(shared, repo() + "/objects");
+    ProgramResult r = publishRelease(v, repo(), baseUrl.empty() ? fileUrl(repo()) : baseUrl, build("applier"),
                                      updater.empty() ? build("autoupdate") : updater, gtkModule());
     ASSERT_EQ(r.status, 0) << r.err;
-    runProgram("/bin/cp", {"-alnT", repo() + "/objects", shared});
+    linkMissing(repo() + "/objects", shared);
   }
   // The window module of this build; where GTK was not found, an empty file
   // stands in (the updater then falls back to plain lines).
@@ -97,18 +149,18 @@ class UpdateFixture : public ::testing::Test {
     ASSERT_EQ(r.status, 0) << r.err;
   }
 
-  // A user's environment, with its home inside the test's folder.
+  // A user's environment, with its home inside the test's folder (on
+  // Windows the temp folder).
   Environment environment(const Environment& more = {}) const {
-    Environment env{{"XDG_DATA_HOME", path("data")},
-                    {"XDG_CACHE_HOME", path("cache")},
-                    {"HOME", root()},
+    Environment env{{"XDG_DATA_HOME", path("data")}, {"XDG_CACHE_HOME", path("cache")},       {"HOME", root()},
+                    {"TEMP", path("cache")},         {"VELTRA_STARTED", path("started.txt")}, {"TMP", path("cache")},
                     {"AUTOUPDATE_UI", "plain"}};
     env.insert(env.end(), more.begin(), more.end());
     return env;
   }
   // Runs the installation's own updater with arguments.
   ProgramResult autoupdate(const std::vector<std::string>& arguments, const Environment& more = {}) {
-    return runProgram(install() + "/bin/autoupdate", arguments, environment(more), 120);
+    return runProgram(install() + "/bin/autoupdate" + exeSuffix, arguments, environment(more), 120);
   }
 
   std::string log(const std::string& name = "VELTRA") const {

@@ -61,8 +61,8 @@ class PublishTest : public ::testing::Test {
     writeAll(path("applier"), "#!/bin/sh\nexit 0\n");
     const std::string n = std::to_string(v);
     std::vector<std::string> words = {
-        "release",    kExamples + "/release-v" + n + ".json",      kExamples + "/product-v" + n, repo,
-        "--base-url", baseUrl.empty() ? "file://" + repo : baseUrl};
+        "release",    kExamples + "/release-v" + n + ".json",   kExamples + "/product-v" + n, repo,
+        "--base-url", baseUrl.empty() ? fileUrl(repo) : baseUrl};
     for (const std::string file : {"bin/applier", "bin/autoupdate", "bin/autoupdate-gtk.so"})
       words.insert(words.end(), {"--add", file + "=" + path("applier")});
     words.insert(words.end(), more.begin(), more.end());
@@ -83,7 +83,7 @@ TEST_F(PublishTest, ReleaseWritesVerifiableObjectsDatabaseAndReplyTheSameEveryTi
   ProgramResult run = publishSample(1, repo);
   ASSERT_EQ(run.status, 0) << run.err;
   auto reply = readReply(repo + "/update/stable");
-  EXPECT_EQ(reply["download_url.0"], "file://" + repo + "/objects");
+  EXPECT_EQ(reply["download_url.0"], fileUrl(repo) + "/objects");
   EXPECT_EQ(reply["versions.0.version"] + " " + reply["versions.0.timestamp"], "1.0 2026-12-01T10:00:00Z");
 
   // The database is a plain object named by its own digest.
@@ -97,12 +97,14 @@ TEST_F(PublishTest, ReleaseWritesVerifiableObjectsDatabaseAndReplyTheSameEveryTi
   // A product file is a gzip object (no name, mtime 0) named by the digest of the file.
   const std::string source = kExamples + "/product-v1/data/items.txt", object = objectFile(repo, toolDigestOf(source));
   EXPECT_EQ(readAll(object).substr(0, 8), std::string("\x1f\x8b\x08\0\0\0\0\0", 8));
-  EXPECT_EQ(gunzip(object), readAll(source));
+  if (!onWindows) {  // gzip as the judge
+    EXPECT_EQ(gunzip(object), readAll(source));
+  }
 
   // The same input with the same addresses gives the same bytes; publishing
   // it again replaces the entry with itself.
   const auto first = snapshot(repo);
-  ASSERT_EQ(publishSample(1, path("copy"), "file://" + repo).status, 0);
+  ASSERT_EQ(publishSample(1, path("copy"), fileUrl(repo)).status, 0);
   EXPECT_EQ(snapshot(path("copy")), first);
   run = publishSample(1, repo);
   ASSERT_EQ(run.status, 0) << run.err;
@@ -130,7 +132,7 @@ TEST_F(PublishTest, SecondVersionKeepsTheFirstAndImagesMatchTheirProduct) {
       const bool left = rel.starts_with(v == 1 ? "lang/en" : "lang/de") || (v == 1 && rel.starts_with("maps"));
       EXPECT_EQ(image.count(rel) ? image[rel] : "<none>", left ? "<none>" : bytes) << rel;  // execute bits too
     }
-    EXPECT_EQ(image["bin/applier"], "[x]" + readAll(path("applier")));
+    EXPECT_EQ(image["bin/applier"], (onWindows ? "" : "[x]") + readAll(path("applier")));
     EXPECT_EQ(image["Config/lang.cfg"], lang);
   }
 }
@@ -173,7 +175,8 @@ TEST_F(PublishTest, FailuresGiveOneClearLineAndLeaveTheRepositoryAsItWas) {
 
   // A failure at the very last step takes back the objects and database
   // already written: here the reply's temporary name is too long for the disk.
-  expectFailure(publishSample(2, repo, "", {"--channel", std::string(250, 'c')}), "File name too long");
+  if (!onWindows)  // where file names are limited per name, not per path
+    expectFailure(publishSample(2, repo, "", {"--channel", std::string(250, 'c')}), "File name too long");
   EXPECT_EQ(snapshot(repo), before);
 
   // A reply file that is not a reply is never overwritten.
@@ -285,15 +288,17 @@ TEST_F(PublishTest, ArchListsLargeAndEmptyFilesAndDamagedObjects) {
                          "arch": {"x86_64": "bin/x86_64/*", "arm64": ["bin/arm64/engine"]}}},
     "launch": "run.sh", "apply": "run.sh", "requirements": "windows:6.1"})");
   ProgramResult run =
-      publish({"release", path("d.json"), product, repo, "--base-url", "file://" + repo, "--timestamp", "T1"});
+      publish({"release", path("d.json"), product, repo, "--base-url", fileUrl(repo), "--timestamp", "T1"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_PRED2(contains, run.out,
                "7 files, 7 new objects");  // the two notes share one object; the database is the last
   auto reply = readReply(repo + "/update/beta");
   EXPECT_EQ(reply["versions.0.requirements"], "windows:6.1");
-  EXPECT_EQ(runCommand("unzip -Z1 " + quoted(objectFile(repo, reply["versions.0.database_id"]))),
-            "metadata.json\nmodules/core/common.json\nmodules/core/arch_x86_64.json\nmodules/core/arch_arm64.json\n"
-            "modules/core/executable.json\n");
+  if (!onWindows) {  // unzip as the judge
+    EXPECT_EQ(runCommand("unzip -Z1 " + quoted(objectFile(repo, reply["versions.0.database_id"]))),
+              "metadata.json\nmodules/core/common.json\nmodules/core/arch_x86_64.json\nmodules/core/arch_arm64.json\n"
+              "modules/core/executable.json\n");
+  }
 
   ASSERT_EQ(publish({"image", repo, "7", path("arm"), "--arch", "arm64"}).status, 0);
   auto arm = snapshot(path("arm"));

@@ -134,10 +134,14 @@ sys::EntryInfo BaseTree::info(const TreePath& path) {
 }
 
 void BaseTree::forget(const std::string& rel) {
-  // The folder and everything cached below it.
+  // The folder and everything cached below it, closed for every holder too:
+  // a folder about to go is not used again, and on Windows a folder that a
+  // handle holds cannot be removed.
   for (auto it = open_.begin(); it != open_.end();) {
     if (it->first == rel ||
         (it->first.size() > rel.size() && it->first.compare(0, rel.size(), rel) == 0 && it->first[rel.size()] == '/')) {
+      sys::close(it->second.open_->handle);
+      it->second.open_->handle = sys::invalidHandle;
       it = open_.erase(it);
     } else {
       ++it;

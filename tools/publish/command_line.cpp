@@ -161,7 +161,10 @@ int runPublish(const std::vector<std::string>& words, std::ostream& out, std::os
     err << "publish: " << e.what() << "\n" << kUsage;
     return 2;
   } catch (const std::exception& e) {
-    err << "publish: " << e.what() << "\n";
+    // A system's error text may end with its own line break (Windows' do).
+    std::string_view text = e.what();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    err << "publish: " << text << "\n";
     return 1;
   }
 }

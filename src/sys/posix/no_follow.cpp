@@ -336,14 +336,6 @@ uint32_t effectiveUser() { return static_cast<uint32_t>(::geteuid()); }
 
 bool elevatedForOtherUser() { return effectiveUser() != invokingUser(); }
 
-void startWriteback(Handle file) {
-#ifdef __linux__
-  ::sync_file_range(fd(file), 0, 0, SYNC_FILE_RANGE_WRITE);
-#else
-  (void)file;
-#endif
-}
-
 bool syncFileSystem(Handle anyHandleOnIt) { return ::syncfs(fd(anyHandleOnIt)) == 0 || fail(); }
 
 }  // namespace nx::sys

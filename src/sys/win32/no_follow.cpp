@@ -191,9 +191,11 @@ Handle createFileAt(Handle folder, const std::wstring& name, bool /*executable: 
   std::wstring path;
   if (!entryPath(folder, name, &path)) return invalidHandle;
   // CREATE_NEW fails on any existing name, a reparse point included; the
-  // file takes the access rules its folder passes on.
+  // file takes the access rules its folder passes on. Written through, its
+  // data is on the disk when a write returns, whether or not the volume can
+  // be flushed later (see syncFileSystem).
   HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_WRITE_THROUGH, nullptr);
   if (h == INVALID_HANDLE_VALUE) return invalidHandle;
   ::SetLastError(0);
   return wrap(h);
@@ -283,9 +285,6 @@ uint32_t invokingUser() { return 0; }
 uint32_t effectiveUser() { return 0; }
 bool elevatedForOtherUser() { return false; }
 
-// The system writes back on its own schedule; syncFileSystem flushes.
-void startWriteback(Handle) {}
-
 bool handleInfo(Handle file, uint64_t* size, uint64_t* writeTime) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(handle(file), &info)) return false;
@@ -339,7 +338,9 @@ bool removeSubfolder(Handle folder, const std::wstring& name) {
 
 bool syncFileSystem(Handle anyHandleOnIt) {
   // Flushing a whole volume takes a handle to the volume, which only an
-  // administrator may open (the applier runs as one).
+  // administrator may open (the applier runs as one). Where that is refused
+  // or the file system cannot flush a volume, what createFileAt made was
+  // written through and renames are too: nothing is left to push.
   std::wstring path;
   if (!folderPath(anyHandleOnIt, &path)) return false;
   wchar_t volume[MAX_PATH];
@@ -349,12 +350,13 @@ bool syncFileSystem(Handle anyHandleOnIt) {
   while (!device.empty() && device.back() == L'\\') device.pop_back();
   HANDLE h = ::CreateFileW((L"\\\\.\\" + device).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_ACCESS_DENIED;
   const bool ok = ::FlushFileBuffers(h) != 0;
   const DWORD error = ::GetLastError();
   ::CloseHandle(h);
+  if (ok || error == ERROR_INVALID_FUNCTION) return true;
   ::SetLastError(error);
-  return ok;
+  return false;
 }
 
 }  // namespace nx::sys
