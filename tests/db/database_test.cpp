@@ -21,6 +21,7 @@
 #include "db/source_tag.h"
 #include "io/handmade_zip.h"
 #include "io/io_error.h"
+#include "io/io_test_util.h"
 #include "io/zip_archive.h"
 #include "support/memory_log.h"
 #include "support/platform.h"
@@ -39,13 +40,7 @@ void writeZip(const std::wstring& path, const Members& members) {
   for (const auto& [name, content] : members) ZipWriter(zip, name.c_str()).write(content.data(), content.size());
 }
 
-// The message of what the call throws; empty when it does not throw.
-std::string errorOf(const std::function<void()>& call) try {
-  call();
-  return "";
-} catch (const std::exception& e) {
-  return e.what();
-}
+using test::errorOf;
 
 bool startsWith(const std::string& text, const std::string& head) { return text.starts_with(head); }
 

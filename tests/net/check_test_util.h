@@ -12,6 +12,8 @@
 
 #include "base/text.h"
 #include "db/settings.h"
+#include "io/handmade_zip.h"
+#include "io/io_test_util.h"
 #include "net/autoupdater.h"
 #include "support/http_server.h"
 #include "support/memory_log.h"

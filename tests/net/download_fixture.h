@@ -40,7 +40,7 @@ class DownloadTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(publishSample(1, repo()), 0);
     publishSecond();
-    ASSERT_EQ(installImage(repo(), "1.0", base(), {"--module", "maps"}), 0);
+    ASSERT_EQ(imageRelease(toUtf8(repo()), "1.0", toUtf8(base()), {"--module", "maps"}).status, 0);
     std::filesystem::create_directory(std::filesystem::path(write()));
     server.serveFolder("/repo", toUtf8(repo()));
   }

@@ -9,7 +9,6 @@
 #include "io/io_error.h"
 #include "io/zip_archive.h"
 #include "net/check_test_util.h"
-#include "net/published_install.h"
 
 namespace nx::test {
 namespace {
@@ -89,7 +88,7 @@ TEST_F(FileCacheTest, BrokenCachesWarnAndMarkTheCacheDirty) {
     EXPECT_EQ(load(c.info, c.rows), c.detail);
     EXPECT_TRUE(u.cacheDirty);
   }
-  writeText(cachePath(), "not a zip");
+  writeAll(cachePath(), "not a zip");
   u.loadFileCache();
   EXPECT_TRUE(log.contains("\"): open(\"" + toUtf8(cachePath()) + "\"): not a zip archive"));
 }

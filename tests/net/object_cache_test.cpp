@@ -158,11 +158,11 @@ class ObjectStoreTest : public CheckTest {
 };
 
 TEST_F(ObjectStoreTest, ValidObjectsStayAndBadOnesAreDeleted) {
-  const std::string plain = store("plain content"), packed = store(gzipBytes(std::string(100000, 'z')));
+  const std::string plain = store("plain content"), packed = store(gzipped(std::string(100000, 'z')));
   EXPECT_TRUE(u.isObjectCached(dir.path(), plain));
   EXPECT_TRUE(u.isObjectCached(dir.path(), packed));
 
-  const std::string wrong = store(gzipBytes("other content"), std::string(63, 'd') + "3");
+  const std::string wrong = store(gzipped("other content"), std::string(63, 'd') + "3");
   EXPECT_FALSE(u.isObjectCached(dir.path(), wrong));
   EXPECT_FALSE(present(wrong));
   EXPECT_TRUE(log.lines().empty());  // a digest mismatch is no error

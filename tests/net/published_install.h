@@ -30,10 +30,4 @@ inline std::string contentDigest(const std::wstring& path) {
       .out.substr(0, 64);
 }
 
-// Installs a published version into target; options such as "--module", "maps".
-inline int installImage(const std::wstring& repo, const std::string& version, const std::wstring& target,
-                        const std::vector<std::string>& options = {}) {
-  return imageRelease(toUtf8(repo), version, toUtf8(target), options).status;
-}
-
 }  // namespace nx::test
