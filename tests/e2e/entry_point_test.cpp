@@ -58,6 +58,10 @@ TEST_F(EntryPointTest, CheckWithoutAScheduleStillLaunchesAndAFreshWriteFolderKee
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(log().find("Checking for updates"), std::string::npos) << log();
   EXPECT_EQ(r.out.find("VELTRA"), std::string::npos);  // no launch without --run
+  // A check that cannot reach its server says where to read more.
+  std::filesystem::rename(repo(), path("gone"));
+  r = autoupdate({"update"});
+  EXPECT_NE(r.err.find("; details in " + writeFolder() + "/Logs/autoupdate.log\n"), std::string::npos) << r.err;
 }
 
 TEST_F(EntryPointTest, ADeclinedOfferAdvancesTheDayOnlyWithTheRunFlag) {
