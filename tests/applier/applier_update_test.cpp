@@ -150,22 +150,6 @@ TEST_F(ApplierTest, AFailedStepRestoresThePreviousInstallation) {
   }
 }
 
-TEST_F(ApplierTest, AFailedUninstallAndAKilledRecovery) {
-  fresh("2.0");  // a failed uninstall removes nothing and says so in its report
-  Snapshot all = snapshot(base);
-  EXPECT_EQ(uninstall({"maps"}, "fail:4").status, 15);
-  EXPECT_EQ(snapshot(base), all);
-  EXPECT_PRED2(contains, log("uninstall.log"), "Uninstall failed: test hook");
-
-  // An update killed while it replaces files, then its recovery killed too.
-  fresh("1.0");
-  ASSERT_EQ(apply(rel.v2Id, {}, "crash:20").status, 86);
-  ASSERT_TRUE(journalLeft());
-  EXPECT_EQ(apply(rel.v2Id, {}, "crash:2").status, 86);
-  ASSERT_EQ(apply(rel.v2Id).status, 0);
-  EXPECT_EQ(snapshot(base), expected("2.0"));
-}
-
 // Killed once it began replacing files, the change is finished by the next
 // run, in a base folder whose name holds a "%"; with a new file damaged
 // meanwhile (its size kept) it is undone instead, even when that undo is

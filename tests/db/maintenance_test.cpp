@@ -11,10 +11,10 @@
 #include "db/database.h"
 #include "db/install_state.h"
 #include "net/file_cache.h"
-#include "net/published_install.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
+#include "support/update_fixture.h"
 #include "sys/files.h"
 
 namespace nx {

@@ -21,9 +21,6 @@ class TerminalSessionTest : public UpdateFixture {
     return "set -m; trap true INT; " + env + "AUTOUPDATE_UI=auto " + TmuxSession::quote(install() + "/bin/autoupdate") +
            " " + words + "; echo \"exit=$?\"; exec sleep 600";
   }
-  static bool hasRow(const std::string& screen, const std::string& row) {
-    return std::ranges::count(TmuxSession::rowsOf(screen), row) > 0;
-  }
 };
 
 TEST_F(TerminalSessionTest, CtrlCCancelsAStalledCheckThroughTheDialog) {
@@ -38,8 +35,8 @@ TEST_F(TerminalSessionTest, CtrlCCancelsAStalledCheckThroughTheDialog) {
   EXPECT_NE(s.lastScreen().find("<=>"), std::string::npos) << s.lastScreen();  // the marquee
   s.sendKeys({"C-c"});
   ASSERT_TRUE(s.waitFor("exit=")) << s.screen();
-  EXPECT_TRUE(hasRow(s.screen(), "Cancelled.")) << s.lastScreen();
-  EXPECT_TRUE(hasRow(s.lastScreen(), "exit=0")) << s.lastScreen();
+  EXPECT_TRUE(TmuxSession::hasRow(s.screen(), "Cancelled.")) << s.lastScreen();
+  EXPECT_TRUE(TmuxSession::hasRow(s.lastScreen(), "exit=0")) << s.lastScreen();
   EXPECT_TRUE(s.cursorVisible());
   // The program ended its own way: the log has its closing line.
   EXPECT_NE(log().find("=== MiniLog closed."), std::string::npos) << log();
@@ -67,7 +64,8 @@ TEST_F(TerminalSessionTest, AnUpdateStaysInTheForegroundUntilItsLastStageAndPass
   auto updateOnce = [&](bool cancel) {
     TmuxSession s(command("update"));
     EXPECT_TRUE(s.waitFor("[Y/n]")) << s.screen();
-    EXPECT_TRUE(hasRow(s.lastScreen(), "[question] VELTRA UPDATE: New version 2.0 is available. Update? [Y/n]"));
+    EXPECT_TRUE(
+        TmuxSession::hasRow(s.lastScreen(), "[question] VELTRA UPDATE: New version 2.0 is available. Update? [Y/n]"));
     s.sendKeys({"y", "Enter"});
     if (cancel) {
       // The continue stage draws its progress in this terminal and takes the keys.
@@ -80,15 +78,15 @@ TEST_F(TerminalSessionTest, AnUpdateStaysInTheForegroundUntilItsLastStageAndPass
     return s.lastScreen();
   };
   std::string screen = updateOnce(true);
-  EXPECT_TRUE(hasRow(screen, "Cancelled.")) << screen;
-  EXPECT_TRUE(hasRow(screen, "exit=0")) << screen;
+  EXPECT_TRUE(TmuxSession::hasRow(screen, "Cancelled.")) << screen;
+  EXPECT_TRUE(TmuxSession::hasRow(screen, "exit=0")) << screen;
   EXPECT_EQ(fileText(install() + "/bin/autoupdate"), fileText(build("autoupdate")));
 
   server.serve("/repo/objects/" + id.substr(0, 2) + "/" + id, kept);  // no longer stalled
   screen = updateOnce(false);
   // The command returned only once the whole chain had ended.
-  EXPECT_TRUE(hasRow(screen, "Updated VELTRA 1.0 to 2.0.")) << screen;
-  EXPECT_TRUE(hasRow(screen, "exit=0")) << screen;
+  EXPECT_TRUE(TmuxSession::hasRow(screen, "Updated VELTRA 1.0 to 2.0.")) << screen;
+  EXPECT_TRUE(TmuxSession::hasRow(screen, "exit=0")) << screen;
   EXPECT_EQ(fileText(install() + "/bin/autoupdate"), fileText(newUpdater));
   EXPECT_NE(log().find("The update ended with exit code 0"), std::string::npos) << log();
 }

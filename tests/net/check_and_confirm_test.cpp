@@ -8,7 +8,6 @@
 #include <chrono>
 #include <thread>
 
-#include "app/transfer_line.h"
 #include "check_test_util.h"
 #include "support/scripted_ui.h"
 
@@ -95,12 +94,6 @@ TEST_F(ConfirmTest, AFailedCheckIsShownExceptInCheckMode) {
   EXPECT_EQ(run(UpdateMode::Update), -1);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, L"Update server error: Not Found (404)");  // as an error, the real program shows
-}
-
-TEST(TransferLine, DoneTotalAndRate) {
-  EXPECT_EQ(transferLine(12345678, 100000000, 250000.0f), "12.3/100.0 MB @  250.0 KB/s");
-  EXPECT_EQ(transferLine(12345678, 0, 0.0f), "12.3 MB");
-  EXPECT_EQ(transferLine(0, 5000000, 1234567.0f), "0.0/5.0 MB @ 1234.6 KB/s");
 }
 
 }  // namespace

@@ -16,9 +16,9 @@
 #include "db/object_id.h"
 #include "net/autoupdater.h"
 #include "net/check_test_util.h"
-#include "net/published_install.h"
 #include "support/file_size_limit.h"
 #include "support/platform.h"
+#include "support/update_fixture.h"
 
 namespace nx::test {
 

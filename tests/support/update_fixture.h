@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "support/lock_holder.h"
 #include "support/platform.h"
 #include "support/program_run.h"
@@ -47,6 +48,24 @@ inline ProgramResult imageRelease(const std::string& repo, const std::string& ve
   std::vector<std::string> args{"image", repo, version, target};
   args.insert(args.end(), options.begin(), options.end());
   return runProgram(NX_BUILD_DIR "/publish", args);
+}
+
+// Publishes sample version v (1 or 2) into repo; the applier files are
+// stand-in programs (another one may stand in for the updater). Returns
+// publish's exit status.
+inline int publishSample(int v, const std::wstring& repo, const std::string& updater = standInProgram(true)) {
+  return publishRelease(v, toUtf8(repo), fileUrl(repo), standInProgram(true), updater, standInProgram(true)).status;
+}
+
+// SHA-256 of a file's content after gunzip (when it starts with the gzip
+// magic), by the standard tools as independent judges (POSIX only: tests that
+// need them skip themselves on Windows).
+inline std::string contentDigest(const std::wstring& path) {
+  const std::string f = "'" + toUtf8(path) + "'";
+  return runProgram("/bin/sh",
+                    {"-c", "if [ \"$(head -c2 " + f + " | od -An -tx1 | tr -d ' ')\" = 1f8b ]; then gzip -dc " + f +
+                               "; else cat " + f + "; fi | sha256sum"})
+      .out.substr(0, 64);
 }
 
 // A whole update setting for tests that run the real programs (the comment
