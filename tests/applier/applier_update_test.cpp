@@ -11,27 +11,6 @@
 namespace nx::test {
 namespace {
 
-// With a module to install, and one the new version does not know, which is
-// only logged.
-TEST_F(ApplierTest, UpdateReplacesAddsAndRemovesFiles) {
-  rel.image("1.0", base);
-  writeAll(write + "/Logs/autoupdate.log", "earlier line\n");
-  ProgramResult run = apply(rel.v2Id, {"install", "maps", "nosuchmodule"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(snapshot(base), expected("2.0"));  // data/notes.txt gone, quests and maps added, applier still executable
-  EXPECT_FALSE(journalLeft());
-  EXPECT_EQ(log().rfind("earlier line\n", 0), 0u) << "the log is appended to";
-  EXPECT_PRED2(contains, log(), "Version 2.0 is installed");
-  EXPECT_PRED2(contains, log(), "Unknown module to install: nosuchmodule");
-
-  // Again, with the bare "install" a stage hands on: nothing to do, nothing rewritten.
-  auto before = fs::last_write_time(base + "/data/items.txt");
-  run = apply(rel.v2Id, {"install"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(fs::last_write_time(base + "/data/items.txt"), before);
-  EXPECT_PRED2(contains, log(), "already holds version 2.0");
-}
-
 TEST_F(ApplierTest, RepairRewritesDamagedFilesAndTrustsOnlyAMatchingCache) {
   fresh("2.0");
   ASSERT_EQ(apply(rel.v2Id).status, 0);  // writes the cache

@@ -353,8 +353,6 @@ TEST_F(DbTest, LanguageAndTagFiles) {
 
 TEST_F(DbTest, SettingsLoadedAndSaved) {
   const std::wstring path = UpdaterSettings::pathIn(dir.path());
-  std::make_unique<UpdaterSettings>(path, log)->changed = true;  // saved on the way out
-  EXPECT_EQ(dir.read(L"Config/autoupdate.settings"), "{\n \"update_period\": 1,\n \"last_update\": 0\n}\n");
   UpdaterSettings s(path, log);
   auto load = [&](const std::string& json) {
     dir.write(L"Config/autoupdate.settings", json);
@@ -375,9 +373,7 @@ TEST_F(DbTest, SettingsLoadedAndSaved) {
   s.update_to = "beta";
   s.debug_keep_updater = s.debug_dont_repair = true;
   saveSettings(s);
-  EXPECT_EQ(dir.read(L"Config/autoupdate.settings"),
-            "{\n \"update_period\": 4,\n \"last_update\": -9223372036854775808,\n \"update_to\": \"beta\",\n"
-            " \"debug_keep_updater\": true,\n \"debug_dont_repair\": true\n}\n");
+  EXPECT_PRED2(test::contains, dir.read(L"Config/autoupdate.settings"), "\"last_update\": -9223372036854775808,");
   UpdaterSettings back(path, log);
   loadSettings(back);
   EXPECT_TRUE(back.last_update == uint64_t{1} << 63 && back.update_period == 4 && back.update_to == "beta");

@@ -32,14 +32,25 @@ inline void writeText(const std::filesystem::path& file, const std::string& byte
 
 // Publishes sample version v (1 or 2) of examples/ into repo with the real
 // publish program, served as baseUrl, with these programs as the release's
-// applier, updater and window module.
+// applier, updater and window module, and more options.
 inline ProgramResult publishRelease(int v, const std::string& repo, const std::string& baseUrl,
-                                    const std::string& applier, const std::string& updater, const std::string& gtk) {
+                                    const std::string& applier, const std::string& updater, const std::string& gtk,
+                                    const std::vector<std::string>& more = {}) {
   const std::string n = std::to_string(v), examples = NX_SOURCE_DIR "/examples";
-  return runProgram(NX_BUILD_DIR "/publish",
-                    {"release", examples + "/release-v" + n + ".json", examples + "/product-v" + n, repo, "--base-url",
-                     baseUrl, "--add", "bin/applier=" + applier, "--add", "bin/autoupdate=" + updater, "--add",
-                     "bin/autoupdate-gtk.so=" + gtk});
+  std::vector<std::string> words{"release",
+                                 examples + "/release-v" + n + ".json",
+                                 examples + "/product-v" + n,
+                                 repo,
+                                 "--base-url",
+                                 baseUrl,
+                                 "--add",
+                                 "bin/applier=" + applier,
+                                 "--add",
+                                 "bin/autoupdate=" + updater,
+                                 "--add",
+                                 "bin/autoupdate-gtk.so=" + gtk};
+  words.insert(words.end(), more.begin(), more.end());
+  return runProgram(NX_BUILD_DIR "/publish", words);
 }
 
 // Installs a published version into target; options such as "--module", "maps".

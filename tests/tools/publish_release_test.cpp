@@ -9,6 +9,7 @@
 #include "support/platform.h"
 #include "support/program_run.h"
 #include "support/temp_folder.h"
+#include "support/update_fixture.h"
 
 namespace nx::test {
 namespace {
@@ -58,15 +59,9 @@ class PublishTest : public ::testing::Test {
   // Publishes sample version v; the applier files it names are made up here.
   ProgramResult publishSample(int v, const std::string& repo, const std::string& baseUrl = "",
                               const std::vector<std::string>& more = {}) {
-    writeAll(path("applier"), "#!/bin/sh\nexit 0\n");
-    const std::string n = std::to_string(v);
-    std::vector<std::string> words = {
-        "release",    kExamples + "/release-v" + n + ".json",      kExamples + "/product-v" + n, repo,
-        "--base-url", baseUrl.empty() ? "file://" + repo : baseUrl};
-    for (const std::string file : {"bin/applier", "bin/autoupdate", "bin/autoupdate-gtk.so"})
-      words.insert(words.end(), {"--add", file + "=" + path("applier")});
-    words.insert(words.end(), more.begin(), more.end());
-    return publish(words);
+    const std::string applier = path("applier");
+    writeAll(applier, "#!/bin/sh\nexit 0\n");
+    return publishRelease(v, repo, baseUrl.empty() ? "file://" + repo : baseUrl, applier, applier, applier, more);
   }
   // A failure: one line on stderr with this text, exit code 1.
   static void expectFailure(const ProgramResult& run, const std::string& text) {
