@@ -293,15 +293,12 @@ TEST_F(DbTest, InstallStateAppliedOverDatabaseAndSaved) {
   loadDatabaseCore(kInvalidStructure, db, dbPath(), cfg);
   EXPECT_EQ(state(db), "x86_64||main ");
 
-  // A save that fails part way leaves the previous state file byte for byte
-  // (a full disk: tests/app/state_files_test.cpp).
+  // A save that fails leaves the previous state file byte for byte (a full
+  // disk: tests/app/state_files_test.cpp).
   saveInstallState(cfg, db);
   const std::string saved = "{\n \"arch\": \"x86_64\",\n \"lang\": \"\",\n \"modules\": [\n  \"main\"\n ]\n}\n";
   EXPECT_EQ(dir.read(L"autoupdate.cfg"), saved);
   addModule(db, "b");
-  EXPECT_EQ(errorOf([&] { writeJsonFile(cfg, [](yajl_gen g) { jsonMapOpen(g), throw std::runtime_error("x"); }); }),
-            "x");
-  EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(dir.path())), {}), 3);  // no temporary file left
   const std::wstring nowhere = dir.file(L"missing/autoupdate.cfg");               // the new file cannot be made
   EXPECT_PRED2(startsWith, errorOf([&] { saveInstallState(nowhere, db); }), "create(" + inQuotes(nowhere) + "): (");
   EXPECT_EQ(dir.read(L"autoupdate.cfg"), saved);

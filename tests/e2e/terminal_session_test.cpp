@@ -23,25 +23,6 @@ class TerminalSessionTest : public UpdateFixture {
   }
 };
 
-TEST_F(TerminalSessionTest, CtrlCCancelsAStalledCheckThroughTheDialog) {
-  HttpServer server;
-  std::filesystem::create_directories(repo());
-  publish(1, server.url("/repo"));
-  image("1.0");
-  server.stall("/repo/update/stable");
-
-  TmuxSession s(command("update"));
-  ASSERT_TRUE(s.waitFor("Checking for updates...")) << s.screen();
-  EXPECT_NE(s.lastScreen().find("<=>"), std::string::npos) << s.lastScreen();  // the marquee
-  s.sendKeys({"C-c"});
-  ASSERT_TRUE(s.waitFor("exit=")) << s.screen();
-  EXPECT_TRUE(TmuxSession::hasRow(s.screen(), "Cancelled.")) << s.lastScreen();
-  EXPECT_TRUE(TmuxSession::hasRow(s.lastScreen(), "exit=0")) << s.lastScreen();
-  EXPECT_TRUE(s.cursorVisible());
-  // The program ended its own way: the log has its closing line.
-  EXPECT_NE(log().find("=== MiniLog closed."), std::string::npos) << log();
-}
-
 TEST_F(TerminalSessionTest, AnUpdateStaysInTheForegroundUntilItsLastStageAndPassesCancelOn) {
   namespace fs = std::filesystem;
   // 2.0 brings an updater of its own, so a continue stage fetches the rest;
@@ -57,9 +38,21 @@ TEST_F(TerminalSessionTest, AnUpdateStaysInTheForegroundUntilItsLastStageAndPass
   const std::string id = runProgram("/usr/bin/sha256sum", {quests}).out.substr(0, 64);
   const std::string object = repo() + "/objects/" + id.substr(0, 2) + "/" + id;
   const std::string kept = fileText(object);
-  fs::remove(object);
   server.serveFolder("/repo", repo());
   server.stall("/repo/objects/" + id.substr(0, 2) + "/" + id);
+
+  // Ctrl-C cancels a stalled check through its dialog; the program ends its own way.
+  server.stall("/repo/update/stable");
+  {
+    TmuxSession s(command("update"));
+    ASSERT_TRUE(s.waitFor("Checking for updates...")) << s.screen();
+    EXPECT_NE(s.lastScreen().find("<=>"), std::string::npos) << s.lastScreen();  // the marquee
+    s.sendKeys({"C-c"});
+    ASSERT_TRUE(s.waitFor("exit=0")) << s.screen();
+    EXPECT_TRUE(TmuxSession::hasRow(s.lastScreen(), "Cancelled.") && s.cursorVisible()) << s.lastScreen();
+    EXPECT_NE(log().find("=== MiniLog closed."), std::string::npos) << log();
+  }
+  server.serve("/repo/update/stable", fileText(repo() + "/update/stable"));
 
   auto updateOnce = [&](bool cancel) {
     TmuxSession s(command("update"));

@@ -43,20 +43,6 @@ TEST_F(ConfirmTest, NothingNewerMeansNoQuestionAndWithoutADatabaseTheLatestIsTak
   EXPECT_TRUE(ui.boxes.empty());
 }
 
-TEST_F(ConfirmTest, RepairTakesTheInstalledEntryOrSaysItIsGone) {
-  offer({kInstalled, {"2026-02-01", "2.0"}});
-  EXPECT_EQ(run(UpdateMode::Repair), 0);
-  EXPECT_TRUE(ui.boxes.empty());
-
-  offer({{"2026-02-01", "2.0"}});
-  EXPECT_EQ(run(UpdateMode::Repair), 0);  // then the offer of the latest, accepted
-  ASSERT_EQ(ui.boxes.size(), 2u);
-  EXPECT_EQ(ui.boxes[0].text, L"Version 1.0 is not available.");
-  EXPECT_EQ(ui.boxes[0].icon, ui::Icon::Information);
-  EXPECT_EQ(ui.boxes[0].buttons, ui::Buttons::Ok);
-  EXPECT_EQ(ui.boxes[1].icon, ui::Icon::Question);
-}
-
 TEST_F(ConfirmTest, TargetsPickBranchAndVersion) {
   const std::vector<Offer> offers = {
       kInstalled, {"2026-02-01", "1.20"}, {"2026-03-01", "2.0"}, {"2026-04-01", "2.0.1"}, {"2026-05-01", "3.0"}};
@@ -81,7 +67,6 @@ TEST_F(ConfirmTest, TargetsPickBranchAndVersion) {
   EXPECT_EQ(run(UpdateMode::Update, "beta:2.0"), 3);
   const auto requests = server.requests();
   EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](const auto& r) { return r.path == "/update/beta"; }), 4);
-  EXPECT_TRUE(log.contains("INFO   : Forced branch: beta"));
   EXPECT_FALSE(versionMatches("1", "1.2"));
 }
 

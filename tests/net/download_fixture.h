@@ -69,16 +69,13 @@ class DownloadTest : public ::testing::Test {
     run.updater->selectVersion(staging(), run.indexOf(version));
   }
 
-  // Ids of the objects in the staging folder (files named by an id in the
-  // fan-out folder of its first two digits).
+  // Ids of the objects in the staging folder (files named by an id).
   std::set<std::string> stored() const {
     std::set<std::string> ids;
     if (!std::filesystem::exists(std::filesystem::path(staging()))) return ids;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(staging()))) {
-      const std::string name = entry.path().filename().string();
-      if (entry.is_regular_file() && isObjectId(name) && entry.path().parent_path().filename() == name.substr(0, 2))
-        ids.insert(name);
-    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(staging())))
+      if (entry.is_regular_file() && isObjectId(entry.path().filename().string()))
+        ids.insert(entry.path().filename().string());
     return ids;
   }
   // Ids the mirror was asked for, in order.

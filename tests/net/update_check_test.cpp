@@ -75,7 +75,6 @@ TEST_F(CheckTest, ReplyOrderDecidesTheLatestAndTheInstalledEntryIsTheRepair) {
   EXPECT_EQ(updater->latestIndex, 1);                                                 // listed after 3.0, so it wins
   EXPECT_EQ(updater->repairIndex, 2);
   EXPECT_EQ(updater->downloadUrls, (std::deque<std::string>{"http://mirror1/objects", "http://mirror2/objects"}));
-  EXPECT_TRUE(log.contains("INFO   : Update is available. Latest version is 2.0"));
 
   // No content keeps what the earlier check found; a reply without versions
   // offers nothing; one mirror as a plain string.

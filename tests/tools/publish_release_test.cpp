@@ -290,9 +290,6 @@ TEST_F(PublishTest, ArchListsLargeAndEmptyFilesAndDamagedObjects) {
   EXPECT_FALSE(fs::exists(path("x86")));
   expectFailure(publish({"image", repo, "8", path("x86")}),
                 "version \"8\" is not published on channel \"beta\" (published: 7)");
-  // A timestamp of another form cannot be followed.
-  expectFailure(publish({"release", path("d.json"), product, repo, "--base-url", "x"}),
-                "has the timestamp \"T1\", and no later one");
 }
 
 }  // namespace
