@@ -120,8 +120,6 @@ TEST_F(DbTest, MetadataFieldsDefaultsAndStructureErrors) {
   EXPECT_EQ(db.format, 7u);
   EXPECT_TRUE(db.lang.empty() && db.arch.empty() && db.setup.empty() && db.exclusive_modules.empty());
   EXPECT_EQ(db.update_url, std::vector<std::string>{""});
-  ASSERT_EQ(loadWith({"format=7.5"}), "");
-  EXPECT_EQ(db.format, 0u);
 
   for (const char* change :
        {"timestamp=", "timestamp=5", "version=", "update_url=[]", "update_url=[1]", "update_url=", "tag=[]",
@@ -197,7 +195,6 @@ TEST_F(DbTest, JsonTreesNumbersAndGeneratorErrors) {
       "a": "second", "n": 42, "s": "42abc", "e": "", "l": "x1", "neg": -1, "r": 12.9,
       "big": "99999999999999999999", "under": -9223372036854775809, "t": true})");
   EXPECT_STREQ(findKey(tree.get(), "a", yajl_t_string)->u.string, "first");
-  EXPECT_EQ(findKey(tree.get(), "a", yajl_t_number), nullptr);
   auto value = [&](const char* key) { return findKey(tree.get(), key, yajl_t_any); };
   uint64_t out = 7;
   for (auto [key, want] : std::map<std::string, uint64_t>{{"n", 42}, {"s", 42}, {"neg", UINT64_MAX}})
@@ -299,7 +296,7 @@ TEST_F(DbTest, InstallStateAppliedOverDatabaseAndSaved) {
   const std::string saved = "{\n \"arch\": \"x86_64\",\n \"lang\": \"\",\n \"modules\": [\n  \"main\"\n ]\n}\n";
   EXPECT_EQ(dir.read(L"autoupdate.cfg"), saved);
   addModule(db, "b");
-  const std::wstring nowhere = dir.file(L"missing/autoupdate.cfg");               // the new file cannot be made
+  const std::wstring nowhere = dir.file(L"missing/autoupdate.cfg");  // the new file cannot be made
   EXPECT_PRED2(startsWith, errorOf([&] { saveInstallState(nowhere, db); }), "create(" + inQuotes(nowhere) + "): (");
   EXPECT_EQ(dir.read(L"autoupdate.cfg"), saved);
 }

@@ -80,11 +80,6 @@ class CheckTest : public ::testing::Test {
   Autoupdater::Fail check(const std::string& branch = "") {
     return failureOf([&] { updater->checkForUpdates(branch); });
   }
-  std::vector<std::string> offeredVersions() const {
-    std::vector<std::string> found;
-    for (const VersionEntry& v : updater->versions) found.push_back(v.version);
-    return found;
-  }
 
   HttpServer server;  // outlives the updater, whose connections close first
   TempFolder folder;

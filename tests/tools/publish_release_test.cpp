@@ -86,8 +86,6 @@ TEST_F(PublishTest, ReleaseWritesVerifiableObjectsDatabaseAndReplyTheSameEveryTi
   EXPECT_EQ(toolDigestOf(dbFile) + " " + std::to_string(fs::file_size(dbFile)),
             reply["versions.0.database_id"] + " " + reply["versions.0.database_size"]);
   Database db = readDatabase(dbFile, {"maps"}, "de");
-  EXPECT_EQ(db.version + " " + db.tag + " " + db.main, "1.0 stable veltra");
-  EXPECT_EQ(db.apply, (std::vector<std::string>{"bin/applier", "bin/autoupdate", "bin/autoupdate-gtk.so"}));
 
   // A product file is a gzip object (no name, mtime 0) named by the digest of the file.
   const std::string source = kExamples + "/product-v1/data/items.txt", object = objectFile(repo, toolDigestOf(source));
