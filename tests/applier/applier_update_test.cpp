@@ -13,7 +13,8 @@ namespace {
 
 TEST_F(ApplierTest, RepairRewritesDamagedFilesAndTrustsOnlyAMatchingCache) {
   fresh("2.0");
-  ASSERT_EQ(apply(rel.v2Id).status, 0);  // writes the cache
+  ASSERT_EQ(apply(rel.v2Id).status, 0);                        // writes the cache
+  EXPECT_PRED2(contains, log(), "already holds version 2.0");  // programs included: nothing rewritten
   Snapshot good = snapshot(base);
   const std::string items = base + "/data/items.txt", content = readAll(items);
   writeAll(items, "tampered");  // other size

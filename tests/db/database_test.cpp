@@ -8,9 +8,7 @@
 #include <zlib.h>
 
 #include <filesystem>
-#include <functional>
 #include <map>
-#include <memory>
 #include <stdexcept>
 
 #include "base/text.h"

@@ -1,7 +1,6 @@
 // The real updater in a real terminal (a tmux pane), driven as a person
 // would: the progress line drawn, Ctrl-C cancelling, the question answered
 // at its prompt, the terminal left clean.
-#include <algorithm>
 
 #include "support/http_server.h"
 #include "support/tmux_session.h"

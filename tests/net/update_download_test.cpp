@@ -2,7 +2,6 @@
 // staging folder's object store, and the failures of single objects.
 #include <gtest/gtest.h>
 
-#include "db/install_state.h"
 #include "net/check_test_util.h"
 #include "net/download_fixture.h"
 #include "net/object_store.h"

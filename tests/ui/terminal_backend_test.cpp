@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <sys/types.h>
 
-#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
