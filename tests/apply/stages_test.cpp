@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "apply/stage_arguments.h"
 #include "net/object_store.h"
 #include "stage_test_util.h"
 #include "support/platform.h"
@@ -27,6 +28,9 @@ TEST(StageArguments, TooFewWordsOrABadIdEndEachStageWithItsCode) {
     EXPECT_EQ(bootstrapStage(words, 1), 111);
     EXPECT_EQ(continueStage(words, 1), 113);
   }
+  // "install" takes the modules after it, a single one too.
+  const Words one{L"p", L"x", L"/b", L"/w", L"/s", fromUtf8(kId), L"install", L"maps"};
+  EXPECT_EQ(readStageArguments(one, 1).installModules, std::vector<std::string>{"maps"});
   ASSERT_EQ(ui.boxes.size(), 6u);
   EXPECT_EQ(ui.boxes[5].text + L"|" + ui.boxes[5].caption, L"Invalid arguments.|VELTRA Update Continue");
 }
