@@ -46,7 +46,7 @@ TEST(TerminalUi, WithoutCancelKeysAreIgnoredAndASecondCtrlCInterrupts) {
   s.sendKeys({"C-c"});
   // The hint shows after the two ignored keys: the dialog still runs.
   ASSERT_TRUE(s.waitFor("cannot be cancelled; Ctrl-C again to quit")) << s.screen();
-  EXPECT_PRED2(lacks, s.lastScreen(), "dialog:");
+  EXPECT_FALSE(s.waitFor("exit=", std::chrono::milliseconds(500))) << s.lastScreen();
   s.sendKeys({"C-c"});
   std::string screen = endScreen(s, "exit=130 tty=same");
   EXPECT_TRUE(lacks(screen, "dialog:") && lacks(screen, "Checking")) << screen;
