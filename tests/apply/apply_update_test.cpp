@@ -43,12 +43,6 @@ class ApplyTest : public StageFolders {
     writeAll(toUtf8(path), gzipped(content));
     return path;
   }
-  // The stage arguments after the program, one a line.
-  std::string stageLines(const std::string& word, const std::vector<std::string>& more = {}) {
-    std::vector<std::string> words{word, base, write, staging, std::string(64, 'd')};
-    words.insert(words.end(), more.begin(), more.end());
-    return lines(words);
-  }
 
   MemoryLog log;
   UpdaterSettings settings;
@@ -95,29 +89,6 @@ TEST_F(ApplyTest, ExtractionOfTheApplierFiles) {
   EXPECT_EQ(code, ErrorCode::DiskAccessError);
   EXPECT_PRED2(contains, text, "other users can write to it");
   EXPECT_FALSE(fs::exists(staging + "/applier"));
-}
-
-// The stage is the first program the updater finds among the applier files;
-// the install modules follow the six words.
-TEST_F(ApplyTest, TheSecondApplyEntryRunsTheNextStage) {
-  const std::string record = root + "/args.txt";
-  recorder(base + "/bin/autoupdate" + exeSuffix, record);
-  if (onWindows)  // the copy in the staging folder is told what to do too
-    fs::copy_file(base + "/bin/autoupdate.exe.how", staging + "/autoupdate.exe.how");
-  updater.applyList = {{"applier", object("applier")},
-                       {"autoupdate" + exeSuffix, fromUtf8(base + "/bin/autoupdate" + exeSuffix)},
-                       {"extra", object("extra")}};
-  for (uint32_t stage : {0u, 1u}) {
-    fs::remove(record);
-    updater.selfUpdateStage = static_cast<SelfUpdateStage>(stage);
-    updater.installList = stage ? std::vector<std::string>{"maps", "music"} : std::vector<std::string>{};
-    updater.applyUpdate();
-    EXPECT_EQ(waitForFile(record),
-              stage ? stageLines("continue", {"install", "maps", "music"}) : stageLines("bootstrap"));
-  }
-  EXPECT_EQ(readAll(staging + "/extra"), "extra");  // extracted, never started
-  EXPECT_EQ(failureOf([&] { updater.startUpdateApplier(fromUtf8(root + "/none"), L"bootstrap", fromUtf8(staging)); }),
-            std::make_pair(ErrorCode::SystemError, std::string("Can't start update applier")));
 }
 
 }  // namespace

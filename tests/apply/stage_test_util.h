@@ -16,9 +16,6 @@
 
 namespace nx::test {
 
-// The bytes as one gzip member, as objects are published.
-inline std::string gzipped(const std::string& data) { return gzipOf(deflatedMember("", data)); }
-
 // A program that writes its arguments, one a line, to record (complete once
 // it appears) and exits with code.
 inline void recorder(const std::string& path, const std::string& record, int code = 0) {

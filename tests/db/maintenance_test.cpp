@@ -11,10 +11,10 @@
 #include "db/database.h"
 #include "db/install_state.h"
 #include "net/file_cache.h"
-#include "net/published_install.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
+#include "support/update_fixture.h"
 #include "sys/files.h"
 
 namespace nx {
@@ -29,7 +29,7 @@ TEST(Maintenance, InitRecordsTheStateAndSeedsTheCacheFromFilesOfTheListedSize) {
   const std::wstring base = dir.file(L"install"), write = dir.file(L"write");
   auto inBase = [&](const std::string& path) { return joinPath(base, path); };
   ASSERT_EQ(test::publishSample(1, dir.file(L"repo")), 0);
-  ASSERT_EQ(test::installImage(dir.file(L"repo"), "1.0", base), 0);
+  ASSERT_EQ(test::imageRelease(toUtf8(dir.file(L"repo")), "1.0", toUtf8(base)).status, 0);
   fs::create_directory(fs::path(write));
   fs::remove(fs::path(inBase("autoupdate.cfg")));
   fs::remove(fs::path(inBase("Config/lang.cfg")));

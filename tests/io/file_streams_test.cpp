@@ -172,17 +172,6 @@ TEST_F(GunzipTest, DecodesPassesThroughDropsTrailingBytes) {
   EXPECT_TRUE(cut.size() < original.size() && cut == original.substr(0, cut.size()));
 }
 
-TEST_F(GunzipTest, CorruptDataRaisesGzipError) {
-  std::string body = gz, badHeader = gz, badCheck = gz;
-  for (size_t i = 100; i < 120; ++i) body[i] = static_cast<char>(~body[i]);
-  badHeader[2] = 7;              // not deflate
-  badCheck[gz.size() - 6] ^= 1;  // CRC-32 in the trailer
-  for (const std::string* data : {&body, &badHeader, &badCheck}) {
-    std::string e = test::caught<GzipError>([&] { gunzip({*data}); });
-    EXPECT_TRUE(e.starts_with("inflate: (4294967293) ") && e.ends_with(" #4294967295")) << e;
-  }
-}
-
 // Digest of data fed whole (piece 0) or in pieces of the given size.
 std::string digestOf(const std::string& data, size_t piece = 0) {
   Sha256Writer w;

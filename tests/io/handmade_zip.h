@@ -107,5 +107,7 @@ inline std::string gzipOf(const HandmadeMember& m) {
   put(out, {{m.crc, 4}, {m.size & 0xFFFFFFFF, 4}});
   return out;
 }
+// The bytes as one gzip member, as objects are published.
+inline std::string gzipped(const std::string& data) { return gzipOf(deflatedMember("", data)); }
 
 }  // namespace nx::test

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <thread>
 
-#include "app/transfer_line.h"
 #include "check_test_util.h"
 #include "support/scripted_ui.h"
 
@@ -44,20 +43,6 @@ TEST_F(ConfirmTest, NothingNewerMeansNoQuestionAndWithoutADatabaseTheLatestIsTak
   EXPECT_TRUE(ui.boxes.empty());
 }
 
-TEST_F(ConfirmTest, RepairTakesTheInstalledEntryOrSaysItIsGone) {
-  offer({kInstalled, {"2026-02-01", "2.0"}});
-  EXPECT_EQ(run(UpdateMode::Repair), 0);
-  EXPECT_TRUE(ui.boxes.empty());
-
-  offer({{"2026-02-01", "2.0"}});
-  EXPECT_EQ(run(UpdateMode::Repair), 0);  // then the offer of the latest, accepted
-  ASSERT_EQ(ui.boxes.size(), 2u);
-  EXPECT_EQ(ui.boxes[0].text, L"Version 1.0 is not available.");
-  EXPECT_EQ(ui.boxes[0].icon, ui::Icon::Information);
-  EXPECT_EQ(ui.boxes[0].buttons, ui::Buttons::Ok);
-  EXPECT_EQ(ui.boxes[1].icon, ui::Icon::Question);
-}
-
 TEST_F(ConfirmTest, TargetsPickBranchAndVersion) {
   const std::vector<Offer> offers = {
       kInstalled, {"2026-02-01", "1.20"}, {"2026-03-01", "2.0"}, {"2026-04-01", "2.0.1"}, {"2026-05-01", "3.0"}};
@@ -82,7 +67,6 @@ TEST_F(ConfirmTest, TargetsPickBranchAndVersion) {
   EXPECT_EQ(run(UpdateMode::Update, "beta:2.0"), 3);
   const auto requests = server.requests();
   EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](const auto& r) { return r.path == "/update/beta"; }), 4);
-  EXPECT_TRUE(log.contains("INFO   : Forced branch: beta"));
   EXPECT_FALSE(versionMatches("1", "1.2"));
 }
 
@@ -95,12 +79,6 @@ TEST_F(ConfirmTest, AFailedCheckIsShownExceptInCheckMode) {
   EXPECT_EQ(run(UpdateMode::Update), -1);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, L"Update server error: Not Found (404)");  // as an error, the real program shows
-}
-
-TEST(TransferLine, DoneTotalAndRate) {
-  EXPECT_EQ(transferLine(12345678, 100000000, 250000.0f), "12.3/100.0 MB @  250.0 KB/s");
-  EXPECT_EQ(transferLine(12345678, 0, 0.0f), "12.3 MB");
-  EXPECT_EQ(transferLine(0, 5000000, 1234567.0f), "0.0/5.0 MB @ 1234.6 KB/s");
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 
 #include "base/text.h"
 #include "db/settings.h"
+#include "io/handmade_zip.h"
+#include "io/io_test_util.h"
 #include "net/autoupdater.h"
 #include "support/http_server.h"
 #include "support/memory_log.h"
@@ -77,11 +79,6 @@ class CheckTest : public ::testing::Test {
   // Runs the check; the failure it ends with, or code 0 "no failure".
   Autoupdater::Fail check(const std::string& branch = "") {
     return failureOf([&] { updater->checkForUpdates(branch); });
-  }
-  std::vector<std::string> offeredVersions() const {
-    std::vector<std::string> found;
-    for (const VersionEntry& v : updater->versions) found.push_back(v.version);
-    return found;
   }
 
   HttpServer server;  // outlives the updater, whose connections close first

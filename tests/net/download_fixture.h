@@ -16,9 +16,9 @@
 #include "db/object_id.h"
 #include "net/autoupdater.h"
 #include "net/check_test_util.h"
-#include "net/published_install.h"
 #include "support/file_size_limit.h"
 #include "support/platform.h"
+#include "support/update_fixture.h"
 
 namespace nx::test {
 
@@ -40,7 +40,7 @@ class DownloadTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(publishSample(1, repo()), 0);
     publishSecond();
-    ASSERT_EQ(installImage(repo(), "1.0", base(), {"--module", "maps"}), 0);
+    ASSERT_EQ(imageRelease(toUtf8(repo()), "1.0", toUtf8(base()), {"--module", "maps"}).status, 0);
     std::filesystem::create_directory(std::filesystem::path(write()));
     server.serveFolder("/repo", toUtf8(repo()));
   }
@@ -69,16 +69,13 @@ class DownloadTest : public ::testing::Test {
     run.updater->selectVersion(staging(), run.indexOf(version));
   }
 
-  // Ids of the objects in the staging folder (files named by an id in the
-  // fan-out folder of its first two digits).
+  // Ids of the objects in the staging folder (files named by an id).
   std::set<std::string> stored() const {
     std::set<std::string> ids;
     if (!std::filesystem::exists(std::filesystem::path(staging()))) return ids;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(staging()))) {
-      const std::string name = entry.path().filename().string();
-      if (entry.is_regular_file() && isObjectId(name) && entry.path().parent_path().filename() == name.substr(0, 2))
-        ids.insert(name);
-    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(staging())))
+      if (entry.is_regular_file() && isObjectId(entry.path().filename().string()))
+        ids.insert(entry.path().filename().string());
     return ids;
   }
   // Ids the mirror was asked for, in order.

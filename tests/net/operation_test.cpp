@@ -28,12 +28,6 @@ struct Outcome {
   std::string failure;
 };
 
-// Waits (up to ten seconds) until the condition holds.
-template <class Condition>
-void waitFor(Condition condition) {
-  for (int i = 0; i < 10000 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
 class OperationTest : public DownloadTest {
  protected:
   Outcome operate(DownloadRun& run, int32_t index) {
@@ -125,7 +119,7 @@ TEST_F(OperationTest, ACancelAfterTheHandOverBeganLeavesTheRunHandedOver) {
   run->log.hook = [&](const std::string& line) {
     if (line.find(kStarting) == std::string::npos) return;
     handing = true;
-    waitFor([&u] { return u.cancelRequested(); });
+    for (int i = 0; i < 10000 && !u.cancelRequested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   };
   EXPECT_TRUE(downloadAndHandOver(u, write(), staging(), run->indexOf("2.0")));
   EXPECT_EQ(ui.dialogs.at(0).result, ui::DialogResult::Cancelled);

@@ -2,11 +2,6 @@
 // staging folder's object store, and the failures of single objects.
 #include <gtest/gtest.h>
 
-#include <random>
-
-#include "db/install_state.h"
-#include "io/sha256_writer.h"
-#include "io/zip_archive.h"
 #include "net/check_test_util.h"
 #include "net/download_fixture.h"
 #include "net/object_store.h"
@@ -15,20 +10,6 @@ namespace nx::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string randomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
-
-std::string sha256(const std::string& bytes) {
-  Sha256Writer sha;
-  sha.write(bytes.data(), bytes.size());
-  std::string digest;
-  return sha.finish(digest);
-}
 
 // ---- whole versions from a published repository ----
 
@@ -87,12 +68,12 @@ class ObjectTest : public CheckTest {
 };
 
 TEST_F(ObjectTest, EachBrokenMirrorIsLoggedAndTheOneThatWorksStaysFirst) {
-  const std::string a = randomBytes(40000, 1), gz = gzipBytes(a), id = sha256(a);
+  const std::string a = randomBytes(40000, 0, 1), gz = gzipped(a), id = sha256(a);
   const std::string at = objectUrlPath(id);
   server.serveShort("/short" + at, gz.substr(0, gz.size() / 2), gz.size());
-  server.serve("/bad" + at, gzipBytes(randomBytes(40000, 2)));
+  server.serve("/bad" + at, gzipped(randomBytes(40000, 0, 2)));
   server.serveEndless("/endless" + at);
-  server.serve("/bomb" + at, gzipBytes(std::string(size_t{40} << 20, '\0')));  // 40 MiB of zeros, 40 KiB sent
+  server.serve("/bomb" + at, gzipped(std::string(size_t{40} << 20, '\0')));  // 40 MiB of zeros, 40 KiB sent
   server.serve("/good" + at, gz);
   std::deque<std::string> urls;
   for (const char* m : {"/404", "/short", "/bad", "/endless", "/bomb", "/good"}) urls.push_back(server.url(m));
@@ -130,7 +111,7 @@ TEST_F(ObjectTest, MirrorsOfAServerAreServersAndALocalMirrorIsReadOnlyFromRegula
   // Each attempt must end: one that opened the FIFO would hang until the
   // test's time-out.
   NX_POSIX_ONLY("a FIFO");
-  const std::string a = randomBytes(1000, 4), id = sha256(a);
+  const std::string a = randomBytes(1000, 0, 4), id = sha256(a);
   const std::string local = toUtf8(folder.file(L"local")), plain = toUtf8(folder.file(L"plain"));
   fs::create_directories(local + "/" + id.substr(0, 2));
   fs::create_directories(plain + "/" + id.substr(0, 2));
@@ -164,21 +145,17 @@ TEST_F(ObjectTest, MirrorsOfAServerAreServersAndALocalMirrorIsReadOnlyFromRegula
 
 // A database of a hostile or broken server whose record names a file
 // outside the store.
-std::string hostileDatabase(const std::wstring& path) {
+std::string hostileDatabase() {
   const std::string metadata = R"({"format": 1, "version": "3.0", "timestamp": "2027", "update_url": "x", "tag": "t",
       "setup": [], "launch": [], "apply": [], "modules": ["veltra"], "main": "veltra"})";
-  const std::string list = R"([["veltra.sh", "../../../outside", 5]])";
-  ZipFile archive(path);
-  ZipWriter(archive, "metadata.json").write(metadata.data(), metadata.size());
-  ZipWriter(archive, "modules/veltra/filelist.json").write(list.data(), list.size());
-  archive.close();
-  return fileText(path);
+  return handmadeZip({deflatedMember("metadata.json", metadata),
+                      deflatedMember("modules/veltra/filelist.json", R"([["veltra.sh", "../../../outside", 5]])")});
 }
 
 TEST_F(ObjectTest, AHostileDatabaseRecordNeverNamesAFile) {
   // The database arrives; its records are refused before anything else is
   // fetched or the store is pruned.
-  const std::string database = hostileDatabase(folder.file(L"hostile.db")), databaseId = sha256(database);
+  const std::string database = hostileDatabase(), databaseId = sha256(database);
   server.serve("/m" + objectUrlPath(databaseId), database);
   const std::wstring stray = joinPath(store(), "cc/" + std::string(64, 'c'));
   writeText(stray, "kept: pruning never ran");

@@ -2,32 +2,27 @@
 // interface that AUTOUPDATE_UI and the terminal choose, and prints what came
 // back on stdout, for tests that drive it as a person would.
 //
-//   ui_probe [--unknown] [--transfer] [--hold] [--no-cancel] [--throw-at N]
+//   ui_probe [--unknown] [--transfer] [--hold] [--no-cancel]
 //
 // The step's progress goes from 0 to 1 over 20 calls 50 ms apart, or stays
 // unknown with --unknown; --hold keeps the dialog open until the user ends it. --transfer adds a transfer line under
-// the status text, --throw-at makes call N throw.
+// the status text.
 //
-// Prints "ui_probe pid <pid>" first, then "dialog: finished|accepted|cancelled"
-// (or "caught: <message>"), an information box "Probe done." and "end".
+// Prints "ui_probe pid <pid>" first, then "dialog: finished|accepted|cancelled".
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <map>
-#include <stdexcept>
 #include <string>
 
 #include "base/text.h"
-#include "ui/message_box.h"
 #include "ui/progress_dialog.h"
 
 int main(int argc, char** argv) {
   const int steps = 20, period = 50;
-  int throwAt = -1;
   bool unknown = false, transfer = false, hold = false, noCancel = false;
   const std::map<std::string, bool*> flags{
       {"--unknown", &unknown}, {"--transfer", &transfer}, {"--hold", &hold}, {"--no-cancel", &noCancel}};
@@ -35,8 +30,6 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (flags.count(a)) {
       *flags.at(a) = true;
-    } else if (a == "--throw-at" && i + 1 < argc) {
-      throwAt = std::atoi(argv[++i]);
     } else {
       std::cerr << "ui_probe: unknown argument " << a << "\n";
       return 2;
@@ -47,7 +40,6 @@ int main(int argc, char** argv) {
   std::cout << "ui_probe pid " << ::getpid() << std::endl;
   int call = 0;
   nx::ui::ProgressStep step = [&](float& progress, std::wstring& text) {
-    if (call == throwAt) throw std::runtime_error("step failed");
     float fraction = std::min(1.0f, static_cast<float>(call) / static_cast<float>(steps));
     progress = unknown ? -1.0f : fraction;
     std::string line = status;
@@ -60,16 +52,10 @@ int main(int argc, char** argv) {
     ++call;
     return hold || call <= steps;
   };
-  try {
-    nx::ui::DialogResult result = nx::ui::runProgressDialog(step, !noCancel, static_cast<uint32_t>(period));
-    const char* word = result == nx::ui::DialogResult::Finished   ? "finished"
-                       : result == nx::ui::DialogResult::Accepted ? "accepted"
-                                                                  : "cancelled";
-    std::cout << "dialog: " << word << std::endl;
-  } catch (const std::exception& e) {
-    std::cout << "caught: " << e.what() << std::endl;
-  }
-  nx::ui::messageBox(L"Probe done.", L"VELTRA UPDATE", nx::ui::Icon::Information, nx::ui::Buttons::Ok);
-  std::cout << "end" << std::endl;
+  nx::ui::DialogResult result = nx::ui::runProgressDialog(step, !noCancel, static_cast<uint32_t>(period));
+  const char* word = result == nx::ui::DialogResult::Finished   ? "finished"
+                     : result == nx::ui::DialogResult::Accepted ? "accepted"
+                                                                : "cancelled";
+  std::cout << "dialog: " << word << std::endl;
   return 0;
 }

@@ -14,7 +14,6 @@
 //   ... updater fetches server.url("/update/stable") ...
 //   EXPECT_EQ(server.requests().at(0).header("Pragma"), "no-cache");
 #include <httplib.h>  // on Windows: winsock2.h, and WSAStartup before main
-#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,22 +28,6 @@
 #include <vector>
 
 namespace nx::test {
-
-// The bytes as one gzip member, as the publisher stores objects.
-inline std::string gzipBytes(const std::string& data) {
-  z_stream z{};
-  if (deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflateInit2");
-  std::string out(deflateBound(&z, data.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  int status = deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  if (status != Z_STREAM_END) throw std::runtime_error("deflate");
-  return out;
-}
 
 // One request as the server received it.
 struct ReceivedRequest {

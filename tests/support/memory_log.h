@@ -1,7 +1,6 @@
 #pragma once
 // A log that keeps its finished lines in memory, for tests that check what
-// was logged. Elapsed time stands at `seconds` (zero unless a test moves it)
-// so lines compare exactly.
+// was logged. Elapsed time stands at zero so lines compare exactly.
 #include <algorithm>
 #include <functional>
 #include <mutex>
@@ -14,8 +13,7 @@ namespace nx::test {
 
 class MemoryLog : public MiniLog {
  public:
-  double seconds = 0;
-  double elapsedSeconds() override { return seconds; }
+  double elapsedSeconds() override { return 0; }
   // Runs on every finished line, on the thread that logs it, so a test can
   // act at a precise point of a run.
   std::function<void(const std::string& line)> hook;

@@ -59,12 +59,10 @@ class TmuxSession {
   std::string screen() { return last_ = tmux({"capture-pane", "-p", "-t", "main"}).out; }
   // The screen as last read (by a wait, say): what a wait saw, unchanged.
   const std::string& lastScreen() const { return last_; }
-  static std::vector<std::string> rowsOf(const std::string& screen) {
-    std::vector<std::string> out;
-    size_t begin = 0;
-    for (size_t end; (end = screen.find('\n', begin)) != std::string::npos; begin = end + 1)
-      out.push_back(screen.substr(begin, end - begin));
-    return out;
+  // Whether a row of the screen is exactly this text: it starts at the left
+  // edge, so whatever was drawn before left the cursor on a fresh line.
+  static bool hasRow(const std::string& screen, const std::string& row) {
+    return ("\n" + screen).find("\n" + row + "\n") != std::string::npos;
   }
 
   // Waits until the screen satisfies test (polled every 50 ms); false when

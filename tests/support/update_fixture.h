@@ -36,19 +36,38 @@ inline void writeText(const std::filesystem::path& file, const std::string& byte
 
 // Publishes sample version v (1 or 2) of examples/ into repo with the real
 // publish program, served as baseUrl, with these programs as the release's
-// applier, updater and window module.
+// applier, updater and window module, and more options.
 inline ProgramResult publishRelease(int v, const std::string& repo, const std::string& baseUrl,
-                                    const std::string& applier, const std::string& updater, const std::string& gtk) {
+                                    const std::string& applier, const std::string& updater, const std::string& gtk,
+                                    const std::vector<std::string>& more = {}) {
   const std::string n = std::to_string(v), examples = NX_SOURCE_DIR "/examples";
-  if (onWindows)  // the Windows flavour: programs named .exe, a launcher program, no window module
-    return runProgram(NX_BUILD_DIR "/publish",
-                      {"release", examples + "/windows/release-v" + n + ".json", examples + "/product-v" + n, repo,
-                       "--base-url", baseUrl, "--add", "bin/applier.exe=" + applier, "--add",
-                       "bin/autoupdate.exe=" + updater, "--add", "veltra.exe=" NX_BUILD_DIR "/veltra-v" + n + ".exe"});
+  std::vector<std::string> words{"release",
+                                 examples + "/release-v" + n + ".json",
+                                 examples + "/product-v" + n,
+                                 repo,
+                                 "--base-url",
+                                 baseUrl,
+                                 "--add",
+                                 "bin/applier=" + applier,
+                                 "--add",
+                                 "bin/autoupdate=" + updater,
+                                 "--add",
+                                 "bin/autoupdate-gtk.so=" + gtk};
+  words.insert(words.end(), more.begin(), more.end());
+  return runProgram(NX_BUILD_DIR "/publish", words);
+}
+
+// The same for the platform's own release of the sample: on Windows its
+// Windows flavour (programs named .exe, a launcher program, no window module).
+inline ProgramResult publishPlatformRelease(int v, const std::string& repo, const std::string& baseUrl,
+                                            const std::string& applier, const std::string& updater,
+                                            const std::string& gtk) {
+  if (!onWindows) return publishRelease(v, repo, baseUrl, applier, updater, gtk);
+  const std::string n = std::to_string(v), examples = NX_SOURCE_DIR "/examples";
   return runProgram(NX_BUILD_DIR "/publish",
-                    {"release", examples + "/release-v" + n + ".json", examples + "/product-v" + n, repo, "--base-url",
-                     baseUrl, "--add", "bin/applier=" + applier, "--add", "bin/autoupdate=" + updater, "--add",
-                     "bin/autoupdate-gtk.so=" + gtk});
+                    {"release", examples + "/windows/release-v" + n + ".json", examples + "/product-v" + n, repo,
+                     "--base-url", baseUrl, "--add", "bin/applier.exe=" + applier, "--add",
+                     "bin/autoupdate.exe=" + updater, "--add", "veltra.exe=" NX_BUILD_DIR "/veltra-v" + n + ".exe"});
 }
 
 // Hard-links every file of from that to lacks (both folders are made).
@@ -71,6 +90,25 @@ inline ProgramResult imageRelease(const std::string& repo, const std::string& ve
   std::vector<std::string> args{"image", repo, version, target};
   args.insert(args.end(), options.begin(), options.end());
   return runProgram(NX_BUILD_DIR "/publish", args);
+}
+
+// Publishes sample version v (1 or 2) into repo; the applier files are
+// stand-in programs (another one may stand in for the updater). Returns
+// publish's exit status.
+inline int publishSample(int v, const std::wstring& repo, const std::string& updater = standInProgram(true)) {
+  return publishPlatformRelease(v, toUtf8(repo), fileUrl(repo), standInProgram(true), updater, standInProgram(true))
+      .status;
+}
+
+// SHA-256 of a file's content after gunzip (when it starts with the gzip
+// magic), by the standard tools as independent judges (POSIX only: tests that
+// need them skip themselves on Windows).
+inline std::string contentDigest(const std::wstring& path) {
+  const std::string f = "'" + toUtf8(path) + "'";
+  return runProgram("/bin/sh",
+                    {"-c", "if [ \"$(head -c2 " + f + " | od -An -tx1 | tr -d ' ')\" = 1f8b ]; then gzip -dc " + f +
+                               "; else cat " + f + "; fi | sha256sum"})
+      .out.substr(0, 64);
 }
 
 // A whole update setting for tests that run the real programs (the comment
@@ -131,8 +169,8 @@ class UpdateFixture : public ::testing::Test {
     // They are hard links: a test must never change an object in place.
     const std::string shared = build("e2e-objects");
     linkMissing(shared, repo() + "/objects");
-    ProgramResult r = publishRelease(v, repo(), baseUrl.empty() ? fileUrl(repo()) : baseUrl, build("applier"),
-                                     updater.empty() ? build("autoupdate") : updater, gtkModule());
+    ProgramResult r = publishPlatformRelease(v, repo(), baseUrl.empty() ? fileUrl(repo()) : baseUrl, build("applier"),
+                                             updater.empty() ? build("autoupdate") : updater, gtkModule());
     ASSERT_EQ(r.status, 0) << r.err;
     linkMissing(repo() + "/objects", shared);
   }

@@ -42,7 +42,6 @@ std::vector<std::wstring> listed(const std::wstring& folder) {
 // Wide paths may use either separator.
 TEST(SysFiles, FoldersFilesAndMovesWithEitherSeparator) {
   test::TempFolder t;
-  const uint64_t before = fileTimeNow();
   EXPECT_TRUE(createFolders(t.file(L"a\\b/c/")) && createFolders(t.file(L"a/b/c")));  // then already there
   EXPECT_TRUE(!createFolder(t.file(L"a")) && lastError() == alreadyExists);
   Handle h = createWrite(t.file(L"a\\b\\f"));
@@ -64,12 +63,8 @@ TEST(SysFiles, FoldersFilesAndMovesWithEitherSeparator) {
   EXPECT_TRUE(!fileInfo(t.file(L"a/b/c/h"), &info) && !info.exists && lastError() == fileNotFound);
   ASSERT_TRUE(fileInfo(t.file(L"a\\g"), &info));
   EXPECT_TRUE(info.exists && !info.isFolder && info.size == 1u);
-  // Within a second of the clock (file systems keep coarser times).
-  EXPECT_TRUE(info.writeTime + 10000000 >= before && info.writeTime <= fileTimeNow() + 10000000);
   EXPECT_TRUE(fileInfo(t.file(L"a\\b"), &info) && info.isFolder);
 
-  std::wstring full;
-  EXPECT_TRUE(fullPath(t.file(L"a\\b\\..\\g"), &full) && full == t.file(L"a/g"));
   EXPECT_TRUE(deleteFile(t.file(L"a\\g")) && removeFolder(t.file(L"a\\b\\c")));
   EXPECT_FALSE(exists(t.file(L"a/b/c")) || exists(t.file(L"a/g")));
 }

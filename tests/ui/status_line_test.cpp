@@ -19,17 +19,6 @@ int columnsOf(const std::string& line) {
   return width;
 }
 
-TEST(StatusLine, BarAndPercentFollowTheFractionAndTheBarGivesWayToText) {
-  EXPECT_EQ(renderStatusLine(0.29f, L"Verifying installation...", L"", 80, 0),
-            "[#####---------------]  29% Verifying installation...");
-  EXPECT_EQ(renderStatusLine(0.9996f, L"a", L"", 80, 0), "[###################-]  99% a");
-  EXPECT_EQ(renderStatusLine(1.7f, L"a", L"", 80, 0), "[####################] 100% a");
-  // The download line keeps its transfer numbers and time left on 80 columns.
-  std::string line =
-      renderStatusLine(0.123f, L"Downloading updates...", L"12.3/100.0 MB @  250.0 KB/s, 2m05s left", 80, 0);
-  EXPECT_EQ(line, "[--------]  12% Downloading updates...  12.3/100.0 MB @  250.0 KB/s, 2m05s left");
-}
-
 TEST(StatusLine, NeverWiderThanTheTerminalAndHarmlessToIt) {
   for (int columns : {1, 12, 30, 41}) {
     for (float progress : {-1.0f, 0.5f}) {
