@@ -10,7 +10,7 @@
 //
 //   HttpServer server;
 //   server.serve("/update/stable", reply);
-//   server.serve("/objects/ab/ab12...", gzipBytes(content));
+//   server.serve("/objects/ab/ab12...", gzipped(content));
 //   ... updater fetches server.url("/update/stable") ...
 //   EXPECT_EQ(server.requests().at(0).header("Pragma"), "no-cache");
 #include <httplib.h>  // on Windows: winsock2.h, and WSAStartup before main
