@@ -2,7 +2,11 @@
 // How many files (descriptors, handles) the test process holds open: equal
 // counts before and after show that nothing leaked.
 #ifdef _WIN32
+// Before windows.h, as the loopback server's header needs.
+// clang-format off
+#include <winsock2.h>
 #include <windows.h>
+// clang-format on
 #else
 #include <filesystem>
 #include <iterator>

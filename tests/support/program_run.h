@@ -6,7 +6,11 @@
 // deadline is killed and reported with status -1, so a hang fails the test
 // quickly.
 #ifdef _WIN32
+// Before windows.h, as the loopback server's header needs.
+// clang-format off
+#include <winsock2.h>
 #include <windows.h>
+// clang-format on
 #else
 #include <fcntl.h>
 #include <poll.h>

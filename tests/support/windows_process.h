@@ -3,7 +3,11 @@
 // lock_holder.h): CreateProcessW with a quoted command line, extra
 // environment variables, stdin from NUL and stdout/stderr on pipes that only
 // this child inherits.
+// Before windows.h, as the loopback server's header needs.
+// clang-format off
+#include <winsock2.h>
 #include <windows.h>
+// clang-format on
 
 #include <string>
 #include <utility>
