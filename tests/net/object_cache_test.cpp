@@ -6,12 +6,10 @@
 #include <map>
 #include <thread>
 
+#include "io/io_test_util.h"
 #include "net/download_fixture.h"
 #include "net/installed_file.h"
 #include "net/object_store.h"
-
-// After the loopback server's headers: on Windows winsock2.h must come first.
-#include "io/io_test_util.h"
 
 namespace nx::test {
 namespace {
