@@ -75,11 +75,11 @@ inline void linkMissing(const std::filesystem::path& from, const std::filesystem
   std::filesystem::create_directories(from);
   for (const auto& entry : std::filesystem::recursive_directory_iterator(from)) {
     const std::filesystem::path target = to / std::filesystem::relative(entry.path(), from);
-    std::error_code exists;
+    std::error_code alreadyThere;  // a file to has is kept
     if (entry.is_directory())
       std::filesystem::create_directories(target);
     else
-      std::filesystem::create_hard_link(entry.path(), target, exists);
+      std::filesystem::create_hard_link(entry.path(), target, alreadyThere);
   }
   std::filesystem::create_directories(to);
 }
@@ -117,8 +117,8 @@ class UpdateFixture : public ::testing::Test {
  protected:
   UpdateFixture() { clearWindowsWriteFolder(); }
   ~UpdateFixture() override { clearWindowsWriteFolder(); }
-  static void clearWindowsWriteFolder() {
-    if (onWindows) std::filesystem::remove_all(std::filesystem::path(sys::userDataFolder()) / L"VELTRA");
+  void clearWindowsWriteFolder() const {
+    if (onWindows) std::filesystem::remove_all(writeFolder());
   }
   // A file of the build; a program by its name without ".exe" on Windows too.
   static std::string build(const std::string& name) {
